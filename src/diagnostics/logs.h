@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/file_system.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace jor {
+
+// The error log Logs/Error.txt and the debug log Logs/DebugOrvek.log under the
+// program folder. Neither logger handles its own failures: a folder or file
+// that cannot be written raises jor::Error to the caller.
+class Logs {
+public:
+    using DebugValue = std::function<int32_t()>;
+    using Clock = std::function<std::string()>;
+
+    Logs(std::string programFolder, DebugValue debugValue, Clock clock = {});
+
+    // modError
+    void LogError(int32_t number, const std::string& description, const std::string& procedure,
+                  const std::string& fileName) const;
+    // modDebug
+    void LogDebug(const std::string& text) const;
+
+    std::string errorLogPath() const { return folder() + "/Error.txt"; }
+    std::string debugLogPath() const { return folder() + "/DebugOrvek.log"; }
+
+private:
+    std::string folder() const { return programFolder_ + "/Logs"; }
+    void appendLine(const std::string& path, const std::string& line) const;
+
+    std::string programFolder_;
+    DebugValue debugValue_;
+    Clock clock_;
+    FileSystem fs_;
+};
+
+}  // namespace jor

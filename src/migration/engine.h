@@ -1,0 +1,67 @@
+#pragma once
+
+#include "diagnostics/logs.h"
+#include "migration/run_state.h"
+#include "migration/window_port.h"
+#include "platform/file_system.h"
+
+#include <cstdint>
+#include <string>
+
+namespace jor {
+
+inline constexpr const char* ProgramTitle = "Jor-Orvek";
+
+// One migration run at a time: the start command, the deferred start, the
+// folder scan, the conversion, the quarantine and the completion step. It
+// sees the window only through WindowPort. Nothing here throws: each per-file
+// operation logs its failure once and the run goes on.
+class MigrationEngine {
+public:
+    MigrationEngine(WindowPort& window, const Logs& logs, std::string programFolder);
+
+    // "Migrieren": checks the folders, prepares the working folder, arms tmrMig.
+    void StartRun();
+    // Tick of tmrMig: the scan, then the completion step.
+    void tmrMig_Timer();
+
+    // From the click on "Migrieren" until the end of the tick.
+    bool running() const { return running_; }
+    // The window was closed during a run: the run ends after the file at
+    // hand, without a report.
+    void requestStop() { stopRequested_ = true; }
+    bool stopRequested() const { return stopRequested_; }
+
+    const RunState& state() const { return state_; }
+    RunState& state() { return state_; }
+
+    // The per-folder and per-object steps, open to tests.
+    void ScanFolder(const std::string& path);
+    void ConvertCompressedObject(const FileEntry& sourceObject);
+    void QuarantineBadObject(const FileEntry& sourceObject);
+
+private:
+    void FinishRun();
+    void endStoppedRun();
+    void removeWorkingFolder();
+    void resetAfterRun();
+    void handleFile(const FileEntry& file, int32_t& position);
+    bool waitForDecompressor(class ChildProcess& child);
+    UniqueNameSource& nameSource();
+    void stopBox(const std::string& text);
+
+    // A log that cannot be written must never stop a run.
+    void logError(int32_t number, const std::string& description, const std::string& procedure,
+                  const std::string& fileName) noexcept;
+    void logDebug(const std::string& text) noexcept;
+
+    WindowPort& window_;
+    const Logs& logs_;
+    std::string programFolder_;
+    FileSystem fs_;
+    RunState state_;
+    bool running_ = false;
+    bool stopRequested_ = false;
+};
+
+}  // namespace jor

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace jor {
+
+enum class MessageIcon { Stop, Information };
+
+// Everything the engine reads from and sets on the main window. The window
+// implements it; tests use a recording fake.
+class WindowPort {
+public:
+    virtual ~WindowPort() = default;
+
+    virtual std::string sourceText() const = 0;  // txtSource
+    virtual std::string destText() const = 0;    // txtDest
+    virtual std::string tempText() const = 0;    // txtTemp
+    virtual std::string pacsText() const = 0;    // cboPACS
+    virtual int32_t debugValue() const = 0;      // chkDebug: 0 clear, 1 ticked, 2 dimmed
+
+    virtual void setProgressMax(int32_t value) = 0;           // ProgBar
+    virtual void setProgressValue(int32_t value) = 0;
+    virtual void setProgressText(const std::string& text) = 0;
+    virtual void setStatusText(const std::string& text) = 0;  // lblLoadInfo
+
+    virtual void setMigrierenEnabled(bool enabled) = 0;  // toolbar button 1
+    virtual void setBeendenEnabled(bool enabled) = 0;    // toolbar button 2
+    virtual void armTimer() = 0;                         // tmrMig, 1 ms, single shot
+    virtual void disarmTimer() = 0;
+
+    // Modal, one OK button; returns when it is closed.
+    virtual void showMessage(MessageIcon icon, const std::string& title, const std::string& text) = 0;
+    // Processes pending window events.
+    virtual void yield() = 0;
+};
+
+}  // namespace jor

@@ -1,0 +1,57 @@
+#include "platform/error.h"
+
+#include <cerrno>
+#include <limits>
+
+namespace jor {
+
+std::string describeError(int32_t number) {
+    switch (number) {
+    case err::InvalidArgument: return "Invalid procedure call or argument";
+    case err::Overflow: return "Overflow";
+    case err::FileNotFound: return "File not found";
+    case err::DeviceIo: return "Device I/O error";
+    case err::FileExists: return "File already exists";
+    case err::DiskFull: return "Disk full";
+    case err::PermissionDenied: return "Permission denied";
+    case err::PathFileAccess: return "Path/File access error";
+    case err::PathNotFound: return "Path not found";
+    default: return "Application-defined or object-defined error";
+    }
+}
+
+int32_t numberForErrno(int e, bool isFolder) {
+    switch (e) {
+    case ENOENT: return isFolder ? err::PathNotFound : err::FileNotFound;
+    case ENOTDIR: return err::PathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY: return err::PermissionDenied;
+    case EEXIST:
+    case ENOTEMPTY: return err::FileExists;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return err::DiskFull;
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM: return err::DeviceIo;
+    case EINVAL: return err::InvalidArgument;
+    case EOVERFLOW: return err::Overflow;
+    default: return err::PathFileAccess;
+    }
+}
+
+void raiseErrno(int e, bool isFolder) {
+    const int32_t number = numberForErrno(e, isFolder);
+    throw Error(number, describeError(number));
+}
+
+int32_t checkedIncrement(int32_t value) {
+    if (value == std::numeric_limits<int32_t>::max())
+        throw Error(err::Overflow, describeError(err::Overflow));
+    return value + 1;
+}
+
+}  // namespace jor

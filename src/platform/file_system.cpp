@@ -1,0 +1,287 @@
+#include "platform/file_system.h"
+
+#include "platform/error.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace jor {
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // close() reports late write errors (full disk on some file systems).
+    int release() { const int r = ::close(fd_); fd_ = -1; return r; }
+private:
+    int fd_;
+};
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string join(const std::string& folder, const char* name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+int32_t attributesOf(const std::string& path, const struct stat& st) {
+    int32_t a = 0;
+    if (S_ISDIR(st.st_mode)) a |= attr::Directory;
+    if (!(st.st_mode & S_IWUSR)) a |= attr::ReadOnly;
+    if (baseName(path).starts_with('.')) a |= attr::Hidden;
+    return a;
+}
+
+mode_t currentUmask() {
+    static const mode_t mask = [] { const mode_t m = ::umask(0); ::umask(m); return m; }();
+    return mask;
+}
+
+void writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            raiseErrno(errno);
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+// Kernel-side copy; falls back to sendfile-free chunked reads only where the
+// file systems refuse copy_file_range.
+void copyContents(int in, int out, off_t size) {
+    off_t left = size;
+    bool useRange = true;
+    while (left > 0 && useRange) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+                useRange = false;
+                break;
+            }
+            raiseErrno(errno);
+        }
+        if (n == 0) break;  // file shrank while copying
+        left -= n;
+    }
+    if (useRange) return;
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            raiseErrno(errno);
+        }
+        if (n == 0) return;
+        writeAll(out, buffer.data(), static_cast<size_t>(n));
+    }
+}
+
+// Moves a complete temporary file into place.
+void commit(const std::string& temp, const std::string& destination, bool overwrite) {
+    if (overwrite) {
+        if (::rename(temp.c_str(), destination.c_str()) != 0) raiseErrno(errno);
+        return;
+    }
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return;
+    if (errno != EINVAL && errno != ENOSYS) raiseErrno(errno);
+    // File systems without RENAME_NOREPLACE: a hard link cannot replace either.
+    if (::link(temp.c_str(), destination.c_str()) == 0) {
+        ::unlink(temp.c_str());
+        return;
+    }
+    if (errno == EEXIST) raiseErrno(errno);
+    struct stat st;
+    if (::lstat(destination.c_str(), &st) == 0) raiseErrno(EEXIST);
+    if (::rename(temp.c_str(), destination.c_str()) != 0) raiseErrno(errno);
+}
+
+}  // namespace
+
+std::string FileSystem::partialName(const std::string& destination) {
+    return destination + ".part";
+}
+
+bool FileSystem::FolderExists(const std::string& path) const {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileSystem::FileExists(const std::string& path) const {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+void FileSystem::CreateFolder(const std::string& path) const {
+    if (path.empty()) raiseErrno(ENOENT, true);
+    if (::mkdir(path.c_str(), 0777) != 0) raiseErrno(errno, true);
+}
+
+void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite) const {
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) raiseErrno(errno);
+    struct stat st;
+    if (::fstat(in.get(), &st) != 0) raiseErrno(errno);
+    if (S_ISDIR(st.st_mode)) raiseErrno(EISDIR);
+    if (!overwrite && ::access(destination.c_str(), F_OK) == 0) raiseErrno(EEXIST);
+
+    const std::string temp = partialName(destination);
+    // Owner write is kept so the temporary file can be replaced after a crash.
+    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, (st.st_mode & 0777) | S_IWUSR));
+    if (out.get() < 0) raiseErrno(errno, true);
+    try {
+        copyContents(in.get(), out.get(), st.st_size);
+        // Carry the medium's permissions over, read-only included.
+        if (::fchmod(out.get(), st.st_mode & 07777) != 0) raiseErrno(errno);
+        if (out.release() != 0) raiseErrno(errno);
+        commit(temp, destination, overwrite);
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+void FileSystem::DeleteFile(const std::string& path, bool force) const {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) raiseErrno(errno);
+    if (S_ISDIR(st.st_mode)) raiseErrno(ENOENT);
+    if (!force && (attributesOf(path, st) & attr::ReadOnly)) raiseErrno(EACCES);
+    if (::unlink(path.c_str()) != 0) raiseErrno(errno);
+}
+
+void FileSystem::DeleteFolder(const std::string& path, bool force) const {
+    namespace stdfs = std::filesystem;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) raiseErrno(errno, true);
+    if (!S_ISDIR(st.st_mode)) raiseErrno(ENOENT, true);
+    std::error_code ec;
+    if (!force) {
+        // Without force, read-only content keeps the whole folder.
+        for (stdfs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+            struct stat est;
+            const std::string p = it->path().string();
+            if (::lstat(p.c_str(), &est) == 0 && !(est.st_mode & S_IWUSR) && !S_ISLNK(est.st_mode))
+                raiseErrno(EACCES);
+        }
+        if (ec) raiseErrno(ec.value(), true);
+    }
+    stdfs::remove_all(path, ec);
+    if (ec) raiseErrno(ec.value(), true);
+}
+
+FolderListing FileSystem::GetFolder(const std::string& path) const {
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) raiseErrno(errno, true);
+    FolderListing listing;
+    const int dfd = ::dirfd(dir);
+    for (;;) {
+        errno = 0;
+        const dirent* e = ::readdir(dir);
+        if (!e) {
+            const int saved = errno;
+            ::closedir(dir);
+            if (saved != 0) raiseErrno(saved, true);
+            return listing;
+        }
+        const char* name = e->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        unsigned char type = e->d_type;
+        if (type == DT_UNKNOWN || type == DT_LNK) {
+            struct stat st;
+            // Links to files count as files; links to folders are not walked (no cycles).
+            if (::fstatat(dfd, name, &st, type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISDIR(st.st_mode))
+                type = (e->d_type == DT_LNK) ? DT_LNK : DT_DIR;
+            else
+                type = DT_REG;
+            if (e->d_type == DT_LNK && type == DT_LNK) continue;
+        }
+        if (type == DT_DIR)
+            listing.SubFolders.push_back({name, join(path, name)});
+        else
+            listing.Files.push_back({name, join(path, name)});
+    }
+}
+
+int32_t FileSystem::FolderAttributes(const std::string& path) const {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) raiseErrno(errno, true);
+    if (!S_ISDIR(st.st_mode)) raiseErrno(ENOENT, true);
+    return attributesOf(path, st);
+}
+
+int32_t FileSystem::FileAttributes(const std::string& path) const {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) raiseErrno(errno);
+    if (S_ISDIR(st.st_mode)) raiseErrno(ENOENT);
+    return attributesOf(path, st);
+}
+
+void FileSystem::SetFileAttributes(const std::string& path, int32_t attributes) const {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) raiseErrno(errno);
+    if (S_ISDIR(st.st_mode)) raiseErrno(ENOENT);
+    mode_t mode = 0666 & ~currentUmask();
+    if (attributes & attr::ReadOnly) mode &= ~mode_t(0222);
+    if (::chmod(path.c_str(), mode) != 0) raiseErrno(errno);
+}
+
+std::string FileSystem::ReadWholeFile(const std::string& path) const {
+    Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (fd.get() < 0) raiseErrno(errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) raiseErrno(errno);
+    std::string content(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::read(fd.get(), content.data() + done, content.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            raiseErrno(errno);
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    content.resize(done);
+    return content;
+}
+
+void FileSystem::WriteFileAtomically(const std::string& path, const std::string& content) const {
+    const std::string temp = partialName(path);
+    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (out.get() < 0) raiseErrno(errno, true);
+    try {
+        writeAll(out.get(), content.data(), content.size());
+        if (out.release() != 0) raiseErrno(errno);
+        commit(temp, path, true);
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+void FileSystem::AppendToFile(const std::string& path, const std::string& text) const {
+    Fd out(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (out.get() < 0) raiseErrno(errno, true);
+    writeAll(out.get(), text.data(), text.size());
+    if (out.release() != 0) raiseErrno(errno);
+}
+
+}  // namespace jor

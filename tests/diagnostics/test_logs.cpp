@@ -1,0 +1,78 @@
+#include "diagnostics/logs.h"
+#include "platform/date_time.h"
+#include "platform/error.h"
+#include "support/temp_tree.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace jor {
+namespace {
+
+using test::readFile;
+using test::readLines;
+using test::TempDir;
+
+struct LogsFixture : ::testing::Test {
+    TempDir dir;
+    int32_t debug = 0;
+    Logs logs{dir.path(), [this] { return debug; }, [] { return std::string("24.03.2008 14:05:09"); }};
+};
+
+TEST_F(LogsFixture, ErrorLineForms) {
+    struct Case { int32_t number; const char* description; const char* procedure; const char* file; const char* line; };
+    const Case cases[] = {
+        {-1, "Source folder doesn\xC2\xB4t exist.", "Start", "",
+         "24.03.2008 14:05:09 - -1 - Source folder doesn\xC2\xB4t exist. - Start"},
+        {53, "File not found", "ScanFolder", "IMG0001.Z", "24.03.2008 14:05:09 - 53 - File not found - ScanFolder - IMG0001.Z"},
+        {70, "a - b", "CorrectImage", "x y", "24.03.2008 14:05:09 - 70 - a - b - CorrectImage - x y"},
+    };
+    for (const auto& c : cases) logs.LogError(c.number, c.description, c.procedure, c.file);
+    const auto lines = readLines(logs.errorLogPath());
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], cases[i].line);
+    EXPECT_FALSE(test::exists(logs.debugLogPath())) << "no echo while the switch is clear";
+    EXPECT_EQ(readFile(logs.errorLogPath()).back(), '\n');
+}
+
+TEST_F(LogsFixture, EchoOnlyWhenTicked) {
+    for (int32_t value : {0, 2, 1}) {
+        debug = value;
+        logs.LogError(-1, "value " + std::to_string(value), "Start", value == 1 ? "F.Z" : "");
+    }
+    EXPECT_EQ(readLines(logs.debugLogPath()),
+              std::vector<std::string>{"24.03.2008 14:05:09 - ERROR: -1 - value 1 - F.Z"});
+    EXPECT_EQ(readLines(logs.errorLogPath()).size(), 3u);
+}
+
+TEST_F(LogsFixture, DebugLinesAppendAndEmptyText) {
+    test::writeFile(dir / "Logs/DebugOrvek.log", "old\r\n");
+    logs.LogDebug("A.Z is migrated.");
+    logs.LogDebug("");
+    EXPECT_EQ(readLines(logs.debugLogPath()),
+              (std::vector<std::string>{"old", "24.03.2008 14:05:09 - A.Z is migrated.", "24.03.2008 14:05:09 - "}));
+}
+
+TEST(LogsFailure, UnwritableFolderRaisesToCaller) {
+    TempDir dir;
+    test::writeFile(dir / "Logs", "a file where the folder should be");
+    Logs logs(dir.path(), [] { return 1; });
+    EXPECT_THROW(logs.LogError(-1, "x", "Start", ""), Error);
+    EXPECT_THROW(logs.LogDebug("x"), Error);
+}
+
+TEST(DateTimeText, ShortDateLongTimeAndMidnight) {
+    initLocale();
+    std::tm t{};
+    t.tm_year = 108; t.tm_mon = 2; t.tm_mday = 24; t.tm_isdst = -1;
+    t.tm_hour = 14; t.tm_min = 5; t.tm_sec = 9;
+    char expected[64];
+    std::strftime(expected, sizeof expected, "%x %X", &t);
+    EXPECT_EQ(dateTimeText(std::mktime(&t)), expected);
+    t.tm_hour = 0; t.tm_min = 0; t.tm_sec = 0;
+    std::strftime(expected, sizeof expected, "%x", &t);
+    EXPECT_EQ(dateTimeText(std::mktime(&t)), expected) << "only the date at midnight";
+}
+
+}  // namespace
+}  // namespace jor

@@ -1,0 +1,2 @@
+// Settings tests are being written.
+#include <gtest/gtest.h>
