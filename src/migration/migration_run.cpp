@@ -1,1 +1,145 @@
-// to be written
+#include "migration/engine.h"
+
+#include "platform/error.h"
+
+#include <new>
+
+namespace jor {
+
+MigrationEngine::MigrationEngine(WindowPort& window, const Logs& logs, std::string programFolder)
+    : window_(window), logs_(logs), programFolder_(std::move(programFolder)) {}
+
+void MigrationEngine::logError(int32_t number, const std::string& description, const std::string& procedure,
+                               const std::string& fileName) noexcept {
+    try {
+        logs_.LogError(number, description, procedure, fileName);
+    } catch (...) {
+        // Nowhere left to report it; the run goes on.
+    }
+}
+
+void MigrationEngine::logDebug(const std::string& text) noexcept {
+    try {
+        logs_.LogDebug(text);
+    } catch (...) {
+    }
+}
+
+void MigrationEngine::stopBox(const std::string& text) {
+    window_.showMessage(MessageIcon::Stop, ProgramTitle, text);
+}
+
+UniqueNameSource& MigrationEngine::nameSource() {
+    if (!state_.NameSource) state_.NameSource = std::make_unique<UniqueNameSource>();
+    return *state_.NameSource;
+}
+
+void MigrationEngine::StartRun() {
+    // A second start inside a run would share RunState; "Migrieren" is
+    // disabled for the run, this guards the call itself.
+    if (running_) return;
+    window_.setBeendenEnabled(false);
+    window_.setMigrierenEnabled(false);
+    const auto refuse = [this](int32_t number, const std::string& description, const std::string& file,
+                               const std::string& boxText) {
+        logError(number, description, "Start", file);
+        stopBox(boxText);
+        window_.setBeendenEnabled(true);
+        window_.setMigrierenEnabled(true);
+    };
+    if (!fs_.FolderExists(window_.sourceText()))
+        return refuse(err::Own, "Source folder doesn\xC2\xB4t exist.", "", "Quellverzeichnis exestiert nicht.");
+    if (!fs_.FolderExists(window_.destText()))
+        return refuse(err::Own, "Destination folder doesn\xC2\xB4t exist.", "", "Zielordner exestiert nicht.");
+    if (!fs_.FolderExists(window_.tempText()))
+        return refuse(err::Own, "Temp folder doesn\xC2\xB4t exist.", "", "Tempverzeichnis exestiert nicht.");
+
+    const std::string temp = window_.tempText();
+    const std::string workingFolder = temp + "/TempOrvek";
+    if (!fs_.FolderExists(workingFolder)) {
+        try {
+            fs_.CreateFolder(workingFolder);
+        } catch (const Error& e) {
+            return refuse(e.number(), e.description(), workingFolder,
+                          "Arbeitsverzeichnis konnte nicht angelegt werden.");
+        }
+    }
+    state_.TempFolder = temp;
+    // Only "Arzt und Praxis" holds compressed objects; any other text takes
+    // the plain-copy rules, which tell GEMED from HIPAX per file.
+    state_.PacsMode = window_.pacsText() == "Arzt und Praxis" ? "Z" : "";
+    running_ = true;
+    stopRequested_ = false;
+    window_.armTimer();
+}
+
+void MigrationEngine::tmrMig_Timer() {
+    window_.disarmTimer();
+    if (!running_) return;
+    try {
+        if (!stopRequested_) ScanFolder(window_.sourceText());
+        if (stopRequested_)
+            endStoppedRun();
+        else
+            FinishRun();
+    } catch (...) {
+        // The per-file handlers catch everything they expect; this keeps an
+        // unexpected failure from reaching the event loop.
+        logError(err::Own, "Unexpected failure during the run.", "ScanFolder", state_.CurrentFileName);
+        resetAfterRun();
+    }
+    running_ = false;
+    window_.setBeendenEnabled(true);
+    window_.setMigrierenEnabled(true);
+}
+
+void MigrationEngine::FinishRun() {
+    // Each step may fail on its own; the resets always run.
+    try {
+        const std::string count = std::to_string(state_.FolderFileCount);
+        window_.setProgressText(count + " von " + count + " Dateien wurden \xC3\xBC" "berpr\xC3\xBC" "ft.");
+    } catch (...) {
+    }
+    try {
+        window_.showMessage(MessageIcon::Information, "Migration abgeschlossen",
+                            std::to_string(state_.MigratedCount) + " von " + std::to_string(state_.SelectedCount) +
+                                " Dateien konnten erfolgreich migriert werden.\r\n\r\n"
+                                "Bitte legen Sie die n\xC3\xA4" "chste CD / DVD ein.");
+    } catch (...) {
+    }
+    removeWorkingFolder();
+    resetAfterRun();
+}
+
+// A run stopped by closing the window: no report, but nothing of the run
+// is left behind in the temporary folder.
+void MigrationEngine::endStoppedRun() {
+    removeWorkingFolder();
+    resetAfterRun();
+}
+
+void MigrationEngine::removeWorkingFolder() {
+    try {
+        const std::string workingFolder = window_.tempText() + "/TempOrvek";
+        // Exactly 16: a folder the user marked read-only or hidden is not ours to remove.
+        if (fs_.FolderExists(workingFolder) && fs_.FolderAttributes(workingFolder) == attr::Directory)
+            fs_.DeleteFolder(workingFolder, false);
+    } catch (...) {
+    }
+}
+
+void MigrationEngine::resetAfterRun() {
+    state_.MigratedCount = 0;
+    state_.SelectedCount = 0;
+    try {
+        window_.setProgressText("");
+        window_.setProgressValue(0);
+    } catch (...) {
+    }
+    try {
+        window_.setStatusText("");
+    } catch (...) {
+    }
+}
+
+}  // namespace jor

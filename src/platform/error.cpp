@@ -9,6 +9,8 @@ std::string describeError(int32_t number) {
     switch (number) {
     case err::InvalidArgument: return "Invalid procedure call or argument";
     case err::Overflow: return "Overflow";
+    case err::OutOfMemory: return "Out of memory";
+    case err::UserInterrupt: return "User interrupt occurred";
     case err::FileNotFound: return "File not found";
     case err::DeviceIo: return "Device I/O error";
     case err::FileExists: return "File already exists";
@@ -39,6 +41,7 @@ int32_t numberForErrno(int e, bool isFolder) {
     case ENOMEDIUM: return err::DeviceIo;
     case EINVAL: return err::InvalidArgument;
     case EOVERFLOW: return err::Overflow;
+    case ENOMEM: return err::OutOfMemory;
     default: return err::PathFileAccess;
     }
 }

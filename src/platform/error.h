@@ -11,6 +11,8 @@ namespace err {
 inline constexpr int32_t Own = -1;  // failures the program detects itself
 inline constexpr int32_t InvalidArgument = 5;
 inline constexpr int32_t Overflow = 6;
+inline constexpr int32_t OutOfMemory = 7;
+inline constexpr int32_t UserInterrupt = 18;
 inline constexpr int32_t FileNotFound = 53;
 inline constexpr int32_t DeviceIo = 57;
 inline constexpr int32_t FileExists = 58;
