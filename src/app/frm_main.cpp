@@ -28,11 +28,12 @@ void place(QWidget* w, int left, int top, int width, int height) {
 }
 
 // A caption must never be cut: a control whose text needs more room than
-// its place gives grows to fit.
-void fitCaption(QWidget* w) {
+// its place gives grows to fit. Toolbar buttons only grow wider, since the
+// toolbar keeps its height.
+void fitCaption(QWidget* w, bool widthOnly = false) {
     const QSize need = w->sizeHint();
-    if (need.width() > w->width() || need.height() > w->height())
-        w->resize(std::max(w->width(), need.width()), std::max(w->height(), need.height()));
+    const int height = widthOnly ? w->height() : std::max(w->height(), need.height());
+    w->resize(std::max(w->width(), need.width()), height);
 }
 
 QFont tahoma(qreal points, bool bold = false) {
@@ -72,8 +73,9 @@ void DebugCheckBox::setValue(int32_t value) {
 }
 
 void DebugCheckBox::nextCheckState() {
+    const bool ticked = checkState() == Qt::Checked;
     setTristate(false);
-    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    setCheckState(ticked ? Qt::Unchecked : Qt::Checked);
 }
 
 frmMain::frmMain(std::string programFolder, QWidget* parent)
@@ -114,7 +116,7 @@ void frmMain::buildControls() {
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setAutoRaise(true);
         b->setGeometry(x, 0, px(765), px(780));
-        fitCaption(b);
+        fitCaption(b, true);
         x += b->width();
         connect(b, &QToolButton::clicked, this, [this, b] { DispatchToolbarButton(b); });
         buttons_[i] = b;

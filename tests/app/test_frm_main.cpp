@@ -1,1 +1,265 @@
+#include "app/frm_main.h"
+#include "app/text_progress_bar.h"
+#include "support/temp_tree.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabBar>
+#include <QToolButton>
+#include <QTest>
 #include <gtest/gtest.h>
+
+namespace jor::app {
+namespace {
+
+using test::TempDir;
+
+struct WindowFixture : ::testing::Test {
+    TempDir programFolder;
+    std::unique_ptr<frmMain> window;
+
+    void SetUp() override { open(); }
+
+    void open() {
+        window = std::make_unique<frmMain>(programFolder.path());
+        window->InitMainWindow();
+        window->show();
+    }
+    void closeAndReopen() {
+        window->close();
+        open();
+    }
+
+    template <typename T> T* child(const char* name, int index = -1) {
+        for (T* w : window->findChildren<T*>(name))
+            if (index < 0 || w->property("index").toInt() == index) return w;
+        ADD_FAILURE() << "no control " << name << " " << index;
+        return nullptr;
+    }
+    QRect rectInWindow(QWidget* w) { return QRect(w->mapTo(window.get(), QPoint(0, 0)), w->size()); }
+};
+
+TEST_F(WindowFixture, CaptionSizeAndBoxes) {
+    EXPECT_EQ(window->windowTitle(), "Jor - Orvek");
+    EXPECT_EQ(window->size(), QSize(406, 292));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the user cannot resize it";
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(window->windowIcon().isNull());
+}
+
+TEST_F(WindowFixture, ControlsStandWhereTheLayoutPutsThem) {
+    struct Case { const char* name; int index; QRect rect; };  // pixels, relative to the parent
+    const Case cases[] = {
+        {"Toolbar", -1, {0, 0, 406, 52}},         {"tabMain", -1, {3, 57, 399, 169}},
+        {"Frame2", 0, {3, 24, 391, 139}},         {"Frame2", 1, {3, 24, 391, 139}},
+        {"Picture2", -1, {3, 12, 385, 121}},      {"Picture3", -1, {6, 12, 382, 124}},
+        {"txtSource", -1, {6, 24, 331, 23}},      {"txtDest", -1, {6, 81, 331, 23}},
+        {"txtTemp", -1, {3, 24, 331, 23}},        {"cmdSrcFolder", 0, {342, 24, 34, 24}},
+        {"cmdSrcFolder", 1, {342, 81, 34, 24}},   {"cmdSrcFolder", 2, {339, 24, 34, 24}},
+        {"cboPACS", -1, {90, 63, 127, 21}},       {"lblLoadInfo", -1, {9, 231, 391, 16}},
+        {"ProgBar", -1, {3, 252, 400, 37}},
+    };
+    for (const auto& c : cases) {
+        QWidget* w = child<QWidget>(c.name, c.index);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->geometry(), c.rect) << c.name << " " << c.index;
+    }
+    // Labels and the check box start where the layout says; they may only grow.
+    const Case grown[] = {
+        {"Label1", -1, {6, 6, 81, 13}}, {"Label2", -1, {6, 63, 73, 13}}, {"Label3", 1, {3, 6, 83, 13}},
+        {"Label3", 0, {3, 66, 75, 13}}, {"chkDebug", -1, {3, 93, 88, 16}},
+    };
+    for (const auto& c : grown) {
+        QWidget* w = child<QWidget>(c.name, c.index);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->pos(), c.rect.topLeft()) << c.name;
+        EXPECT_GE(w->width(), c.rect.width()) << c.name;
+        EXPECT_GE(w->height(), c.rect.height()) << c.name;
+    }
+}
+
+TEST_F(WindowFixture, TextsAndLists) {
+    EXPECT_EQ(child<QLabel>("Label1")->text(), "Quellverzeichnis:");
+    EXPECT_EQ(child<QLabel>("Label2")->text(), "Zielverzeichnis:");
+    EXPECT_EQ(child<QLabel>("Label3", 1)->text(), "Tempverzeichnis:");
+    EXPECT_EQ(child<QLabel>("Label3", 0)->text(), "PACS - System:");
+    EXPECT_EQ(child<QCheckBox>("chkDebug")->text(), "Debug");
+    auto* tabs = child<QTabBar>("tabStrip");
+    ASSERT_EQ(tabs->count(), 2);
+    EXPECT_EQ(tabs->tabText(0), "Allgmein");
+    EXPECT_EQ(tabs->tabText(1), "Einstellungen");
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    auto* combo = child<QComboBox>("cboPACS");
+    ASSERT_EQ(combo->count(), 3);
+    EXPECT_EQ(combo->itemText(0), "Arzt und Praxis");
+    EXPECT_EQ(combo->itemText(1), "GEMED");
+    EXPECT_EQ(combo->itemText(2), "HIPAX");
+    EXPECT_TRUE(combo->isEditable());
+    EXPECT_EQ(window->toolbarButton(1)->text(), "Migrieren");
+    EXPECT_EQ(window->toolbarButton(2)->text(), "Beenden");
+    for (auto* b : window->findChildren<QPushButton*>("cmdSrcFolder")) {
+        EXPECT_EQ(b->text(), "...");
+        EXPECT_TRUE(b->font().bold());
+    }
+    EXPECT_TRUE(child<TextProgressBar>("ProgBar")->font().bold());
+    EXPECT_TRUE(child<TextProgressBar>("ProgBar")->text().isEmpty());
+}
+
+TEST_F(WindowFixture, NoCaptionIsClipped) {
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        QString text;
+        if (auto* l = qobject_cast<QLabel*>(w)) text = l->text();
+        else if (auto* b = qobject_cast<QAbstractButton*>(w)) text = b->text();
+        if (text.isEmpty()) continue;
+        // Buttons report a style minimum as their hint; what counts is the text.
+        const bool isButton = qobject_cast<QPushButton*>(w) || qobject_cast<QToolButton*>(w);
+        const int need = isButton ? w->fontMetrics().horizontalAdvance(text) + 4 : w->sizeHint().width();
+        EXPECT_LE(need, w->width()) << text.toStdString();
+        const int iconHeight = qobject_cast<QToolButton*>(w) ? 32 : 0;
+        EXPECT_LE(w->fontMetrics().height() + iconHeight, w->height()) << text.toStdString();
+        // Nothing reaches past the window or the parent that shows it.
+        QWidget* parent = w->parentWidget();
+        EXPECT_TRUE(parent->rect().contains(w->geometry())) << text.toStdString() << " leaves its container " << parent->objectName().toStdString();
+    }
+}
+
+TEST_F(WindowFixture, TabOrder) {
+    QWidget* expected[] = {window->toolbarButton(1), window->toolbarButton(2), child<QTabBar>("tabStrip"),
+                           child<QLineEdit>("txtSource"), child<QLineEdit>("txtDest"),
+                           child<QPushButton>("cmdSrcFolder", 0), child<QPushButton>("cmdSrcFolder", 1),
+                           child<QComboBox>("cboPACS"), child<QCheckBox>("chkDebug"),
+                           child<QPushButton>("cmdSrcFolder", 2), child<QLineEdit>("txtTemp")};
+    // Containers and the combo box's own edit field take no place of their own.
+    const auto nextStop = [](QWidget* w) {
+        do w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus) || qobject_cast<QComboBox*>(w->parentWidget()));
+        return w;
+    };
+    for (size_t i = 1; i < std::size(expected); ++i)
+        EXPECT_EQ(nextStop(expected[i - 1]), expected[i])
+            << "after " << expected[i - 1]->objectName().toStdString() << " comes "
+            << nextStop(expected[i - 1])->objectName().toStdString();
+}
+
+TEST_F(WindowFixture, SwitchingTabsShowsTheOtherPageOnly) {
+    auto* tabs = child<QTabBar>("tabStrip");
+    auto* source = child<QLineEdit>("txtSource");
+    source->setText("/x");
+    EXPECT_TRUE(child<QFrame>("Frame2", 0)->isVisible());
+    EXPECT_FALSE(child<QFrame>("Frame2", 1)->isVisible());
+    tabs->setCurrentIndex(1);
+    EXPECT_FALSE(child<QFrame>("Frame2", 0)->isVisible());
+    EXPECT_TRUE(child<QFrame>("Frame2", 1)->isVisible());
+    tabs->setCurrentIndex(0);
+    EXPECT_EQ(source->text(), "/x");
+}
+
+TEST_F(WindowFixture, DisabledBeendenShowsGreyImageAndIgnoresClicks) {
+    QToolButton* beenden = window->toolbarButton(2);
+    const QImage normal = beenden->icon().pixmap(32, 32, QIcon::Normal).toImage();
+    const QImage grey = beenden->icon().pixmap(32, 32, QIcon::Disabled).toImage();
+    EXPECT_NE(normal, grey);
+    bool greyOnly = true;
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x) {
+            const QRgb p = grey.pixel(x, y);
+            if (qAlpha(p) > 0 && (qRed(p) != qGreen(p) || qGreen(p) != qBlue(p))) greyOnly = false;
+        }
+    EXPECT_TRUE(greyOnly);
+    window->setBeendenEnabled(false);
+    QTest::mouseClick(beenden, Qt::LeftButton);
+    EXPECT_TRUE(window->isVisible()) << "a disabled Beenden does not close";
+    window->setBeendenEnabled(true);
+    QTest::mouseClick(beenden, Qt::LeftButton);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowFixture, MigrierenWithEmptySourceLogsAndShowsStopBox) {
+    QString boxTitle, boxText;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                boxTitle = box->windowTitle();
+                boxText = box->text();
+                box->accept();
+            }
+    });
+    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
+    EXPECT_EQ(boxTitle, "Jor-Orvek");
+    EXPECT_EQ(boxText, "Quellverzeichnis exestiert nicht.");
+    EXPECT_EQ(test::linesWithoutTime(window->logs().errorLogPath()),
+              std::vector<std::string>{"-1 - Source folder doesn\xC2\xB4t exist. - Start"});
+    EXPECT_TRUE(window->toolbarButton(1)->isEnabled());
+    EXPECT_TRUE(window->toolbarButton(2)->isEnabled());
+}
+
+TEST_F(WindowFixture, SettingsDefaultsAndRoundTrip) {
+    EXPECT_EQ(child<QComboBox>("cboPACS")->currentText(), "Arzt und Praxis");
+    EXPECT_EQ(child<QCheckBox>("chkDebug")->checkState(), Qt::Unchecked);
+    EXPECT_TRUE(child<QLineEdit>("txtSource")->text().isEmpty());
+
+    child<QLineEdit>("txtSource")->setText("/media/cdrom");
+    child<QLineEdit>("txtDest")->setText(QString::fromUtf8("/daten/Bilder \xC3\xA4\xC3\xB6\xC3\xBC"));
+    child<QLineEdit>("txtTemp")->setText("/tmp/");
+    child<QComboBox>("cboPACS")->setEditText("HIPAX");
+    QTest::mouseClick(child<QCheckBox>("chkDebug"), Qt::LeftButton);
+    closeAndReopen();
+    EXPECT_EQ(child<QLineEdit>("txtSource")->text(), "/media/cdrom");
+    EXPECT_EQ(child<QLineEdit>("txtDest")->text(), QString::fromUtf8("/daten/Bilder \xC3\xA4\xC3\xB6\xC3\xBC"));
+    EXPECT_EQ(child<QLineEdit>("txtTemp")->text(), "/tmp/");
+    EXPECT_EQ(child<QComboBox>("cboPACS")->currentText(), "HIPAX");
+    EXPECT_EQ(window->debugValue(), 1);
+    EXPECT_EQ(child<QComboBox>("cboPACS")->count(), 3);
+
+    QTest::mouseClick(child<QCheckBox>("chkDebug"), Qt::LeftButton);
+    closeAndReopen();
+    EXPECT_EQ(window->debugValue(), 0) << "cleared stores 0";
+}
+
+TEST_F(WindowFixture, DimmedDebugStaysAndClicksSwitchClearAndTicked) {
+    window->close();
+    test::writeFile(programFolder / "Settings.ini", "[Debug]\r\nDebugValue=2\r\n[PACS]\r\nPACS=Unbekannt\r\n");
+    open();
+    EXPECT_EQ(window->debugValue(), 2);
+    EXPECT_EQ(child<QComboBox>("cboPACS")->currentText(), "Unbekannt");
+    closeAndReopen();
+    EXPECT_EQ(window->debugValue(), 2) << "2 stays 2 unless clicked";
+    auto* box = child<QCheckBox>("chkDebug");
+    std::vector<int32_t> seen;
+    for (int i = 0; i < 3; ++i) {
+        QTest::mouseClick(box, Qt::LeftButton);
+        seen.push_back(window->debugValue());
+    }
+    EXPECT_EQ(seen, (std::vector<int32_t>{1, 0, 1}));
+}
+
+TEST_F(WindowFixture, ChooseFolderFillsTheBoxOfItsIndex) {
+    std::string answer;
+    std::vector<std::string> titles;
+    window->showFolderDialog = [&](const std::string& title) {
+        titles.push_back(title);
+        return answer;
+    };
+    const char* boxes[] = {"txtSource", "txtDest", "txtTemp"};
+    for (int16_t i = 0; i < 3; ++i) {
+        answer = "/daten/ordner " + std::to_string(i);
+        window->ChooseFolder(i);
+        EXPECT_EQ(child<QLineEdit>(boxes[i])->text().toStdString(), answer) << boxes[i];
+    }
+    answer.clear();
+    for (int16_t i = 0; i < 3; ++i) window->ChooseFolder(i);
+    EXPECT_EQ(child<QLineEdit>("txtDest")->text(), "/daten/ordner 1") << "cancel keeps the text";
+    answer = "/";
+    window->ChooseFolder(3);
+    for (const char* b : boxes) EXPECT_NE(child<QLineEdit>(b)->text(), "/") << "index 3 changes nothing";
+    ASSERT_EQ(titles.size(), 7u);
+    for (const auto& t : titles) EXPECT_EQ(t, "W\xC3\xA4hlen Sie Ihren Ordner ...");
+}
+
+}  // namespace
+}  // namespace jor::app
