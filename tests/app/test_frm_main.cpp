@@ -179,6 +179,73 @@ TEST_F(WindowFixture, DisabledBeendenShowsGreyImageAndIgnoresClicks) {
     EXPECT_FALSE(window->isVisible());
 }
 
+// Closes every message box that comes up and remembers what it said.
+struct BoxWatcher {
+    std::vector<std::string> seen;
+    QTimer timer;
+    BoxWatcher() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    seen.push_back((box->windowTitle() + "|" + box->text()).toStdString());
+                    box->accept();
+                }
+        });
+        timer.start(10);
+    }
+};
+
+TEST_F(WindowFixture, RunOfPlainCopiesEndsWithReportAndButtonsBack) {
+    TempDir work;
+    test::makeTree(work / "src", {"IM1=a", "IM2=b", "sub/IM3=c"});
+    test::makeFolders(work / "dest");
+    child<QLineEdit>("txtSource")->setText(QString::fromStdString(work / "src"));
+    child<QLineEdit>("txtDest")->setText(QString::fromStdString(work / "dest"));
+    child<QLineEdit>("txtTemp")->setText(QString::fromStdString(work.path()));
+    child<QComboBox>("cboPACS")->setEditText("HIPAX");
+    BoxWatcher boxes;
+    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
+    EXPECT_FALSE(window->toolbarButton(1)->isEnabled());
+    EXPECT_FALSE(window->toolbarButton(2)->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.empty() && window->toolbarButton(2)->isEnabled(); }, 10000));
+    EXPECT_EQ(boxes.seen, std::vector<std::string>{
+        "Migration abgeschlossen|3 von 3 Dateien konnten erfolgreich migriert werden.\r\n\r\n"
+        "Bitte legen Sie die n\xC3\xA4" "chste CD / DVD ein."});
+    EXPECT_EQ(test::listFiles(work / "dest").size(), 3u);
+    EXPECT_FALSE(test::exists(work / "TempOrvek"));
+    EXPECT_TRUE(window->toolbarButton(1)->isEnabled());
+    EXPECT_TRUE(child<QLabel>("lblLoadInfo")->text().isEmpty());
+    EXPECT_TRUE(child<TextProgressBar>("ProgBar")->text().isEmpty());
+    EXPECT_EQ(child<TextProgressBar>("ProgBar")->value(), 0);
+}
+
+TEST_F(WindowFixture, ClosingDuringARunStopsItAndStoresSettingsOnce) {
+    TempDir work;
+    std::vector<std::string> tree;
+    for (int i = 0; i < 200; ++i) tree.push_back("IM" + std::to_string(i) + "=x");
+    test::makeTree(work / "src", tree);
+    test::makeFolders(work / "dest");
+    child<QLineEdit>("txtSource")->setText(QString::fromStdString(work / "src"));
+    child<QLineEdit>("txtDest")->setText(QString::fromStdString(work / "dest"));
+    child<QLineEdit>("txtTemp")->setText(QString::fromStdString(work.path()));
+    child<QComboBox>("cboPACS")->setEditText("HIPAX");
+    BoxWatcher boxes;
+    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
+    // The close arrives at the run's first yield to the event loop.
+    QTimer::singleShot(0, window.get(), [this] { window->close(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 10000));
+    EXPECT_TRUE(boxes.seen.empty()) << "no report for a stopped run";
+    EXPECT_LT(test::listFiles(work / "dest").size(), 200u) << "the run stopped early";
+    EXPECT_FALSE(test::exists(work / "TempOrvek"));
+    const std::string settings = test::readFile(programFolder / "Settings.ini");
+    EXPECT_NE(settings.find("PACS=HIPAX"), std::string::npos);
+    EXPECT_FALSE(window->engine().running());
+    // A second close (the process ending) does not store again.
+    test::writeFile(programFolder / "Settings.ini", "marker");
+    window->close();
+    EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker");
+}
+
 TEST_F(WindowFixture, MigrierenWithEmptySourceLogsAndShowsStopBox) {
     QString boxTitle, boxText;
     QTimer::singleShot(0, [&] {
