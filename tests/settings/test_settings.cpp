@@ -1,2 +1,157 @@
-// Settings tests are being written.
+#include "settings/settings.h"
+
+#include "support/temp_tree.h"
+
 #include <gtest/gtest.h>
+#include <optional>
+
+namespace jor {
+namespace {
+
+using test::TempDir;
+
+void expectValues(const SettingsValues& actual, const SettingsValues& expected, const std::string& name) {
+    EXPECT_EQ(actual.TempPath, expected.TempPath) << name;
+    EXPECT_EQ(actual.SourcePath, expected.SourcePath) << name;
+    EXPECT_EQ(actual.DestinationPath, expected.DestinationPath) << name;
+    EXPECT_EQ(actual.DebugValue, expected.DebugValue) << name;
+    EXPECT_EQ(actual.Pacs, expected.Pacs) << name;
+}
+
+SettingsValues values(std::string temp, std::string source, std::string dest, int32_t debug, std::string pacs) {
+    return SettingsValues{std::move(temp), std::move(source), std::move(dest), debug, std::move(pacs)};
+}
+
+TEST(SettingsFile, LivesInProgramFolder) {
+    EXPECT_EQ(settingsFilePath("/opt/jor-orvek"), "/opt/jor-orvek/Settings.ini");
+}
+
+TEST(SettingsFile, ReadINIValueCutsAtSize) {
+    TempDir dir;
+    const std::string file = settingsFilePath(dir.path());
+    test::writeFile(file, "[Temp]\r\nTempPath=" + std::string(300, 't') + "\r\n");
+    EXPECT_EQ(ReadINIValue("Temp", "TempPath", "", file, 256), std::string(255, 't'));
+    EXPECT_EQ(ReadINIValue("Temp", "TempPath", "", file, 0), "");
+    EXPECT_EQ(ReadINIValue("Temp", "TempPath", "", file, -1), "");
+    EXPECT_EQ(ReadINIValue("Temp", "Missing", "dflt", file, 256), "dflt");
+}
+
+TEST(LoadSettings, ReadsFileOrDefaults) {
+    const std::string long300 = "/" + std::string(299, 'd');
+    struct Case {
+        const char* name;
+        std::optional<std::string> content;  // nullopt: no file
+        SettingsValues expected;
+    };
+    const Case cases[] = {
+        {"no file", std::nullopt, values("", "", "", 0, "Arzt und Praxis")},
+        {"empty file", "", values("", "", "", 0, "Arzt und Praxis")},
+        {"all five keys",
+         "[Temp]\r\nTempPath=/tmp/t\r\n[Path]\r\nSourcePath=/media/cd\r\nDestinationPath=/srv/dicom\r\n"
+         "[Debug]\r\nDebugValue=1\r\n[PACS]\r\nPACS=GEMED\r\n",
+         values("/tmp/t", "/media/cd", "/srv/dicom", 1, "GEMED")},
+        {"hand-edited spelling and order",
+         "[pacs]\nPacs = HIPAX\n[ path ]\ndestinationpath = \"/srv/my dicom\"\n",
+         values("", "", "/srv/my dicom", 0, "HIPAX")},
+        {"TempPath with nothing after the equals sign", "[Temp]\r\nTempPath=\r\n", values("", "", "", 0, "Arzt und Praxis")},
+        {"empty PACS is not the default", "[PACS]\r\nPACS=\r\n", values("", "", "", 0, "")},
+        {"unknown PACS shown unchanged", "[PACS]\r\nPACS=Sonstiges PACS\r\n", values("", "", "", 0, "Sonstiges PACS")},
+        {"300-character folder cut to 255", "[Path]\r\nSourcePath=" + long300 + "\r\n",
+         values("", long300.substr(0, 255), "", 0, "Arzt und Praxis")},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        if (c.content) test::writeFile(settingsFilePath(dir.path()), *c.content);
+        expectValues(LoadSettings(dir.path()), c.expected, c.name);
+        EXPECT_EQ(test::exists(settingsFilePath(dir.path())), c.content.has_value()) << c.name;
+    }
+}
+
+TEST(LoadSettings, DebugValueOnlyZeroOneOrTwo) {
+    struct Case { std::optional<std::string> text; int32_t expected; };  // nullopt: key missing
+    const Case cases[] = {
+        {"0", 0}, {"1", 1}, {"2", 2}, {" 2 ", 2}, {"7", 0}, {"-1", 0}, {"abc", 0}, {"", 0},
+        {"1abc", 0}, {"1.0", 0}, {"99999999999", 0}, {std::nullopt, 0},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        test::writeFile(settingsFilePath(dir.path()),
+                        "[Debug]\r\n" + (c.text ? "DebugValue=" + *c.text + "\r\n" : std::string()));
+        const std::string name = c.text ? "DebugValue \"" + *c.text + "\"" : "no DebugValue";
+        EXPECT_EQ(LoadSettings(dir.path()).DebugValue, c.expected) << name;
+    }
+}
+
+TEST(SaveSettings, NewFileHoldsFiveKeysInWriteOrder) {
+    TempDir dir;
+    SaveSettings(dir.path(), values("/tmp/t", "/media/cd", "/srv/dicom", 1, "HIPAX"));
+    EXPECT_EQ(test::readFile(settingsFilePath(dir.path())),
+              "[Temp]\r\nTempPath=/tmp/t\r\n"
+              "[Path]\r\nSourcePath=/media/cd\r\nDestinationPath=/srv/dicom\r\n"
+              "[Debug]\r\nDebugValue=1\r\n"
+              "[PACS]\r\nPACS=HIPAX\r\n");
+    EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"Settings.ini"});
+}
+
+TEST(SaveSettings, EmptyValuesStoredAsEmptyKeys) {
+    TempDir dir;
+    SaveSettings(dir.path(), values("", "", "", 0, ""));
+    EXPECT_EQ(test::readFile(settingsFilePath(dir.path())),
+              "[Temp]\r\nTempPath=\r\n[Path]\r\nSourcePath=\r\nDestinationPath=\r\n"
+              "[Debug]\r\nDebugValue=0\r\n[PACS]\r\nPACS=\r\n");
+    expectValues(LoadSettings(dir.path()), values("", "", "", 0, ""), "empty values");
+}
+
+TEST(SaveSettings, RoundTripKeepsValuesUnchanged) {
+    const SettingsValues cases[] = {
+        values("/tmp/Jörg temp", "/media/cdrom/Ärzte Übersicht/", "/srv/Bilder ßäöü", 2, "Arzt und Praxis"),
+        values("C:\\Temp\\\\", "D:\\", "\\\\server\\share name", 0, "GEMED"),
+        values("/a", "/b", "/c", 1, "Neues PACS; v2 = x"),
+    };
+    for (const auto& v : cases) {
+        TempDir dir;
+        SaveSettings(dir.path(), v);
+        expectValues(LoadSettings(dir.path()), v, v.SourcePath);
+    }
+}
+
+TEST(SaveSettings, KeepsForeignContentAndReplacesValuesInPlace) {
+    TempDir dir;
+    const std::string file = settingsFilePath(dir.path());
+    test::writeFile(file,
+                    "; Jor-Orvek\r\n"
+                    "[PACS]\r\nPACS=GEMED\r\n"
+                    "\r\n"
+                    "[Window]\r\nLeft=10\r\n"
+                    "\r\n"
+                    "[debug]\r\ndebugvalue=1\r\n"
+                    "[Path]\r\nDestinationPath=/old/dest\r\nExtra=keep\r\n");
+    SaveSettings(dir.path(), values("/tmp", "/media/cd", "/new/dest", 0, "HIPAX"));
+    EXPECT_EQ(test::readFile(file),
+              "; Jor-Orvek\r\n"
+              "[PACS]\r\nPACS=HIPAX\r\n"
+              "\r\n"
+              "[Window]\r\nLeft=10\r\n"
+              "\r\n"
+              "[debug]\r\ndebugvalue=0\r\n"
+              "[Path]\r\nDestinationPath=/new/dest\r\nExtra=keep\r\nSourcePath=/media/cd\r\n"
+              "[Temp]\r\nTempPath=/tmp\r\n");
+}
+
+TEST(SaveSettings, FailedWriteIsIgnoredAndKeepsOldFile) {
+    TempDir dir;
+    const std::string missing = dir / "no such folder";
+    EXPECT_NO_THROW(SaveSettings(missing, values("/t", "/s", "/d", 1, "HIPAX")));
+    EXPECT_FALSE(test::exists(missing));
+
+    const std::string file = settingsFilePath(dir.path());
+    const std::string old = "[Temp]\r\nTempPath=/old\r\n";
+    test::writeFile(file, old);
+    test::makeFolders(file + ".part");  // the temporary file cannot be created
+    EXPECT_NO_THROW(SaveSettings(dir.path(), values("/t", "/s", "/d", 1, "HIPAX")));
+    EXPECT_EQ(test::readFile(file), old);
+    EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"Settings.ini"});
+}
+
+}  // namespace
+}  // namespace jor
