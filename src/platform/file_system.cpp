@@ -135,11 +135,14 @@ void FileSystem::CreateFolder(const std::string& path) const {
 }
 
 void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite) const {
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking: opening a FIFO for reading would otherwise wait for a writer forever.
+    Fd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (in.get() < 0) raiseErrno(errno);
     struct stat st;
     if (::fstat(in.get(), &st) != 0) raiseErrno(errno);
     if (S_ISDIR(st.st_mode)) raiseErrno(EISDIR);
+    // A FIFO or device has no end to copy up to.
+    if (!S_ISREG(st.st_mode)) throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
     if (!overwrite && ::access(destination.c_str(), F_OK) == 0) raiseErrno(EEXIST);
 
     const std::string temp = partialName(destination);
@@ -206,12 +209,12 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
         if (type == DT_UNKNOWN || type == DT_LNK) {
             struct stat st;
             // Links to files count as files; links to folders are not walked (no cycles).
-            if (::fstatat(dfd, name, &st, type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
-            if (S_ISDIR(st.st_mode))
-                type = (e->d_type == DT_LNK) ? DT_LNK : DT_DIR;
-            else
-                type = DT_REG;
-            if (e->d_type == DT_LNK && type == DT_LNK) continue;
+            // Disc file systems report DT_UNKNOWN, so links are told apart here too.
+            if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            const bool link = S_ISLNK(st.st_mode);
+            if (link && ::fstatat(dfd, name, &st, 0) != 0) continue;
+            if (S_ISDIR(st.st_mode) && link) continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
         }
         if (type == DT_DIR)
             listing.SubFolders.push_back({name, join(path, name)});

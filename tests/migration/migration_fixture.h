@@ -1,0 +1,98 @@
+#pragma once
+
+#include "diagnostics/logs.h"
+#include "migration/engine.h"
+#include "support/recording_window.h"
+#include "support/temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace jor::test {
+
+inline const std::string Acute = "\xC2\xB4";
+
+inline std::string reportText(int migrated, int selected) {
+    return "box info|Migration abgeschlossen|" + std::to_string(migrated) + " von " + std::to_string(selected) +
+           " Dateien konnten erfolgreich migriert werden.\r\n\r\nBitte legen Sie die n\xC3\xA4" "chste CD / DVD ein.";
+}
+
+inline std::string finalProgressText(int count) {
+    const std::string n = std::to_string(count);
+    return "text " + n + " von " + n + " Dateien wurden \xC3\xBC" "berpr\xC3\xBC" "ft.";
+}
+
+// Program folder, medium, destination and temporary folder, with the engine
+// wired to a recording window and a fixed clock.
+class MigrationFixture : public ::testing::Test {
+protected:
+    MigrationFixture() {
+        for (const auto& f : {prog, src, dst, tmp}) makeFolders(f);
+        w.source = src;
+        w.dest = dst;
+        w.temp = tmp;
+    }
+
+    TempDir root;
+    const std::string prog = root / "prog", src = root / "src", dst = root / "dst", tmp = root / "tmp";
+    const std::string work = tmp + "/TempOrvek";
+    RecordingWindow w;
+    Logs logs{prog, [this] { return w.debug; }, [] { return std::string("24.03.2008 14:05:09"); }};
+    MigrationEngine engine{w, logs, prog};
+
+    // "Migrieren" followed by the timer's tick, as the window would deliver it.
+    void run() {
+        engine.StartRun();
+        if (w.armed) engine.tmrMig_Timer();
+    }
+
+    std::vector<std::string> errorLines() const { return linesWithoutTime(prog + "/Logs/Error.txt"); }
+    std::vector<std::string> debugLines() const { return linesWithoutTime(prog + "/Logs/DebugOrvek.log"); }
+
+    // Names of the files directly in `folder`, sorted.
+    static std::vector<std::string> filesIn(const std::string& folder) {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+            if (e.is_regular_file()) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Contents of the migrated outputs in the destination, sorted; fails on any
+    // other file there.
+    std::vector<std::string> outputContents() const {
+        static const std::regex outputName(R"(2\.25\.[0-9]+\.dcm)");
+        std::vector<std::string> contents;
+        for (const auto& name : filesIn(dst)) {
+            EXPECT_TRUE(std::regex_match(name, outputName)) << "unexpected file in destination: " << name;
+            contents.push_back(readFile(dst + "/" + name));
+        }
+        std::sort(contents.begin(), contents.end());
+        return contents;
+    }
+
+    void useRealDecompressor() {
+        std::filesystem::copy_file(std::string(JOR_PROGRAM_DIR) + "/gunzip.exe", prog + "/gunzip.exe");
+    }
+    void useFakeDecompressor(const std::string& shellBody) {
+        writeFile(prog + "/gunzip.exe", "#!/bin/sh\n" + shellBody + "\n", 0755);
+    }
+
+    // `content` packed by gzip or compress, as the archive wrote its objects.
+    std::string packed(const std::string& tool, const std::string& content) {
+        const std::string in = root / "scratch.bin", out = root / "scratch.out";
+        writeFile(in, content);
+        const std::string command = tool + " -c -f '" + in + "' > '" + out + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return readFile(out);
+    }
+};
+
+}  // namespace jor::test

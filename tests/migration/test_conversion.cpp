@@ -1,0 +1,189 @@
+#include "migration_fixture.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+
+namespace jor::test {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string Marker = "#*lastfile*#";
+
+std::string payload(int seed) {
+    std::string p = "\0"s;
+    for (int i = 0; i < 3000; ++i) {
+        const int byte = (i * 37 + seed) % 256;
+        p.push_back(static_cast<char>(byte == '#' ? '$' : byte));  // no marker inside
+    }
+    return p;
+}
+// An archive object as the archive wrote it before packing.
+std::string archived(const std::string& payload) { return "ARCHIVE HEADER v2 " + payload + Marker + "trailer" + Marker; }
+
+class Conversion : public MigrationFixture {
+protected:
+    Conversion() { w.pacs = "Arzt und Praxis"; }
+    void object(const std::string& relative, const std::string& bytes) { writeFile(src + "/" + relative, bytes); }
+    std::vector<std::string> linesContaining(const std::vector<std::string>& lines, const std::string& part) const {
+        std::vector<std::string> out;
+        for (const auto& l : lines)
+            if (l.find(part) != std::string::npos) out.push_back(l);
+        return out;
+    }
+};
+
+TEST_F(Conversion, PackedObjectsBecomeTheirPayloadsAndBadOnesAreSetAside) {
+    useRealDecompressor();
+    const std::string bad = packed("gzip", "HEADER without payload marker\0data"s);
+    object("GZIP0001.Z", packed("gzip", archived(payload(1))));
+    object("SUB/COMP0001.Z", packed("compress", archived(payload(2))));
+    object("BAD00001.Z", bad);
+    std::vector<std::string> leftDecompressed;
+    w.onMessage = [&](const std::string&) { leftDecompressed = filesIn(work); };
+
+    run();
+
+    std::vector<std::string> expected{payload(1), payload(2)};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(outputContents(), expected);
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(2, 3)});
+    EXPECT_EQ(filesIn(dst + "/BadObjects"), std::vector<std::string>{"BAD000.err"});
+    EXPECT_EQ(readFile(dst + "/BadObjects/BAD000.err"), bad);
+    for (const auto& f : leftDecompressed) EXPECT_TRUE(f.starts_with("BAD00001")) << f;
+    const auto lines = errorLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "-1 - File BAD00001.Z could not be migrated. - CorrectImage");
+    for (const auto& l : lines) EXPECT_NE(l.find("BAD00001.Z"), std::string::npos) << l;
+}
+
+TEST_F(Conversion, DebugLineOnlyWhenTickedAndOnlyForMigratedObjects) {
+    useRealDecompressor();
+    object("GOOD0001.Z", packed("gzip", archived(payload(3))));
+    object("BAD00001.Z", packed("gzip", "no layout"));
+    for (const int32_t value : {0, 1, 2}) {
+        SCOPED_TRACE(value);
+        std::filesystem::remove_all(prog + "/Logs");
+        w.debug = value;
+        run();
+        const auto migrated = linesContaining(debugLines(), "is migrated.");
+        if (value == 1)
+            EXPECT_EQ(migrated, std::vector<std::string>{"GOOD0001.Z is migrated."});
+        else
+            EXPECT_TRUE(debugLines().empty());
+    }
+}
+
+TEST_F(Conversion, DestinationWithTrailingSlash) {
+    useRealDecompressor();
+    object("GOOD0001.Z", packed("gzip", archived(payload(4))));
+    w.dest = dst + "/";
+    run();
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(4)});
+}
+
+TEST_F(Conversion, MissingDecompressorIsReportedForEveryObject) {
+    object("IMG0001.Z", "packed 1");
+    object("IMG0002.Z", "packed 2");
+    std::vector<std::string> workingCopies;
+    w.onMessage = [&](const std::string& box) {
+        if (box.starts_with("box info")) workingCopies = filesIn(work);
+    };
+    run();
+    const std::string line = "-1 - GUNZIP.EXE not found. - ScanFolder";
+    EXPECT_EQ(errorLines(), (std::vector<std::string>{line, line}));
+    const std::string box = "box stop|Jor-Orvek|Datei GUNZIP.EXE konnte nicht gefunden werden.";
+    EXPECT_EQ(w.boxes(), (std::vector<std::string>{box, box, reportText(0, 2)}));
+    EXPECT_EQ(workingCopies, (std::vector<std::string>{"IMG0001.dcm.z", "IMG0002.dcm.z"}));
+    EXPECT_TRUE(filesIn(dst).empty());
+    EXPECT_FALSE(exists(work));
+}
+
+TEST_F(Conversion, DecompressorThatCannotStartIsLoggedOnce) {
+    writeFile(prog + "/gunzip.exe", "#!/bin/sh\nexit 0\n", 0644);
+    object("IMG0001.Z", "packed");
+    run();
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"70 - Permission denied - ScanFolder - IMG0001.Z"});
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 1)});
+    EXPECT_FALSE(exists(dst + "/BadObjects"));
+    EXPECT_TRUE(filesIn(dst).empty());
+}
+
+// Only the file it leaves counts: neither its exit status nor its speed.
+TEST_F(Conversion, WhatTheDecompressorLeavesDecides) {
+    const std::string good = archived(payload(5));
+    writeFile(root / "good.bin", good);
+    const struct { const char* name; std::string script; bool migrated; } cases[] = {
+        {"slow", "sleep 1\nexec gzip \"$@\"", true},
+        {"valid output, failing status", "cp '" + root / "good.bin" + "' \"${3%.z}\"\nexit 3", true},
+        {"writes nothing", "exit 0", false},
+        {"writes garbage", "head -c 4096 /dev/urandom | tr -d '\\000' > \"${3%.z}\"", false},
+        {"crashes", "kill -SEGV $$", false},
+    };
+    const std::string medium = packed("gzip", good);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& f : {dst, prog + "/Logs"}) std::filesystem::remove_all(f);
+        makeFolders(dst);
+        std::filesystem::remove(prog + "/gunzip.exe");
+        useFakeDecompressor(c.script);
+        object("OBJ00001.Z", medium);
+        w.events.clear();
+
+        run();
+
+        if (c.migrated) {
+            EXPECT_EQ(outputContents(), std::vector<std::string>{payload(5)});
+            EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 1)});
+            EXPECT_TRUE(errorLines().empty());
+        } else {
+            EXPECT_TRUE(filesIn(dst).empty());
+            EXPECT_EQ(readFile(dst + "/BadObjects/OBJ000.err"), medium);
+            EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 1)});
+            EXPECT_EQ(errorLines(), std::vector<std::string>{"-1 - File OBJ00001.Z could not be migrated. - CorrectImage"});
+        }
+    }
+}
+
+TEST_F(Conversion, NamesFromTheMediumAreNeverInterpreted) {
+    useRealDecompressor();
+    const std::string name = "IMG 'one' \"two\"; $(touch pwned) `touch pwned`.Z";
+    object(name, packed("gzip", archived(payload(6))));
+    run();
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(6)});
+    EXPECT_TRUE(errorLines().empty());
+    for (const auto& f : listFiles(root.path()))
+        EXPECT_NE(std::filesystem::path(f).filename(), "pwned") << f;
+    EXPECT_FALSE(exists("pwned"));
+}
+
+TEST_F(Conversion, ClosingTheWindowEndsAHangingDecompressor) {
+    const std::string pidFile = root / "pid";
+    useFakeDecompressor("echo $$ > '" + pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'\nexec sleep 60");
+    object("HANG0001.Z", "packed");
+    object("LATER/LATE0001.Z", "packed");
+    w.onYield = [&] {
+        if (exists(pidFile)) engine.requestStop();
+    };
+    const auto started = std::chrono::steady_clock::now();
+
+    run();
+
+    // Far below the 60 s the decompressor would take.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    ASSERT_TRUE(exists(pidFile));
+    const pid_t pid = std::stoi(readFile(pidFile));
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HANG0001.Z"});
+    EXPECT_TRUE(w.boxes().empty());
+    EXPECT_TRUE(listFiles(dst).empty());
+    EXPECT_FALSE(exists(work));
+    for (const auto& e : w.eventsStartingWith("status Datei ")) EXPECT_EQ(e.find("LATER"), std::string::npos) << e;
+    EXPECT_TRUE(w.beendenEnabled);
+    EXPECT_TRUE(w.migrierenEnabled);
+}
+
+}  // namespace
+}  // namespace jor::test

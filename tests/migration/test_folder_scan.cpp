@@ -1,0 +1,214 @@
+#include "migration_fixture.h"
+
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace jor::test {
+namespace {
+
+using namespace std::string_literals;
+
+class FolderScan : public MigrationFixture {
+protected:
+    // Paths relative to the source, in the order the status label named them.
+    std::vector<std::string> visited() const {
+        const std::string head = "status Datei " + src + "/", tail = " wird migriert...";
+        std::vector<std::string> out;
+        for (const auto& e : w.eventsStartingWith("status Datei ")) {
+            EXPECT_TRUE(e.starts_with(head) && e.ends_with(tail)) << e;
+            out.push_back(e.substr(head.size(), e.size() - head.size() - tail.size()));
+        }
+        return out;
+    }
+    std::vector<std::string> progressEvents() const {
+        std::vector<std::string> out;
+        for (const auto& e : w.events)
+            if (e.starts_with("max ") || e.starts_with("value ") || e.starts_with("text ")) out.push_back(e);
+        return out;
+    }
+};
+
+TEST_F(FolderScan, ProgressCountsTheFilesOfEachFolderWithFiles) {
+    makeTree(src, {"IM1=a", "IM2=b", "EMPTY/DEEP/IM3=c"});
+    run();
+    const std::vector<std::string> expected{
+        "max 2",  "text 0 von 2 Dateien durchsucht ...", "value 1", "text 1 von 2 Dateien durchsucht ...", "value 2",
+        // EMPTY has no files of its own: nothing changes until DEEP.
+        "max 1",  "text 0 von 1 Dateien durchsucht ...", "value 1", finalProgressText(1), "text ", "value 0",
+    };
+    EXPECT_EQ(progressEvents(), expected);
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(3, 3)});
+}
+
+TEST_F(FolderScan, ThreeFilesShowZeroToTwoAndValuesOneToThree) {
+    makeTree(src, {"A=1", "B=2", "C=3"});
+    run();
+    const std::vector<std::string> expected{
+        "max 3",   "text 0 von 3 Dateien durchsucht ...", "value 1", "text 1 von 3 Dateien durchsucht ...",
+        "value 2", "text 2 von 3 Dateien durchsucht ...", "value 3", finalProgressText(3), "text ", "value 0"};
+    EXPECT_EQ(progressEvents(), expected);
+    const auto order = visited();
+    EXPECT_EQ(std::set<std::string>(order.begin(), order.end()), (std::set<std::string>{"A", "B", "C"}));
+}
+
+TEST_F(FolderScan, OwnFilesFirstThenEachSubtreeWhole) {
+    makeTree(src, {"F1=1", "F2=2", "A/A1=3", "A/AA/AA1=4", "B/B1=5", "B/BB/BB1=6"});
+    run();
+    const auto order = visited();
+    ASSERT_EQ(order.size(), 6u);
+    EXPECT_EQ(std::set<std::string>(order.begin(), order.begin() + 2), (std::set<std::string>{"F1", "F2"}));
+    const std::vector<std::string> aFirst{"A/A1", "A/AA/AA1", "B/B1", "B/BB/BB1"};
+    const std::vector<std::string> bFirst{"B/B1", "B/BB/BB1", "A/A1", "A/AA/AA1"};
+    const std::vector<std::string> rest(order.begin() + 2, order.end());
+    EXPECT_TRUE(rest == aFirst || rest == bFirst) << testing::PrintToString(order);
+}
+
+TEST_F(FolderScan, PlainCopyRulesPerPacsText) {
+    const std::string im1 = "\0\x01\x80\xFF image 1"s, im2 = "image 2"s, readme = "read me"s, dicomdir = "dir"s;
+    makeTree(src, {"IM000001", "README.TXT=" + readme, "DICOMDIR=" + dicomdir});
+    writeFile(src + "/IM000001", im1);
+    const struct { const char* pacs; bool withDots; } cases[] = {
+        {"GEMED", false}, {"HIPAX", true}, {"hipax", true}, {"Gemed", false}, {"Other", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pacs);
+        std::filesystem::remove_all(dst);
+        makeFolders(dst);
+        w.events.clear();
+        w.pacs = c.pacs;
+        run();
+        std::vector<std::string> expected{im1, dicomdir};
+        if (c.withDots) expected.push_back(readme);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(outputContents(), expected);
+        // A left-out name is selected all the same.
+        EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(static_cast<int>(expected.size()), 3)});
+    }
+    EXPECT_TRUE(errorLines().empty());
+}
+
+TEST_F(FolderScan, ReadOnlyFileOnTheMediumGivesAnOrdinaryCopy) {
+    const std::string bytes = "\0DICM\x80\xFE"s + std::string(5000, '\x7F');
+    writeFile(src + "/IM1", bytes, 0444);
+    run();
+    const auto names = filesIn(dst);
+    ASSERT_EQ(names.size(), 1u);
+    struct stat st;
+    ASSERT_EQ(::stat((dst + "/" + names[0]).c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    EXPECT_EQ(readFile(dst + "/" + names[0]), bytes);
+    ASSERT_EQ(::stat((src + "/IM1").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(readFile(src + "/IM1"), bytes);
+}
+
+TEST_F(FolderScan, DestinationTextWithTrailingSlashIsJoinedUnchanged) {
+    makeTree(src, {"IM1=a"});
+    w.dest = dst + "/";
+    run();
+    EXPECT_EQ(outputContents(), std::vector<std::string>{"a"});
+    EXPECT_TRUE(engine.state().WorkingPath.starts_with(dst + "//2.25.")) << engine.state().WorkingPath;
+}
+
+TEST_F(FolderScan, DestinationTextIsReadForEveryFile) {
+    const std::string second = root / "second";
+    makeFolders(second);
+    makeTree(src, {"A=1", "B=2", "C=3"});
+    w.onYield = [&] {
+        if (w.eventsStartingWith("value ").size() == 2) w.dest = second;
+    };
+    run();
+    EXPECT_EQ(filesIn(dst).size(), 1u);
+    EXPECT_EQ(filesIn(second).size(), 2u);
+}
+
+TEST_F(FolderScan, DestinationRemovedDuringTheRun) {
+    makeTree(src, {"A=1", "B=2", "C=3"});
+    w.onYield = [&] {
+        // At the second file, before anything of it is written.
+        if (w.eventsStartingWith("value ").size() == 2 && exists(dst)) std::filesystem::remove_all(dst);
+    };
+    run();
+    const auto order = visited();
+    ASSERT_EQ(order.size(), 3u);
+    const auto lines = errorLines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_TRUE(lines[i].ends_with(" - ScanFolder - " + order[i + 1])) << lines[i];
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 3)});
+    for (const auto& f : listFiles(root.path())) EXPECT_FALSE(f.ends_with(".part")) << f;
+}
+
+TEST_F(FolderScan, SubfolderThatVanishesIsLoggedAndTheWalkGoesOn) {
+    makeTree(src, {"F1=1", "GONE/G1=2", "KEPT/K1=3"});
+    w.onYield = [&] { std::filesystem::remove_all(src + "/GONE"); };
+    run();
+    // Logged with the name of the file handled before, whichever subfolder came first.
+    const auto lines = errorLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0] == "76 - Path not found - ScanFolder - F1" || lines[0] == "76 - Path not found - ScanFolder - K1")
+        << lines[0];
+    EXPECT_EQ(outputContents(), (std::vector<std::string>{"1", "3"}));
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(2, 2)});
+}
+
+TEST_F(FolderScan, LinksToFilesAreCopiedLinksToFoldersAreNotWalked) {
+    makeTree(src, {"IM1=a"});
+    makeTree(root / "elsewhere", {"IM2=b", "FOLDER/IM3=c"});
+    std::filesystem::create_symlink(root / "elsewhere/IM2", src + "/LINK");
+    std::filesystem::create_symlink(root / "elsewhere/FOLDER", src + "/FOLDERLINK");
+    run();
+    EXPECT_EQ(outputContents(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(2, 2)});
+}
+
+TEST_F(FolderScan, PipeOnTheMediumFailsAloneInsteadOfBlocking) {
+    makeTree(src, {"IM1=a"});
+    ASSERT_EQ(::mkfifo((src + "/PIPE").c_str(), 0644), 0);
+    run();
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"75 - Path/File access error - ScanFolder - PIPE"});
+    EXPECT_EQ(outputContents(), std::vector<std::string>{"a"});
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 2)});
+}
+
+TEST_F(FolderScan, ClosingTheWindowEndsTheRunAfterTheFileAtHand) {
+    makeTree(src, {"IM1=a", "IM2=b", "LATER/IM3=c"});
+    w.onYield = [&] {
+        if (!w.eventsStartingWith("status ").empty()) engine.requestStop();
+    };
+    run();
+    EXPECT_EQ(outputContents().size(), 1u);
+    EXPECT_EQ(visited().size(), 1u);
+    EXPECT_TRUE(w.boxes().empty());
+    EXPECT_FALSE(exists(work));
+    EXPECT_TRUE(w.beendenEnabled);
+    EXPECT_TRUE(w.migrierenEnabled);
+}
+
+// With a decompressor that only reports what it was given.
+TEST_F(FolderScan, ArztUndPraxisSelectsByLastLetterAndNamesTheWorkingCopy) {
+    useFakeDecompressor("printf '%s|%s|%s|%s\\n' \"$1\" \"$2\" \"$3\" \"$(cat \"$3\")\" >> '" + root / "calls" + "'");
+    makeTree(src, {"IMG0001.Z=c1", "A.B.R=c2", "img.z=c3", "IMG.R=c4", "IMAGE.DCM=c5", "DICOMDIR=c6"});
+    w.pacs = "Arzt und Praxis";
+    run();
+
+    std::vector<std::string> calls;
+    std::istringstream in(readFile(root / "calls"));
+    for (std::string l; std::getline(in, l);) calls.push_back(l);
+    std::sort(calls.begin(), calls.end());
+    const std::string p = "-d|-f|" + work + "/";
+    EXPECT_EQ(calls, (std::vector<std::string>{p + "A.B.dcm.z|c2", p + "IMG.dcm.z|c4", p + "IMG0001.dcm.z|c1",
+                                               p + "img.dcm.z|c3"}));
+    const auto lines = errorLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "5 - Invalid procedure call or argument - ScanFolder - DICOMDIR"),
+              1);
+    for (const auto& l : lines) EXPECT_EQ(l.find("IMAGE.DCM"), std::string::npos) << l;
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 5)});
+    EXPECT_EQ(visited().size(), 6u);
+}
+
+}  // namespace
+}  // namespace jor::test

@@ -1,0 +1,240 @@
+#include "migration_fixture.h"
+
+#include <set>
+#include <sys/stat.h>
+
+namespace jor::test {
+namespace {
+
+class MigrationRun : public MigrationFixture {};
+
+size_t indexOf(const std::vector<std::string>& events, const std::string& event) {
+    return static_cast<size_t>(std::find(events.begin(), events.end(), event) - events.begin());
+}
+
+TEST_F(MigrationRun, RefusedStartReportsOnlyTheFirstMissingFolder) {
+    struct Case {
+        const char* name;
+        std::string source, dest, temp;
+        const char* description;
+        const char* box;
+    };
+    const std::string missing = root / "missing", file = root / "plain-file";
+    writeFile(file, "x");
+    const Case cases[] = {
+        {"source missing", missing, dst, tmp, "Source folder doesn", "Quellverzeichnis exestiert nicht."},
+        {"source empty", "", dst, tmp, "Source folder doesn", "Quellverzeichnis exestiert nicht."},
+        {"source is a file", file, dst, tmp, "Source folder doesn", "Quellverzeichnis exestiert nicht."},
+        {"destination missing", src, missing, tmp, "Destination folder doesn", "Zielordner exestiert nicht."},
+        {"destination empty", src, "", tmp, "Destination folder doesn", "Zielordner exestiert nicht."},
+        {"temp missing", src, dst, missing, "Temp folder doesn", "Tempverzeichnis exestiert nicht."},
+        {"temp empty", src, dst, "", "Temp folder doesn", "Tempverzeichnis exestiert nicht."},
+        {"all three missing", missing, missing, missing, "Source folder doesn", "Quellverzeichnis exestiert nicht."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(prog + "/Logs/Error.txt");
+        RecordingWindow window;
+        window.source = c.source, window.dest = c.dest, window.temp = c.temp;
+        MigrationEngine e(window, logs, prog);
+        e.state().TempFolder = "earlier";
+        e.state().PacsMode = "earlier";
+        e.state().SelectedCount = 7;
+
+        e.StartRun();
+
+        EXPECT_EQ(errorLines(), std::vector<std::string>{"-1 - " + std::string(c.description) + Acute +
+                                                         "t exist. - Start"});
+        EXPECT_EQ(window.boxes(), std::vector<std::string>{"box stop|Jor-Orvek|" + std::string(c.box)});
+        // Disabled while checking, enabled again once the box is closed.
+        const auto& ev = window.events;
+        EXPECT_LT(indexOf(ev, "beenden 0"), indexOf(ev, window.boxes().at(0)));
+        EXPECT_GT(indexOf(ev, "beenden 1"), indexOf(ev, window.boxes().at(0)));
+        EXPECT_TRUE(window.beendenEnabled);
+        EXPECT_TRUE(window.migrierenEnabled);
+        EXPECT_FALSE(window.armed);
+        EXPECT_TRUE(window.eventsStartingWith("arm").empty());
+        EXPECT_EQ(e.state().TempFolder, "earlier");
+        EXPECT_EQ(e.state().PacsMode, "earlier");
+        EXPECT_EQ(e.state().SelectedCount, 7);
+        EXPECT_FALSE(exists(tmp + "/TempOrvek"));
+    }
+}
+
+TEST_F(MigrationRun, CorrectedFolderCanBeStartedAgain) {
+    w.source = root / "not-yet";
+    engine.StartRun();
+    ASSERT_FALSE(w.armed);
+    w.source = src;
+    run();
+    EXPECT_EQ(w.boxes().back(), reportText(0, 0));
+    EXPECT_EQ(errorLines().size(), 1u);
+}
+
+TEST_F(MigrationRun, StartPreparesTheRunAndChoosesTheModeByExactText) {
+    const struct { const char* pacs; const char* mode; } cases[] = {
+        {"Arzt und Praxis", "Z"}, {"GEMED", ""}, {"HIPAX", ""},
+        {"arzt und praxis", ""}, {"Arzt und Praxis ", ""}, {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pacs);
+        std::filesystem::remove_all(work);
+        RecordingWindow window;
+        window.source = src, window.dest = dst, window.temp = tmp, window.pacs = c.pacs;
+        MigrationEngine e(window, logs, prog);
+        e.state().PacsMode = "earlier";
+
+        e.StartRun();
+
+        EXPECT_TRUE(window.armed);
+        EXPECT_FALSE(window.beendenEnabled);
+        EXPECT_FALSE(window.migrierenEnabled);
+        EXPECT_TRUE(std::filesystem::is_directory(work));
+        EXPECT_EQ(e.state().TempFolder, tmp);
+        EXPECT_EQ(e.state().PacsMode, c.mode);
+        EXPECT_TRUE(window.boxes().empty());
+    }
+    EXPECT_FALSE(exists(prog + "/Logs/Error.txt"));
+}
+
+TEST_F(MigrationRun, LeftOverWorkingFolderIsUsedAsItIs) {
+    writeFile(work + "/left-over.dcm.z", "old");
+    makeTree(src, {"IM1=a"});
+    bool keptDuringRun = true;
+    w.onYield = [&] { keptDuringRun = keptDuringRun && exists(work + "/left-over.dcm.z"); };
+    run();
+    EXPECT_GT(w.yields, 0);
+    EXPECT_TRUE(keptDuringRun);
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 1)});
+}
+
+TEST_F(MigrationRun, WorkingFolderThatCannotBeCreatedStopsTheStart) {
+    const struct { const char* name; void (*block)(const std::string&); } cases[] = {
+        {"a file in its place", [](const std::string& p) { writeFile(p, "x"); }},
+        {"a dangling link in its place",
+         [](const std::string& p) { std::filesystem::create_symlink("/nonexistent/target", p); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(prog + "/Logs/Error.txt");
+        std::filesystem::remove(work);
+        c.block(work);
+        RecordingWindow window;
+        window.source = src, window.dest = dst, window.temp = tmp;
+        MigrationEngine e(window, logs, prog);
+
+        e.StartRun();
+
+        EXPECT_EQ(errorLines(), std::vector<std::string>{"58 - File already exists - Start - " + work});
+        EXPECT_EQ(window.boxes(),
+                  std::vector<std::string>{"box stop|Jor-Orvek|Arbeitsverzeichnis konnte nicht angelegt werden."});
+        EXPECT_FALSE(window.armed);
+        EXPECT_TRUE(window.beendenEnabled);
+        EXPECT_TRUE(window.migrierenEnabled);
+        EXPECT_TRUE(e.state().TempFolder.empty());
+    }
+}
+
+TEST_F(MigrationRun, CompletionShowsTheLastFolderCountThenReportsThenResets) {
+    std::vector<std::string> tree;
+    for (int i = 0; i < 37; ++i) tree.push_back("IM" + std::to_string(i) + "=" + std::to_string(i));
+    for (int i = 0; i < 3; ++i) tree.push_back("SUB/IS" + std::to_string(i) + "=s");
+    makeTree(src, tree);
+    bool folderDuringReport = false, buttonsDuringReport = true;
+    w.onMessage = [&](const std::string&) {
+        folderDuringReport = std::filesystem::is_directory(work);
+        buttonsDuringReport = w.beendenEnabled || w.migrierenEnabled;
+    };
+
+    run();
+
+    const std::vector<std::string> tail(w.events.end() - 7, w.events.end());
+    const std::vector<std::string> expected{finalProgressText(3), reportText(40, 40), "text ", "value 0", "status "};
+    EXPECT_EQ(std::vector<std::string>(tail.begin(), tail.begin() + 5), expected);
+    EXPECT_EQ(std::set<std::string>(tail.begin() + 5, tail.end()), (std::set<std::string>{"beenden 1", "migrieren 1"}));
+    EXPECT_TRUE(folderDuringReport);
+    EXPECT_FALSE(buttonsDuringReport);
+    EXPECT_FALSE(exists(work));
+    EXPECT_EQ(engine.state().MigratedCount, 0);
+    EXPECT_EQ(engine.state().SelectedCount, 0);
+    EXPECT_EQ(outputContents().size(), 40u);
+
+    // The counts start again at 0.
+    w.events.clear();
+    run();
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(40, 40)});
+}
+
+TEST_F(MigrationRun, FinalCountsOfTrivialTrees) {
+    const struct { const char* name; std::vector<std::string> tree; int lastCount, migrated; } cases[] = {
+        {"empty source", {}, 0, 0},
+        {"last folder without files", {"IM1=a", "IM2=b", "EMPTY/"}, 0, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(src);
+        makeFolders(src);
+        makeTree(src, c.tree);
+        w.events.clear();
+        run();
+        EXPECT_EQ(w.eventsStartingWith("text ").at(w.eventsStartingWith("text ").size() - 2),
+                  finalProgressText(c.lastCount));
+        EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(c.migrated, c.migrated)});
+    }
+}
+
+TEST_F(MigrationRun, WorkingFolderIsRemovedOnlyWhenItIsAPlainFolder) {
+    const struct { const char* name; mode_t folderMode; bool readOnlyContent; bool removed; } cases[] = {
+        {"plain folder with content", 0755, false, true},
+        {"read-only folder", 0555, false, false},
+        {"read-only content", 0755, true, false},
+    };
+    makeTree(src, {"IM1=a"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (exists(work)) ::chmod(work.c_str(), 0755);
+        std::filesystem::remove_all(work);
+        writeFile(work + "/kept.txt", "k", c.readOnlyContent ? 0444 : 0644);
+        ::chmod(work.c_str(), c.folderMode);
+        w.events.clear();
+        run();
+        EXPECT_EQ(exists(work + "/kept.txt"), !c.removed);
+        EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 1)});
+    }
+    ::chmod(work.c_str(), 0755);
+}
+
+TEST_F(MigrationRun, RemovesTheWorkingFolderUnderTheTempTextAtTheEnd) {
+    const std::string other = root / "other";
+    makeFolders(other + "/TempOrvek");
+    makeTree(src, {"IM1=a"});
+    w.onYield = [&] { w.temp = other; };
+    run();
+    EXPECT_TRUE(std::filesystem::is_directory(work));
+    EXPECT_FALSE(exists(other + "/TempOrvek"));
+}
+
+TEST_F(MigrationRun, UnwritableLogNeverStopsTheRun) {
+    writeFile(prog + "/Logs", "not a folder");
+    w.pacs = "Arzt und Praxis";
+    makeTree(src, {"DICOMDIR=d"});
+    run();
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 1)});
+    EXPECT_TRUE(w.beendenEnabled);
+}
+
+TEST_F(MigrationRun, SourceThatTurnsIntoAFileBeforeTheTickStillEndsTheRun) {
+    engine.StartRun();
+    ASSERT_TRUE(w.armed);
+    std::filesystem::remove_all(src);
+    writeFile(src, "no longer a folder");
+    engine.tmrMig_Timer();
+    ASSERT_EQ(errorLines().size(), 1u);
+    EXPECT_TRUE(errorLines()[0].ends_with(" - ScanFolder")) << errorLines()[0];
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 0)});
+    EXPECT_TRUE(w.beendenEnabled);
+    EXPECT_FALSE(exists(work));
+}
+
+}  // namespace
+}  // namespace jor::test

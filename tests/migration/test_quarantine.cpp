@@ -1,0 +1,120 @@
+#include "migration_fixture.h"
+
+namespace jor::test {
+namespace {
+
+using namespace std::string_literals;
+
+class Quarantine : public MigrationFixture {
+protected:
+    const std::string bad = dst + "/BadObjects";
+
+    // The object as the scan hands it over: on the medium, with its working copy.
+    void quarantine(const std::string& name, const std::string& medium, bool withWorkingCopy = true) {
+        writeFile(src + "/" + name, medium);
+        makeFolders(work);
+        engine.state().CurrentFileName = name;
+        engine.state().WorkingPath = work + "/" + name + ".dcm.z";
+        if (withWorkingCopy) writeFile(engine.state().WorkingPath, "working copy");
+        engine.QuarantineBadObject(FileEntry{name, src + "/" + name});
+    }
+    static std::string notMigrated(const std::string& name) {
+        return "-1 - File " + name + " could not be migrated. - CorrectImage";
+    }
+};
+
+TEST_F(Quarantine, FirstCopyKeepsTheMediumBytesUnderTheShortenedName) {
+    const std::string medium = "\x1F\x9D\x90\0\xFF compressed"s;
+    quarantine("IMAGE001.ARZ", medium);
+    EXPECT_EQ(filesIn(bad), std::vector<std::string>{"IMAGE001.err"});
+    EXPECT_EQ(readFile(bad + "/IMAGE001.err"), medium);
+    EXPECT_EQ(readFile(src + "/IMAGE001.ARZ"), medium);
+    EXPECT_FALSE(exists(engine.state().WorkingPath));
+    EXPECT_EQ(errorLines(), std::vector<std::string>{notMigrated("IMAGE001.ARZ")});
+}
+
+TEST_F(Quarantine, LaterFailuresNeverOverwrite) {
+    quarantine("IMAGE001.ARZ", "first");
+    quarantine("IMAGE001.ARZ", "second");
+    quarantine("IMAGE001.ARZ", "third");
+    EXPECT_EQ(filesIn(bad), (std::vector<std::string>{"IMAGE001.err", "IMAGE0012.err", "IMAGE0013.err"}));
+    EXPECT_EQ(readFile(bad + "/IMAGE001.err"), "first");
+    EXPECT_EQ(readFile(bad + "/IMAGE0012.err"), "second");
+    EXPECT_EQ(readFile(bad + "/IMAGE0013.err"), "third");
+    EXPECT_EQ(errorLines().size(), 3u);
+}
+
+TEST_F(Quarantine, FreeNumberIsSearchedFromTwo) {
+    writeFile(bad + "/IMAGE001.err", "old 1");
+    writeFile(bad + "/IMAGE0013.err", "old 3");
+    quarantine("IMAGE001.ARZ", "new");
+    EXPECT_EQ(readFile(bad + "/IMAGE0012.err"), "new");
+    EXPECT_EQ(readFile(bad + "/IMAGE001.err"), "old 1");
+    EXPECT_EQ(readFile(bad + "/IMAGE0013.err"), "old 3");
+}
+
+TEST_F(Quarantine, FourCharacterNameGivesABareExtension) {
+    quarantine("AB.Z", "x");
+    EXPECT_EQ(filesIn(bad), std::vector<std::string>{".err"});
+    EXPECT_EQ(errorLines(), std::vector<std::string>{notMigrated("AB.Z")});
+}
+
+TEST_F(Quarantine, FailuresAfterTheFirstLine) {
+    struct Case {
+        const char* name;
+        std::string object;
+        bool removeMedium, withWorkingCopy;
+        std::string secondLine;
+        std::vector<std::string> copies;
+        bool workingCopyStays;
+    };
+    const Case cases[] = {
+        {"name shorter than 4", "A.Z", false, true, "5 - Invalid procedure call or argument - ScanFolder - A.Z", {}, true},
+        {"working copy already gone", "IMAGE001.ARZ", false, false, "53 - File not found - ScanFolder - IMAGE001.ARZ",
+         {"IMAGE001.err"}, false},
+        {"medium file gone", "IMAGE002.ARZ", true, true, "53 - File not found - ScanFolder - IMAGE002.ARZ", {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(dst);
+        std::filesystem::remove_all(prog + "/Logs");
+        makeFolders(dst);
+        writeFile(src + "/" + c.object, "medium");
+        makeFolders(work);
+        engine.state().CurrentFileName = c.object;
+        engine.state().WorkingPath = work + "/" + c.object + ".dcm.z";
+        if (c.withWorkingCopy) writeFile(engine.state().WorkingPath, "working copy");
+        if (c.removeMedium) std::filesystem::remove(src + "/" + c.object);
+
+        engine.QuarantineBadObject(FileEntry{c.object, src + "/" + c.object});
+
+        EXPECT_EQ(errorLines(), (std::vector<std::string>{notMigrated(c.object), c.secondLine}));
+        EXPECT_TRUE(std::filesystem::is_directory(bad));
+        EXPECT_EQ(filesIn(bad), c.copies);
+        EXPECT_EQ(exists(engine.state().WorkingPath), c.workingCopyStays);
+    }
+}
+
+TEST_F(Quarantine, NumbersEndAt32767) {
+    makeFolders(bad);
+    writeFile(bad + "/IMAGE001.err", "");
+    for (int n = 2; n <= 32766; ++n) writeFile(bad + "/IMAGE001" + std::to_string(n) + ".err", "");
+
+    quarantine("IMAGE001.ARZ", "last");
+    EXPECT_EQ(readFile(bad + "/IMAGE00132767.err"), "last");
+
+    quarantine("IMAGE001.ARZ", "one too many");
+    EXPECT_FALSE(exists(bad + "/IMAGE00132768.err"));
+    EXPECT_EQ(errorLines().back(), "6 - Overflow - ScanFolder - IMAGE001.ARZ");
+    EXPECT_TRUE(exists(engine.state().WorkingPath));
+}
+
+TEST_F(Quarantine, UnwritableLogDoesNotKeepTheObjectBack) {
+    writeFile(prog + "/Logs", "not a folder");
+    quarantine("IMAGE001.ARZ", "medium");
+    EXPECT_EQ(readFile(bad + "/IMAGE001.err"), "medium");
+    EXPECT_FALSE(exists(engine.state().WorkingPath));
+}
+
+}  // namespace
+}  // namespace jor::test
