@@ -1,0 +1,133 @@
+#include "platform/child_process.h"
+#include "platform/error.h"
+#include "support/temp_tree.h"
+
+#include <cerrno>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace jor {
+namespace {
+
+bool processExists(pid_t pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string::size_type start = 0, end;
+    while ((end = text.find('\n', start)) != std::string::npos) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+TEST(ChildProcess, ArgumentsArriveWholeAndUninterpreted) {
+    test::TempDir dir;
+    const std::string script = dir / "echo args";
+    test::writeFile(script, "#!/bin/sh\nout=$1\nshift\nfor a do printf '%s\\n' \"$a\"; done > \"$out\"\n", 0755);
+    const std::string injected = dir / "x";
+    const std::vector<std::string> arguments = {
+        "two words", "  padded  ", "", "it's \"quoted\"", "a;b", "$(touch " + injected + ")",
+        "`touch " + injected + "`", "*", "-d", "C:\\TempOrvek\\a b.dcm.z", "> " + injected,
+    };
+    std::vector<std::string> all = {dir / "out"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+
+    auto child = ChildProcess::Start(script, all);
+    ASSERT_TRUE(child.WaitUntilEnded({}, {}));
+    ASSERT_TRUE(WIFEXITED(child.status()) && WEXITSTATUS(child.status()) == 0) << child.status();
+    EXPECT_EQ(splitLines(test::readFile(dir / "out")), arguments);
+    EXPECT_FALSE(test::exists(injected)) << "an argument was run as a command";
+}
+
+TEST(ChildProcess, StandardInputIsTheNullDeviceNotOurs) {
+    test::TempDir dir;
+    // Our own input might already be the null device; make it a pipe for the start.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const int savedInput = ::dup(STDIN_FILENO);
+    ::dup2(fds[0], STDIN_FILENO);
+    auto child = ChildProcess::Start("/bin/sh", {"-c", "readlink /proc/self/fd/0 > \"$0\"", dir / "stdin"});
+    ::dup2(savedInput, STDIN_FILENO);
+    for (const int fd : {savedInput, fds[0], fds[1]}) ::close(fd);
+    ASSERT_TRUE(child.WaitUntilEnded({}, {}));
+    EXPECT_EQ(test::readFile(dir / "stdin"), "/dev/null\n");
+}
+
+TEST(ChildProcess, StartFailuresRaiseClassicErrors) {
+    test::TempDir dir;
+    test::writeFile(dir / "not-executable", "#!/bin/sh\nexit 0\n", 0644);
+    test::makeFolders(dir / "folder");
+    struct Case { std::string program; int32_t number; const char* description; };
+    const Case cases[] = {
+        {dir / "missing", 53, "File not found"},
+        {dir / "not-executable", 70, "Permission denied"},
+        {dir / "folder", 70, "Permission denied"},
+        {"sh", 53, "File not found"},  // no search along PATH
+    };
+    for (const auto& c : cases) {
+        try {
+            ChildProcess::Start(c.program, {});
+            ADD_FAILURE() << c.program << " started";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.number(), c.number) << c.program;
+            EXPECT_EQ(e.description(), c.description) << c.program;
+        }
+    }
+}
+
+TEST(ChildProcess, WaitReportsHowTheChildEnded) {
+    struct Case { const char* script; bool signalled; int value; };
+    const Case cases[] = {
+        {"exit 0", false, 0},
+        {"exit 3", false, 3},
+        {"sleep 0.05; exit 7", false, 7},
+        {"kill -TERM $$", true, SIGTERM},
+    };
+    for (const auto& c : cases) {
+        auto child = ChildProcess::Start("/bin/sh", {"-c", c.script});
+        EXPECT_TRUE(child.WaitUntilEnded({}, [] { return false; })) << c.script;
+        EXPECT_TRUE(child.HasEnded()) << c.script;
+        const int status = child.status();
+        if (c.signalled) {
+            ASSERT_TRUE(WIFSIGNALED(status)) << c.script << ": " << status;
+            EXPECT_EQ(WTERMSIG(status), c.value) << c.script;
+        } else {
+            ASSERT_TRUE(WIFEXITED(status)) << c.script << ": " << status;
+            EXPECT_EQ(WEXITSTATUS(status), c.value) << c.script;
+        }
+    }
+}
+
+TEST(ChildProcess, StopRequestKillsAndReapsAfterYielding) {
+    auto child = ChildProcess::Start("/bin/sleep", {"30"});
+    EXPECT_FALSE(child.HasEnded());
+    EXPECT_EQ(child.status(), -1);
+    int yields = 0, stopChecks = 0;
+    const bool ended = child.WaitUntilEnded([&] { ++yields; }, [&] { return ++stopChecks > 3; });
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(yields, 3);
+    ASSERT_TRUE(WIFSIGNALED(child.status())) << child.status();
+    EXPECT_EQ(WTERMSIG(child.status()), SIGKILL);
+    EXPECT_FALSE(processExists(child.pid())) << "the killed child was not reaped";
+    EXPECT_TRUE(child.HasEnded());
+}
+
+TEST(ChildProcess, OwnershipMovesAndTheLastOwnerKillsAndReaps) {
+    auto first = ChildProcess::Start("/bin/sleep", {"30"});
+    const pid_t pid = first.pid();
+    {
+        auto moved = std::move(first);
+        EXPECT_EQ(moved.pid(), pid);
+        { ChildProcess emptied(std::move(first)); }
+        EXPECT_TRUE(processExists(pid)) << "a moved-from object killed the child";
+        EXPECT_FALSE(moved.HasEnded());
+    }
+    EXPECT_FALSE(processExists(pid)) << "destroying the owner left the child running or unreaped";
+    EXPECT_TRUE(first.HasEnded()) << "a moved-from object owns nothing";
+}
+
+}  // namespace
+}  // namespace jor

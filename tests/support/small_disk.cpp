@@ -1,0 +1,24 @@
+#include "support/small_disk.h"
+
+#include "support/temp_tree.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+
+namespace jor::test {
+
+SmallDisk::SmallDisk(const std::string& mountPoint, int kilobytes) : path_(mountPoint) {
+    makeFolders(path_);
+    const std::string options = "size=" + std::to_string(kilobytes) + "k,mode=0777";
+    if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0)
+        mounted_ = true;
+    else
+        why_ = std::string("cannot mount a small tmpfs here: ") + std::strerror(errno);
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+}
+
+}  // namespace jor::test
