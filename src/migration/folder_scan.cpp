@@ -1,5 +1,6 @@
 #include "migration/engine.h"
 
+#include "platform/ascii_case.h"
 #include "platform/error.h"
 
 #include <algorithm>
@@ -9,14 +10,8 @@
 namespace jor {
 namespace {
 
-std::string capitals(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 bool selectedBy(const std::string& mode, const std::string& name) {
-    const std::string upper = capitals(name);
+    const std::string upper = upperAscii(name);
     if (upper.ends_with(mode)) return true;
     return mode == "Z" && upper.ends_with('R');
 }
@@ -79,7 +74,7 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             const std::string name = nameSource().NextName();
             state_.WorkingPath = dest + "/" + name + ".dcm";
             // GEMED keeps its images in names without a dot.
-            if (capitals(window_.pacsText()) != "HIPAX" && file.Name.find('.') != std::string::npos) return;
+            if (upperAscii(window_.pacsText()) != "HIPAX" && file.Name.find('.') != std::string::npos) return;
         }
 
         fs_.CopyFile(file.Path, state_.WorkingPath, true);

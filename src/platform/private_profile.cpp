@@ -1,5 +1,6 @@
 #include "platform/private_profile.h"
 
+#include "platform/ascii_case.h"
 #include "platform/file_system.h"
 
 #include <algorithm>
@@ -21,13 +22,10 @@ std::string_view trim(std::string_view s) {
     return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-// ASCII only, as the names in the file are bytes of an unknown code page.
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-
 bool sameName(std::string_view a, std::string_view b) {
     a = trim(a);
     b = trim(b);
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) { return lower(x) == lower(y); });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
 }
 
 std::optional<std::string_view> sectionName(std::string_view line) {

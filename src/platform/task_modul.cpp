@@ -1,5 +1,7 @@
 #include "platform/task_modul.h"
 
+#include "platform/ascii_case.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -16,12 +18,6 @@
 
 namespace jor {
 namespace {
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 // The next /proc entry that names a process, or nullptr at the end.
 const dirent* nextProcessEntry(DIR* proc) {
