@@ -40,7 +40,15 @@ struct WindowFixture : ::testing::Test {
         ADD_FAILURE() << "no control " << name << " " << index;
         return nullptr;
     }
-    QRect rectInWindow(QWidget* w) { return QRect(w->mapTo(window.get(), QPoint(0, 0)), w->size()); }
+    // A HIPAX disc under work/src, the destination work/dest, temp work.
+    void prepareRun(const TempDir& work, const std::vector<std::string>& tree) {
+        test::makeTree(work / "src", tree);
+        test::makeFolders(work / "dest");
+        child<QLineEdit>("txtSource")->setText(QString::fromStdString(work / "src"));
+        child<QLineEdit>("txtDest")->setText(QString::fromStdString(work / "dest"));
+        child<QLineEdit>("txtTemp")->setText(QString::fromStdString(work.path()));
+        child<QComboBox>("cboPACS")->setEditText("HIPAX");
+    }
 };
 
 TEST_F(WindowFixture, CaptionSizeAndBoxes) {
@@ -197,12 +205,7 @@ struct BoxWatcher {
 
 TEST_F(WindowFixture, RunOfPlainCopiesEndsWithReportAndButtonsBack) {
     TempDir work;
-    test::makeTree(work / "src", {"IM1=a", "IM2=b", "sub/IM3=c"});
-    test::makeFolders(work / "dest");
-    child<QLineEdit>("txtSource")->setText(QString::fromStdString(work / "src"));
-    child<QLineEdit>("txtDest")->setText(QString::fromStdString(work / "dest"));
-    child<QLineEdit>("txtTemp")->setText(QString::fromStdString(work.path()));
-    child<QComboBox>("cboPACS")->setEditText("HIPAX");
+    prepareRun(work, {"IM1=a", "IM2=b", "sub/IM3=c"});
     BoxWatcher boxes;
     QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
     EXPECT_FALSE(window->toolbarButton(1)->isEnabled());
@@ -223,12 +226,7 @@ TEST_F(WindowFixture, ClosingDuringARunStopsItAndStoresSettingsOnce) {
     TempDir work;
     std::vector<std::string> tree;
     for (int i = 0; i < 200; ++i) tree.push_back("IM" + std::to_string(i) + "=x");
-    test::makeTree(work / "src", tree);
-    test::makeFolders(work / "dest");
-    child<QLineEdit>("txtSource")->setText(QString::fromStdString(work / "src"));
-    child<QLineEdit>("txtDest")->setText(QString::fromStdString(work / "dest"));
-    child<QLineEdit>("txtTemp")->setText(QString::fromStdString(work.path()));
-    child<QComboBox>("cboPACS")->setEditText("HIPAX");
+    prepareRun(work, tree);
     BoxWatcher boxes;
     QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
     // The close arrives at the run's first yield to the event loop.
