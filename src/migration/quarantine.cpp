@@ -2,11 +2,25 @@
 
 #include "platform/error.h"
 
+#include <optional>
+
 
 namespace jor {
 namespace {
 // The numbered names of one object stop where the archive tools stopped.
 constexpr int32_t MaxQuarantineNumber = 32767;
+
+// The name less its last `count` characters, counted as UTF-8 characters so
+// that an umlaut is never cut in half; empty when the name is shorter.
+std::optional<std::string> withoutLastCharacters(const std::string& name, size_t count) {
+    size_t end = name.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (end == 0) return std::nullopt;
+        --end;
+        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    }
+    return name.substr(0, end);
+}
 }  // namespace
 
 void MigrationEngine::QuarantineBadObject(const FileEntry& sourceObject) {
@@ -14,9 +28,9 @@ void MigrationEngine::QuarantineBadObject(const FileEntry& sourceObject) {
     try {
         const std::string folder = window_.destText() + "/BadObjects/";
         if (!fs_.FolderExists(folder)) fs_.CreateFolder(folder);
-        if (sourceObject.Name.size() < 4)
-            throw Error(err::InvalidArgument, describeError(err::InvalidArgument));
-        const std::string base = folder + sourceObject.Name.substr(0, sourceObject.Name.size() - 4);
+        const auto kept = withoutLastCharacters(sourceObject.Name, 4);
+        if (!kept) throw Error(err::InvalidArgument, describeError(err::InvalidArgument));
+        const std::string base = folder + *kept;
 
         // Gaps are filled: the search always starts again at 2.
         std::string target = base + ".err";

@@ -59,6 +59,17 @@ TEST_F(Quarantine, FourCharacterNameGivesABareExtension) {
     EXPECT_EQ(errorLines(), std::vector<std::string>{notMigrated("AB.Z")});
 }
 
+TEST_F(Quarantine, NamesAreShortenedByCharactersNotBytes) {
+    quarantine("Kaputt \xC3\x96l.r", "x");  // "Kaputt Öl.r"
+    EXPECT_EQ(filesIn(bad), std::vector<std::string>{"Kaputt .err"});
+    quarantine("\xC3\x84rztin.Z", "y");  // "Ärztin.Z"
+    EXPECT_EQ(readFile(bad + "/\xC3\x84rzt.err"), "y");
+    // Three characters in four bytes: too short, nothing is copied.
+    quarantine("\xC3\x96.Z", "z");
+    EXPECT_EQ(filesIn(bad).size(), 2u);
+    EXPECT_EQ(errorLines().back(), "5 - Invalid procedure call or argument - ScanFolder - \xC3\x96.Z");
+}
+
 TEST_F(Quarantine, FailuresAfterTheFirstLine) {
     struct Case {
         const char* name;
