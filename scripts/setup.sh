@@ -2,11 +2,11 @@
 # Installs what building, running and testing need, from Debian's packages only.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config python3
   qt6-base-dev libgl-dev libx11-dev
   libgtest-dev libgmock-dev
   gzip ncompress dcmtk
-  xvfb xauth xdotool x11-utils imagemagick
+  xvfb xauth xdotool x11-utils imagemagick at-spi2-core dbus-daemon dbus-bin
   fonts-liberation2 fonts-dejavu-core
 )
 missing=()
