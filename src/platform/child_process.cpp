@@ -26,9 +26,20 @@ ChildProcess ChildProcess::Start(const std::string& program, const std::vector<s
     posix_spawn_file_actions_t actions;
     if (int rc = ::posix_spawn_file_actions_init(&actions); rc != 0) raiseErrno(rc);
     int rc = ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawnattr_t attributes;
+    if (rc == 0) rc = ::posix_spawnattr_init(&attributes);
+    if (rc != 0) {
+        ::posix_spawn_file_actions_destroy(&actions);
+        raiseErrno(rc);
+    }
+    // A group of its own, so that a kill also reaches the workers it starts
+    // (gunzip.exe runs gzip); killing the child alone would leave them running.
+    rc = ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    if (rc == 0) rc = ::posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
     // posix_spawn, not posix_spawnp: the path is used as given, never searched.
-    if (rc == 0) rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    if (rc == 0) rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) raiseErrno(rc);
     return ChildProcess(pid);
@@ -79,7 +90,7 @@ bool ChildProcess::WaitUntilEnded(const std::function<void()>& yield, const std:
 
 void ChildProcess::killAndReap() {
     if (!ended_ && pid_ > 0) {
-        ::kill(pid_, SIGKILL);
+        if (::kill(-pid_, SIGKILL) != 0) ::kill(pid_, SIGKILL);
         int status = 0;
         pid_t rc;
         while ((rc = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
