@@ -8,6 +8,7 @@ packages=(
   gzip ncompress dcmtk
   xvfb xauth xdotool x11-utils imagemagick at-spi2-core dbus-daemon dbus-bin
   fonts-liberation2 fonts-dejavu-core
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
