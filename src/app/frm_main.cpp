@@ -193,6 +193,8 @@ void frmMain::buildControls() {
 
     lblLoadInfo_ = new QLabel(this);
     lblLoadInfo_->setObjectName("lblLoadInfo");
+    // Paths from the disc are shown as they are, never read as markup.
+    lblLoadInfo_->setTextFormat(Qt::PlainText);
     place(lblLoadInfo_, 135, 3465, 5865, 240);
     ProgBar_ = new TextProgressBar(this);
     ProgBar_->setObjectName("ProgBar");

@@ -5,7 +5,6 @@
 #include "platform/error.h"
 #include "platform/task_modul.h"
 
-#include <new>
 
 namespace jor {
 
@@ -31,6 +30,10 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
             stopBox("Datei GUNZIP.EXE konnte nicht gefunden werden.");
             return;
         }
+        const std::string decompressed = state_.WorkingPath.substr(0, state_.WorkingPath.size() - 2);
+        // A file of that name left by an earlier object or run would be read
+        // as this object's content if the decompressor writes nothing.
+        if (fs_.FileExists(decompressed)) fs_.DeleteFile(decompressed, true);
         {
             // Separate arguments, no shell: names from the disc are never interpreted.
             ChildProcess child = ChildProcess::Start(decompressor, {"-d", "-f", state_.WorkingPath});
@@ -41,7 +44,6 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
             }
         }
 
-        const std::string decompressed = state_.WorkingPath.substr(0, state_.WorkingPath.size() - 2);
         std::string payload;
         {
             const std::string content = fs_.ReadWholeFile(decompressed);
@@ -59,10 +61,8 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         state_.MigratedCount = checkedIncrement(state_.MigratedCount);
         if (window_.debugValue() == 1) logDebug(sourceObject.Name + " is migrated.");
         fs_.DeleteFile(decompressed, false);
-    } catch (const Error& e) {
-        logError(e.number(), e.description(), "ScanFolder", e.number() == err::Own ? "" : state_.CurrentFileName);
-    } catch (const std::bad_alloc&) {
-        logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", state_.CurrentFileName);
+    } catch (...) {
+        logCurrentFailure();
     }
 }
 

@@ -30,7 +30,6 @@ public:
     // The window was closed during a run: the run ends after the file at
     // hand, without a report.
     void requestStop() { stopRequested_ = true; }
-    bool stopRequested() const { return stopRequested_; }
 
     const RunState& state() const { return state_; }
     RunState& state() { return state_; }
@@ -50,6 +49,9 @@ private:
     UniqueNameSource& nameSource();
     void stopBox(const std::string& text);
 
+    // The one handler of the per-file operations: call inside a catch block;
+    // logs the failure at hand once, with the current file name.
+    void logCurrentFailure() noexcept;
     // A log that cannot be written must never stop a run.
     void logError(int32_t number, const std::string& description, const std::string& procedure,
                   const std::string& fileName) noexcept;

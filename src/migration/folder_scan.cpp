@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <new>
 
 namespace jor {
 namespace {
@@ -22,12 +21,9 @@ void MigrationEngine::ScanFolder(const std::string& path) {
     FolderListing listing;
     try {
         listing = fs_.GetFolder(path);
-    } catch (const Error& e) {
+    } catch (...) {
         // An unreadable folder is left; the rest of the tree is still walked.
-        logError(e.number(), e.description(), "ScanFolder", state_.CurrentFileName);
-        return;
-    } catch (const std::bad_alloc&) {
-        logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", state_.CurrentFileName);
+        logCurrentFailure();
         return;
     }
 
@@ -84,10 +80,8 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
         }
         fs_.SetFileAttributes(state_.WorkingPath, 0);
         if (mode == "Z") ConvertCompressedObject(file);
-    } catch (const Error& e) {
-        logError(e.number(), e.description(), "ScanFolder", state_.CurrentFileName);
-    } catch (const std::bad_alloc&) {
-        logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", state_.CurrentFileName);
+    } catch (...) {
+        logCurrentFailure();
     }
 }
 

@@ -18,6 +18,21 @@ void MigrationEngine::logError(int32_t number, const std::string& description, c
     }
 }
 
+void MigrationEngine::logCurrentFailure() noexcept {
+    try {
+        throw;
+    } catch (const Error& e) {
+        // The program's own failures (-1) name no file.
+        logError(e.number(), e.description(), "ScanFolder", e.number() == err::Own ? "" : state_.CurrentFileName);
+    } catch (const std::bad_alloc&) {
+        logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", state_.CurrentFileName);
+    } catch (const std::exception& e) {
+        logError(err::Own, e.what(), "ScanFolder", state_.CurrentFileName);
+    } catch (...) {
+        logError(err::Own, "Unknown failure.", "ScanFolder", state_.CurrentFileName);
+    }
+}
+
 void MigrationEngine::logDebug(const std::string& text) noexcept {
     try {
         logs_.LogDebug(text);
@@ -75,7 +90,6 @@ void MigrationEngine::StartRun() {
 
 void MigrationEngine::tmrMig_Timer() {
     window_.disarmTimer();
-    if (!running_) return;
     try {
         if (!stopRequested_) ScanFolder(window_.sourceText());
         if (stopRequested_)

@@ -41,8 +41,8 @@ void MigrationEngine::QuarantineBadObject(const FileEntry& sourceObject) {
         // The object as stored on the medium, never over an earlier copy.
         fs_.CopyFile(sourceObject.Path, target, false);
         fs_.DeleteFile(state_.WorkingPath, false);
-    } catch (const Error& e) {
-        logError(e.number(), e.description(), "ScanFolder", e.number() == err::Own ? "" : state_.CurrentFileName);
+    } catch (...) {
+        logCurrentFailure();
     }
 }
 

@@ -25,15 +25,13 @@ inline constexpr int32_t PathNotFound = 76;
 // The one way a failure travels: an error number and an English description.
 class Error : public std::runtime_error {
 public:
-    Error(int32_t number, std::string description)
-        : std::runtime_error(description), number_(number), description_(std::move(description)) {}
+    Error(int32_t number, const std::string& description) : std::runtime_error(description), number_(number) {}
 
     int32_t number() const noexcept { return number_; }
-    const std::string& description() const noexcept { return description_; }
+    std::string description() const { return what(); }
 
 private:
     int32_t number_;
-    std::string description_;
 };
 
 // Standard description of a classic number ("Disk full", ...).

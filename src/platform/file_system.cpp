@@ -78,7 +78,11 @@ void copyContents(int in, int out, off_t size) {
             }
             raiseErrno(errno);
         }
-        if (n == 0) break;  // file shrank while copying
+        if (n == 0) {
+            // Some file systems report an early end; the read loop takes the rest.
+            useRange = false;
+            break;
+        }
         left -= n;
     }
     if (useRange) return;
@@ -136,7 +140,8 @@ void FileSystem::CreateFolder(const std::string& path) const {
 
 void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite) const {
     // Non-blocking: opening a FIFO for reading would otherwise wait for a writer forever.
-    Fd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    // No links followed: a link on a disc must not bring a local file along.
+    Fd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (in.get() < 0) raiseErrno(errno);
     struct stat st;
     if (::fstat(in.get(), &st) != 0) raiseErrno(errno);
@@ -146,13 +151,15 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     if (!overwrite && ::access(destination.c_str(), F_OK) == 0) raiseErrno(EEXIST);
 
     const std::string temp = partialName(destination);
-    // Owner write is kept so the temporary file can be replaced after a crash.
-    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, (st.st_mode & 0777) | S_IWUSR));
+    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (out.get() < 0) raiseErrno(errno, true);
     try {
         copyContents(in.get(), out.get(), st.st_size);
-        // Carry the medium's permissions over, read-only included.
-        if (::fchmod(out.get(), st.st_mode & 07777) != 0) raiseErrno(errno);
+        // Only the read-only attribute comes over from the medium; its other
+        // mode bits (set-user-id, execute, world-readable) do not.
+        mode_t mode = 0666 & ~currentUmask();
+        if (!(st.st_mode & S_IWUSR)) mode &= ~mode_t(0222);
+        if (::fchmod(out.get(), mode) != 0) raiseErrno(errno);
         if (out.release() != 0) raiseErrno(errno);
         commit(temp, destination, overwrite);
     } catch (...) {
@@ -227,13 +234,6 @@ int32_t FileSystem::FolderAttributes(const std::string& path) const {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) raiseErrno(errno, true);
     if (!S_ISDIR(st.st_mode)) raiseErrno(ENOENT, true);
-    return attributesOf(path, st);
-}
-
-int32_t FileSystem::FileAttributes(const std::string& path) const {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) raiseErrno(errno);
-    if (S_ISDIR(st.st_mode)) raiseErrno(ENOENT);
     return attributesOf(path, st);
 }
 

@@ -42,7 +42,6 @@ public:
 
     FolderListing GetFolder(const std::string& path) const;
     int32_t FolderAttributes(const std::string& path) const;
-    int32_t FileAttributes(const std::string& path) const;
     // 0 gives the file ordinary read-write permissions (0666 less the umask).
     void SetFileAttributes(const std::string& path, int32_t attributes) const;
 

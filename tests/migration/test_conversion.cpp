@@ -3,11 +3,19 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <sys/stat.h>
+
 
 namespace jor::test {
 namespace {
 
 using namespace std::string_literals;
+
+mode_t currentUmask() {
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+}
 
 const std::string Marker = "#*lastfile*#";
 
@@ -56,6 +64,30 @@ TEST_F(Conversion, PackedObjectsBecomeTheirPayloadsAndBadOnesAreSetAside) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], "-1 - File BAD00001.Z could not be migrated. - CorrectImage");
     for (const auto& l : lines) EXPECT_NE(l.find("BAD00001.Z"), std::string::npos) << l;
+}
+
+// An object gzip cannot read leaves nothing behind; what an earlier object
+// or run left in the working folder under the same name must not stand in.
+TEST_F(Conversion, LeftOverDecompressedFileIsNeverTakenForTheObject) {
+    useRealDecompressor();
+    makeFolders(work);
+    writeFile(work + "/IMG0001.dcm", archived(payload(7)));
+    object("IMG0001.Z", "not packed at all");
+    run();
+    EXPECT_TRUE(outputContents().empty());
+    EXPECT_EQ(readFile(dst + "/BadObjects/IMG00.err"), "not packed at all");
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 1)});
+}
+
+// The medium's mode bits (set-user-id, execute) never reach the set-aside copy.
+TEST_F(Conversion, QuarantineCopyHasOrdinaryPermissions) {
+    useRealDecompressor();
+    object("EVIL0001.Z", "#!/bin/sh\necho not an image\n");
+    ASSERT_EQ(::chmod((src + "/EVIL0001.Z").c_str(), 04755), 0);
+    run();
+    struct stat st;
+    ASSERT_EQ(::stat((dst + "/BadObjects/EVIL00.err").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~currentUmask());
 }
 
 TEST_F(Conversion, DebugLineOnlyWhenTickedAndOnlyForMigratedObjects) {
