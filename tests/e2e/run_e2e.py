@@ -166,7 +166,25 @@ def write_settings(program, settings):
     (program / "Settings.ini").write_bytes(text.encode())
 
 
-def run_window(desktop, program, deadline):
+def start_second_instance(desktop, program, extra):
+    """A second start from the same folder while the first is busy: it must end
+    at once, show no window and leave Settings.ini as it was."""
+    before = (program / "Settings.ini").read_bytes()
+    second = desktop.spawn([str(program / "jor-orvek")], "second.log", **extra)
+    try:
+        second.wait(5)
+    except subprocess.TimeoutExpired:
+        raise Failure("the second instance did not end within 5 s")
+    if second.returncode != 0:
+        raise Failure(f"the second instance ended with status {second.returncode}")
+    windows = desktop.xdo("search", "--name", "^Jor - Orvek$", check=False)
+    if len(windows) != 1:
+        raise Failure(f"{len(windows)} main windows while the second instance ran")
+    if (program / "Settings.ini").read_bytes() != before:
+        raise Failure("the second instance changed Settings.ini")
+
+
+def run_window(desktop, program, deadline, second_instance=False):
     """Migrieren, the report, Beenden; returns the report's text or None."""
     desktop.start_x()
     a11y_on = desktop.start_accessibility()
@@ -182,6 +200,10 @@ def run_window(desktop, program, deadline):
     main = main[0]
     time.sleep(0.3)  # mapped is not yet painted and taking input
     desktop.xdo("mousemove", "--window", main, *MIGRIEREN, "click", "1")
+    if second_instance:
+        start_second_instance(desktop, program, extra)
+        if visible("^Migration abgeschlossen$"):
+            print("note: the run had ended before the second instance was checked")
 
     def report_or_stop():
         if proc.poll() is not None:
@@ -306,6 +328,8 @@ def main():
     parser.add_argument("--system", required=True)
     parser.add_argument("--program-dir", required=True, type=Path)
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    parser.add_argument("--second-instance", action="store_true",
+                        help="start the program a second time during the run")
     args = parser.parse_args()
 
     # A terminated test still clears away its X server and program.
@@ -330,7 +354,7 @@ def main():
 
         disc = snapshot(Path(manifest["disc"]))
         generated = time.monotonic()
-        report = run_window(desktop, program, deadline=150)
+        report = run_window(desktop, program, deadline=150, second_instance=args.second_instance)
         ran = time.monotonic()
         desktop.close()
         c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
