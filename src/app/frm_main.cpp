@@ -55,6 +55,12 @@ QLabel* label(QWidget* parent, const char* name, const QString& text) {
     return l;
 }
 
+QLineEdit* lineEdit(QWidget* parent, const char* name) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    return e;
+}
+
 void setIndex(QObject* o, int index) { o->setProperty("index", index); }
 
 }  // namespace
@@ -150,12 +156,10 @@ void frmMain::buildControls() {
     picture2->setObjectName("Picture2");
     place(picture2, 45, 180, 5775, 1815);
     place(label(picture2, "Label1", "Quellverzeichnis:"), 90, 90, 1215, 195);
-    txtSource_ = new QLineEdit(picture2);
-    txtSource_->setObjectName("txtSource");
+    txtSource_ = lineEdit(picture2, "txtSource");
     place(txtSource_, 90, 360, 4965, 345);
     place(label(picture2, "Label2", "Zielverzeichnis:"), 90, 945, 1095, 195);
-    txtDest_ = new QLineEdit(picture2);
-    txtDest_->setObjectName("txtDest");
+    txtDest_ = lineEdit(picture2, "txtDest");
     place(txtDest_, 90, 1215, 4965, 345);
 
     auto* picture3 = new QWidget(pages_[1]);
@@ -164,8 +168,7 @@ void frmMain::buildControls() {
     QLabel* label31 = label(picture3, "Label3", "Tempverzeichnis:");
     setIndex(label31, 1);
     place(label31, 45, 90, 1245, 195);
-    txtTemp_ = new QLineEdit(picture3);
-    txtTemp_->setObjectName("txtTemp");
+    txtTemp_ = lineEdit(picture3, "txtTemp");
     place(txtTemp_, 45, 360, 4965, 345);
     QLabel* label30 = label(picture3, "Label3", "PACS - System:");
     setIndex(label30, 0);
