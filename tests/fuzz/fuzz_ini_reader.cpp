@@ -58,6 +58,8 @@ void writeFile(const std::string& path, std::string_view content) {
     require(static_cast<bool>(out), "cannot write the temporary INI file");
 }
 
+// The oracle's own name rules, written apart from the reader on purpose: a
+// shared helper would share its faults too.
 std::string_view trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t");
     if (first == std::string_view::npos) return {};
