@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "platform/path.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,11 +25,11 @@ public:
     // modDebug
     void LogDebug(const std::string& text) const;
 
-    std::string errorLogPath() const { return folder() + "/Error.txt"; }
-    std::string debugLogPath() const { return folder() + "/DebugOrvek.log"; }
+    std::string errorLogPath() const { return pathUnder(folder(), "Error.txt"); }
+    std::string debugLogPath() const { return pathUnder(folder(), "DebugOrvek.log"); }
 
 private:
-    std::string folder() const { return programFolder_ + "/Logs"; }
+    std::string folder() const { return pathUnder(programFolder_, "Logs"); }
     void appendLine(const std::string& path, const std::string& line) const;
 
     std::string programFolder_;

@@ -24,7 +24,7 @@ bool MigrationEngine::waitForDecompressor(ChildProcess& child) {
 
 void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
     try {
-        const std::string decompressor = programFolder_ + "/gunzip.exe";
+        const std::string decompressor = pathUnder(programFolder_, "gunzip.exe");
         if (!fs_.FileExists(decompressor)) {
             logError(err::Own, "GUNZIP.EXE not found.", "ScanFolder", "");
             stopBox("Datei GUNZIP.EXE konnte nicht gefunden werden.");
@@ -56,7 +56,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
 
         const std::string dest = window_.destText();
         const std::string name = nameSource().NextName();
-        fs_.WriteFileAtomically(dest + "/" + name + ".dcm", payload);
+        fs_.WriteFileAtomically(pathUnder(dest, name + ".dcm"), payload);
         payload = {};
         state_.MigratedCount = checkedIncrement(state_.MigratedCount);
         if (window_.debugValue() == 1) logDebug(sourceObject.Name + " is migrated.");

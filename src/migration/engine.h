@@ -4,6 +4,7 @@
 #include "migration/run_state.h"
 #include "migration/window_port.h"
 #include "platform/file_system.h"
+#include "platform/path.h"
 
 #include <cstdint>
 #include <string>
@@ -11,6 +12,9 @@
 namespace jor {
 
 inline constexpr const char* ProgramTitle = "Jor-Orvek";
+
+// The run's working folder under a temporary folder.
+inline std::string workingFolderOf(const std::string& tempFolder) { return pathUnder(tempFolder, "TempOrvek"); }
 
 // One migration run at a time: the start command, the deferred start, the
 // folder scan, the conversion, the quarantine and the completion step. It

@@ -64,11 +64,11 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             const size_t dot = file.Name.rfind('.');
             if (dot == std::string::npos)
                 throw Error(err::InvalidArgument, describeError(err::InvalidArgument));
-            state_.WorkingPath = state_.TempFolder + "/TempOrvek/" + file.Name.substr(0, dot) + ".dcm.z";
+            state_.WorkingPath = pathUnder(workingFolderOf(state_.TempFolder), file.Name.substr(0, dot) + ".dcm.z");
         } else {
             const std::string dest = window_.destText();
             const std::string name = nameSource().NextName();
-            state_.WorkingPath = dest + "/" + name + ".dcm";
+            state_.WorkingPath = pathUnder(dest, name + ".dcm");
             // GEMED keeps its images in names without a dot.
             if (upperAscii(window_.pacsText()) != "HIPAX" && file.Name.find('.') != std::string::npos) return;
         }

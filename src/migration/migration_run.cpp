@@ -70,7 +70,7 @@ void MigrationEngine::StartRun() {
         return refuse(err::Own, "Temp folder doesn\xC2\xB4t exist.", "", "Tempverzeichnis exestiert nicht.");
 
     const std::string temp = window_.tempText();
-    const std::string workingFolder = temp + "/TempOrvek";
+    const std::string workingFolder = workingFolderOf(temp);
     if (!fs_.FolderExists(workingFolder)) {
         try {
             fs_.CreateFolder(workingFolder);
@@ -134,7 +134,7 @@ void MigrationEngine::endStoppedRun() {
 
 void MigrationEngine::removeWorkingFolder() {
     try {
-        const std::string workingFolder = window_.tempText() + "/TempOrvek";
+        const std::string workingFolder = workingFolderOf(window_.tempText());
         // Exactly 16: a folder the user marked read-only or hidden is not ours to remove.
         if (fs_.FolderExists(workingFolder) && fs_.FolderAttributes(workingFolder) == attr::Directory)
             fs_.DeleteFolder(workingFolder, false);

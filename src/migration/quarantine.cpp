@@ -26,7 +26,7 @@ std::optional<std::string> withoutLastCharacters(const std::string& name, size_t
 void MigrationEngine::QuarantineBadObject(const FileEntry& sourceObject) {
     logError(err::Own, "File " + sourceObject.Name + " could not be migrated.", "CorrectImage", "");
     try {
-        const std::string folder = window_.destText() + "/BadObjects/";
+        const std::string folder = pathUnder(pathUnder(window_.destText(), "BadObjects"), "");
         if (!fs_.FolderExists(folder)) fs_.CreateFolder(folder);
         const auto kept = withoutLastCharacters(sourceObject.Name, 4);
         if (!kept) throw Error(err::InvalidArgument, describeError(err::InvalidArgument));

@@ -8,12 +8,21 @@ namespace jor {
 UniqueNameSource::UniqueNameSource() = default;
 
 std::string decimal128(unsigned long long high, unsigned long long low) {
-    unsigned __int128 v = (static_cast<unsigned __int128>(high) << 64) | low;
-    if (v == 0) return "0";
+    // Long division by 10 over 32-bit limbs: no 128-bit type on 32-bit targets.
+    uint32_t limbs[4] = {static_cast<uint32_t>(high >> 32), static_cast<uint32_t>(high),
+                         static_cast<uint32_t>(low >> 32), static_cast<uint32_t>(low)};
     std::string digits;
-    while (v > 0) {
-        digits.push_back(static_cast<char>('0' + static_cast<int>(v % 10)));
-        v /= 10;
+    for (;;) {
+        uint64_t remainder = 0;
+        bool zero = true;
+        for (uint32_t& limb : limbs) {
+            const uint64_t value = (remainder << 32) | limb;
+            limb = static_cast<uint32_t>(value / 10);
+            remainder = value % 10;
+            zero = zero && limb == 0;
+        }
+        digits.push_back(static_cast<char>('0' + remainder));
+        if (zero) break;
     }
     std::reverse(digits.begin(), digits.end());
     return digits;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace jor {
@@ -11,8 +11,8 @@ namespace jor {
 // names from an untrusted disc are never interpreted.
 class ChildProcess {
 public:
-    // Starts `program` with `arguments` (not including argv[0]), standard
-    // input from /dev/null, no window. Raises jor::Error when it cannot start.
+    // Starts `program` with `arguments` (not including argv[0]), no standard
+    // input, no window. Raises jor::Error when it cannot start.
     static ChildProcess Start(const std::string& program, const std::vector<std::string>& arguments);
 
     ChildProcess(ChildProcess&& other) noexcept;
@@ -20,7 +20,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ~ChildProcess();  // kills and reaps a child that still runs
 
-    pid_t pid() const { return pid_; }
+    uint32_t pid() const { return pid_; }
 
     // Non-blocking: true once the child has ended and been reaped.
     bool HasEnded();
@@ -31,15 +31,15 @@ public:
     // and returns false.
     bool WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop);
 
-    // Exit status once ended (as from waitpid), or -1.
+    // Exit status once ended (as the platform reports it), or -1.
     int status() const { return status_; }
 
 private:
-    explicit ChildProcess(pid_t pid);
+    ChildProcess(uint32_t pid, intptr_t handle);
     void killAndReap();
 
-    pid_t pid_ = -1;
-    int pidfd_ = -1;
+    uint32_t pid_ = 0;
+    intptr_t handle_ = -1;  // what the wait blocks on: a pidfd, or the process handle
     bool ended_ = false;
     int status_ = -1;
 };

@@ -37,13 +37,6 @@ private:
 // Standard description of a classic number ("Disk full", ...).
 std::string describeError(int32_t number);
 
-// Raises the classic error for an errno value. `isFolder` tells whether a
-// missing path is a folder (76) or a file (53).
-[[noreturn]] void raiseErrno(int errnoValue, bool isFolder = false);
-
-// The classic number an errno value maps onto.
-int32_t numberForErrno(int errnoValue, bool isFolder = false);
-
 // Adds 1 to a count, raising Overflow (6) instead of wrapping.
 int32_t checkedIncrement(int32_t value);
 

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace jor {
 
 // Held while this instance runs. Keyed on the program folder, so copies of
-// the program in other folders run side by side. The kernel drops the lock
+// the program in other folders run side by side. The system drops the lock
 // when the process ends, crash included, so no stale lock blocks a start.
 class SingleInstanceLock {
 public:
@@ -19,7 +20,7 @@ public:
     bool anotherInstanceRunning() const { return another_; }
 
 private:
-    int fd_ = -1;
+    intptr_t handle_ = -1;  // the held socket or mutex
     bool another_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include "platform/path.h"
 #include "platform/private_profile.h"
 
 #include <charconv>
@@ -21,7 +22,7 @@ int32_t debugValueFrom(const std::string& text) {
 
 }  // namespace
 
-std::string settingsFilePath(const std::string& programFolder) { return programFolder + "/Settings.ini"; }
+std::string settingsFilePath(const std::string& programFolder) { return pathUnder(programFolder, "Settings.ini"); }
 
 std::string ReadINIValue(const std::string& section, const std::string& key,
                          const std::string& defaultValue, const std::string& fileName, int16_t size) {

@@ -1,4 +1,4 @@
-#include "platform/error.h"
+#include "platform/linux/errno_error.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>

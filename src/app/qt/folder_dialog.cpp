@@ -1,4 +1,4 @@
-#include "app/folder_dialog.h"
+#include "app/qt/folder_dialog.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
 #include "platform/file_system.h"
 
-#include "platform/error.h"
+#include "platform/linux/errno_error.h"
 
 #include <cerrno>
 #include <cstdio>

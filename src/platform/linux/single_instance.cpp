@@ -28,11 +28,11 @@ SingleInstanceLock::SingleInstanceLock(const std::string& programFolder) {
         ::close(fd);
         return;
     }
-    fd_ = fd;
+    handle_ = fd;
 }
 
 SingleInstanceLock::~SingleInstanceLock() {
-    if (fd_ >= 0) ::close(fd_);
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
 }  // namespace jor

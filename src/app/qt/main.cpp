@@ -1,4 +1,4 @@
-#include "app/frm_main.h"
+#include "app/qt/frm_main.h"
 #include "platform/date_time.h"
 #include "platform/program_folder.h"
 #include "platform/single_instance.h"

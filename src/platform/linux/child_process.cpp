@@ -1,6 +1,6 @@
 #include "platform/child_process.h"
 
-#include "platform/error.h"
+#include "platform/linux/errno_error.h"
 
 #include <cerrno>
 #include <csignal>
@@ -42,17 +42,15 @@ ChildProcess ChildProcess::Start(const std::string& program, const std::vector<s
     ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) raiseErrno(rc);
-    return ChildProcess(pid);
+    // Without pidfd (old kernel, filtered syscall) the wait falls back to sleeping.
+    return ChildProcess(static_cast<uint32_t>(pid), static_cast<intptr_t>(::syscall(SYS_pidfd_open, pid, 0)));
 }
 
-ChildProcess::ChildProcess(pid_t pid) : pid_(pid) {
-    // Without pidfd (old kernel, filtered syscall) the wait falls back to sleeping.
-    pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-}
+ChildProcess::ChildProcess(uint32_t pid, intptr_t handle) : pid_(pid), handle_(handle) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)),
-      pidfd_(std::exchange(other.pidfd_, -1)),
+    : pid_(std::exchange(other.pid_, 0)),
+      handle_(std::exchange(other.handle_, -1)),
       ended_(std::exchange(other.ended_, true)),
       status_(other.status_) {}
 
@@ -61,12 +59,12 @@ ChildProcess::~ChildProcess() { killAndReap(); }
 bool ChildProcess::HasEnded() {
     if (ended_) return true;
     int status = 0;
-    const pid_t rc = ::waitpid(pid_, &status, WNOHANG);
+    const pid_t rc = ::waitpid(static_cast<pid_t>(pid_), &status, WNOHANG);
     if (rc == 0 || (rc < 0 && errno == EINTR)) return false;
     // ECHILD: someone else reaped it (e.g. SIGCHLD ignored); it has ended all the same.
-    if (rc == pid_) status_ = status;
+    if (rc == static_cast<pid_t>(pid_)) status_ = status;
     ended_ = true;
-    if (pidfd_ >= 0) ::close(std::exchange(pidfd_, -1));
+    if (handle_ >= 0) ::close(static_cast<int>(std::exchange(handle_, -1)));
     return true;
 }
 
@@ -78,8 +76,8 @@ bool ChildProcess::WaitUntilEnded(const std::function<void()>& yield, const std:
             return false;
         }
         if (yield) yield();
-        if (pidfd_ >= 0) {
-            pollfd readable{pidfd_, POLLIN, 0};
+        if (handle_ >= 0) {
+            pollfd readable{static_cast<int>(handle_), POLLIN, 0};
             ::poll(&readable, 1, 1);
         } else {
             const timespec millisecond{0, 1'000'000};
@@ -90,15 +88,16 @@ bool ChildProcess::WaitUntilEnded(const std::function<void()>& yield, const std:
 
 void ChildProcess::killAndReap() {
     if (!ended_ && pid_ > 0) {
-        if (::kill(-pid_, SIGKILL) != 0) ::kill(pid_, SIGKILL);
+        const auto pid = static_cast<pid_t>(pid_);
+        if (::kill(-pid, SIGKILL) != 0) ::kill(pid, SIGKILL);
         int status = 0;
         pid_t rc;
-        while ((rc = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+        while ((rc = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
         }
-        if (rc == pid_) status_ = status;
+        if (rc == pid) status_ = status;
         ended_ = true;
     }
-    if (pidfd_ >= 0) ::close(std::exchange(pidfd_, -1));
+    if (handle_ >= 0) ::close(static_cast<int>(std::exchange(handle_, -1)));
 }
 
 }  // namespace jor

@@ -1,4 +1,4 @@
-#include "app/text_progress_bar.h"
+#include "app/qt/text_progress_bar.h"
 
 #include <QPainter>
 #include <QStyleOptionProgressBar>

@@ -1,5 +1,5 @@
-#include "app/frm_main.h"
-#include "app/text_progress_bar.h"
+#include "app/qt/frm_main.h"
+#include "app/qt/text_progress_bar.h"
 #include "support/temp_tree.h"
 
 #include <QComboBox>

@@ -1,8 +1,8 @@
-#include "app/frm_main.h"
+#include "app/qt/frm_main.h"
 
-#include "app/artwork.h"
-#include "app/folder_dialog.h"
-#include "app/text_progress_bar.h"
+#include "app/qt/artwork.h"
+#include "app/qt/folder_dialog.h"
+#include "app/qt/text_progress_bar.h"
 #include "settings/settings.h"
 
 #include <QApplication>
