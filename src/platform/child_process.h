@@ -8,11 +8,13 @@
 namespace jor {
 
 // A program started without a shell: every argument reaches it whole, so
-// names from an untrusted disc are never interpreted.
+// names from an untrusted disc are never interpreted. A kill also ends the
+// programs the child started.
 class ChildProcess {
 public:
-    // Starts `program` with `arguments` (not including argv[0]), no standard
-    // input, no window. Raises jor::Error when it cannot start.
+    // Starts `program` (its path as given, never searched) with `arguments`
+    // (not including argv[0]), no standard input, no window. Raises
+    // jor::Error when it cannot start.
     static ChildProcess Start(const std::string& program, const std::vector<std::string>& arguments);
 
     ChildProcess(ChildProcess&& other) noexcept;
@@ -26,9 +28,9 @@ public:
     bool HasEnded();
 
     // Waits until the child has ended and been reaped, calling `yield`
-    // between checks and blocking at most about a millisecond at a time (no
-    // busy spin). When `stop` turns true first, kills and reaps the child
-    // and returns false.
+    // between checks and blocking at most about a millisecond (on Windows a
+    // timer tick) at a time (no busy spin). When `stop` turns true first,
+    // kills and reaps the child and returns false.
     bool WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop);
 
     // Exit status once ended (as the platform reports it), or -1.
@@ -40,6 +42,7 @@ private:
 
     uint32_t pid_ = 0;
     intptr_t handle_ = -1;  // what the wait blocks on: a pidfd, or the process handle
+    intptr_t group_ = -1;   // where the platform needs one: what a kill reaches (the job object)
     bool ended_ = false;
     int status_ = -1;
 };

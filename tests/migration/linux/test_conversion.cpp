@@ -1,0 +1,116 @@
+#include "migration/conversion_fixture.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <sys/stat.h>
+
+namespace jor::test {
+namespace {
+
+using namespace std::string_literals;
+
+mode_t currentUmask() {
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+}
+
+// The medium's mode bits (set-user-id, execute) never reach the set-aside copy.
+TEST_F(Conversion, QuarantineCopyHasOrdinaryPermissions) {
+    useRealDecompressor();
+    object("EVIL0001.Z", "#!/bin/sh\necho not an image\n");
+    ASSERT_EQ(::chmod((src + "/EVIL0001.Z").c_str(), 04755), 0);
+    run();
+    struct stat st;
+    ASSERT_EQ(::stat((dst + "/BadObjects/EVIL00.err").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~currentUmask());
+}
+
+TEST_F(Conversion, DecompressorThatCannotStartIsLoggedOnce) {
+    writeFile(prog + "/gunzip.exe", "#!/bin/sh\nexit 0\n", 0644);
+    object("IMG0001.Z", "packed");
+    run();
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"70 - Permission denied - ScanFolder - IMG0001.Z"});
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 1)});
+    EXPECT_FALSE(exists(dst + "/BadObjects"));
+    EXPECT_TRUE(filesIn(dst).empty());
+}
+
+// Only the file it leaves counts: neither its exit status nor its speed.
+TEST_F(Conversion, WhatTheDecompressorLeavesDecides) {
+    const std::string good = archived(payload(5));
+    writeFile(root / "good.bin", good);
+    const struct { const char* name; std::string script; bool migrated; } cases[] = {
+        {"slow", "sleep 1\nexec gzip \"$@\"", true},
+        {"valid output, failing status", "cp '" + root / "good.bin" + "' \"${3%.z}\"\nexit 3", true},
+        {"writes nothing", "exit 0", false},
+        {"writes garbage", "head -c 4096 /dev/urandom | tr -d '\\000' > \"${3%.z}\"", false},
+        {"crashes", "kill -SEGV $$", false},
+    };
+    const std::string medium = packed("gzip", good);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& f : {dst, prog + "/Logs"}) std::filesystem::remove_all(f);
+        makeFolders(dst);
+        std::filesystem::remove(prog + "/gunzip.exe");
+        useFakeDecompressor(c.script);
+        object("OBJ00001.Z", medium);
+        w.events.clear();
+
+        run();
+
+        if (c.migrated) {
+            EXPECT_EQ(outputContents(), std::vector<std::string>{payload(5)});
+            EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 1)});
+            EXPECT_TRUE(errorLines().empty());
+        } else {
+            EXPECT_TRUE(filesIn(dst).empty());
+            EXPECT_EQ(readFile(dst + "/BadObjects/OBJ000.err"), medium);
+            EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 1)});
+            EXPECT_EQ(errorLines(), std::vector<std::string>{"-1 - File OBJ00001.Z could not be migrated. - CorrectImage"});
+        }
+    }
+}
+
+TEST_F(Conversion, NamesFromTheMediumAreNeverInterpreted) {
+    useRealDecompressor();
+    const std::string name = "IMG 'one' \"two\"; $(touch pwned) `touch pwned`.Z";
+    object(name, packed("gzip", archived(payload(6))));
+    run();
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(6)});
+    EXPECT_TRUE(errorLines().empty());
+    for (const auto& f : listFiles(root.path()))
+        EXPECT_NE(std::filesystem::path(f).filename(), "pwned") << f;
+    EXPECT_FALSE(exists("pwned"));
+}
+
+TEST_F(Conversion, ClosingTheWindowEndsAHangingDecompressor) {
+    const std::string pidFile = root / "pid";
+    useFakeDecompressor("echo $$ > '" + pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'\nexec sleep 60");
+    object("HANG0001.Z", "packed");
+    object("LATER/LATE0001.Z", "packed");
+    w.onYield = [&] {
+        if (exists(pidFile)) engine.requestStop();
+    };
+    const auto started = std::chrono::steady_clock::now();
+
+    run();
+
+    // Far below the 60 s the decompressor would take.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    ASSERT_TRUE(exists(pidFile));
+    const pid_t pid = std::stoi(readFile(pidFile));
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HANG0001.Z"});
+    EXPECT_TRUE(w.boxes().empty());
+    EXPECT_TRUE(listFiles(dst).empty());
+    EXPECT_FALSE(exists(work));
+    for (const auto& e : w.eventsStartingWith("status Datei ")) EXPECT_EQ(e.find("LATER"), std::string::npos) << e;
+    EXPECT_TRUE(w.beendenEnabled);
+    EXPECT_TRUE(w.migrierenEnabled);
+}
+
+}  // namespace
+}  // namespace jor::test

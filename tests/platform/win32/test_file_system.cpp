@@ -1,0 +1,210 @@
+#include "platform/file_system.h"
+#include "platform/path.h"
+#include "platform/win32/win_error.h"
+#include "platform/win32/windows_api.h"
+#include "support/temp_tree.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace jor {
+namespace {
+
+using test::TempDir;
+
+std::wstring wide(const std::string& path) { return test::fsPath(path).wstring(); }
+
+DWORD attributesOf(const std::string& path) { return ::GetFileAttributesW(wide(path).c_str()); }
+
+void expectError(const std::function<void()>& operation, int32_t number, const std::string& what) {
+    try {
+        operation();
+        ADD_FAILURE() << what << ": no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), number) << what << ": " << e.description();
+    }
+}
+
+TEST(WindowsErrors, LastErrorMapsOntoClassicNumbers) {
+    struct Case { DWORD code; bool folder; int32_t number; };
+    const Case cases[] = {
+        {ERROR_FILE_NOT_FOUND, false, 53}, {ERROR_FILE_NOT_FOUND, true, 76}, {ERROR_PATH_NOT_FOUND, false, 76},
+        {ERROR_INVALID_NAME, false, 53},   {ERROR_ACCESS_DENIED, false, 70}, {ERROR_SHARING_VIOLATION, false, 70},
+        {ERROR_WRITE_PROTECT, false, 70},  {ERROR_FILE_EXISTS, false, 58},   {ERROR_ALREADY_EXISTS, false, 58},
+        {ERROR_DIR_NOT_EMPTY, false, 58},  {ERROR_DISK_FULL, false, 61},     {ERROR_HANDLE_DISK_FULL, false, 61},
+        {ERROR_NOT_READY, false, 57},      {ERROR_CRC, false, 57},           {ERROR_INVALID_PARAMETER, false, 5},
+        {ERROR_NOT_ENOUGH_MEMORY, false, 7}, {ERROR_BAD_EXE_FORMAT, false, 75},
+    };
+    for (const auto& c : cases) EXPECT_EQ(numberForWinError(c.code, c.folder), c.number) << "code " << c.code;
+}
+
+// The working folder is removed only at exactly 16, so every real bit counts.
+struct FolderBits {
+    DWORD set;
+    int32_t reported;
+};
+
+void PrintTo(const FolderBits& bits, std::ostream* out) { *out << bits.set << " -> " << bits.reported; }
+
+class FolderAttributesOnWindows : public ::testing::TestWithParam<FolderBits> {};
+
+TEST_P(FolderAttributesOnWindows, AreTheRealBits) {
+    TempDir dir;
+    const FileSystem fs;
+    const std::string folder = dir / "folder";
+    fs.CreateFolder(folder);
+    EXPECT_EQ(fs.FolderAttributes(folder), 16) << "a new folder";
+    ASSERT_TRUE(::SetFileAttributesW(wide(folder).c_str(), GetParam().set));
+    const DWORD kept = attributesOf(folder) & ~DWORD(FILE_ATTRIBUTE_DIRECTORY);
+    ::SetFileAttributesW(wide(folder).c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Wine keeps only hidden and system on a folder.
+    if (GetParam().reported != 16 && kept == 0) GTEST_SKIP() << "this file system keeps no bit " << GetParam().set;
+    ASSERT_TRUE(::SetFileAttributesW(wide(folder).c_str(), GetParam().set));
+    EXPECT_EQ(fs.FolderAttributes(folder), GetParam().reported);
+    ::SetFileAttributesW(wide(folder).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bits, FolderAttributesOnWindows,
+                         ::testing::Values(FolderBits{FILE_ATTRIBUTE_NORMAL, 16}, FolderBits{FILE_ATTRIBUTE_ARCHIVE, 48},
+                                           FolderBits{FILE_ATTRIBUTE_READONLY, 17},
+                                           FolderBits{FILE_ATTRIBUTE_HIDDEN, 18}, FolderBits{FILE_ATTRIBUTE_SYSTEM, 20},
+                                           // says nothing about the folder's use
+                                           FolderBits{FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, 16}),
+                         [](const auto& info) {
+                             return "Set" + std::to_string(info.param.set) + "Reports" + std::to_string(info.param.reported);
+                         });
+
+TEST(WindowsFileSystem, ZeroClearsTheAttributesOfAFile) {
+    TempDir dir;
+    const FileSystem fs;
+    const std::string file = dir / "IM1";
+    test::writeFile(file, "x");
+    const DWORD visible = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(::SetFileAttributesW(wide(file).c_str(), visible));
+    ASSERT_EQ(attributesOf(file) & visible, visible);
+    fs.SetFileAttributes(file, 0);
+    // (Wine reports the archive bit on every file, whatever was set.)
+    EXPECT_EQ(attributesOf(file) & visible, 0u);
+    fs.SetFileAttributes(file, attr::ReadOnly | attr::Hidden);
+    EXPECT_EQ(attributesOf(file) & visible, DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    expectError([&] { fs.SetFileAttributes(dir.path(), 0); }, 53, "a folder");
+    fs.SetFileAttributes(file, 0);
+}
+
+TEST(WindowsFileSystem, CopyCarriesTheAttributesAndLeavesTheSourceAsItWas) {
+    TempDir dir;
+    const FileSystem fs;
+    const std::string source = dir / "IM1", copy = dir / "copy";
+    test::writeFile(source, std::string("\0\xFF data", 7), 0444);
+    fs.CopyFile(source, copy, true);
+    EXPECT_EQ(test::readFile(copy), std::string("\0\xFF data", 7));
+    EXPECT_TRUE(attributesOf(copy) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(attributesOf(source) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(test::listFiles(dir.path()), (std::vector<std::string>{"IM1", "copy"}));
+}
+
+TEST(WindowsFileSystem, CopyFailuresLeaveNoPartialFile) {
+    TempDir dir;
+    const FileSystem fs;
+    const std::string source = dir / "IM1", target = dir / "target";
+    test::writeFile(source, "new");
+    test::writeFile(target, "old");
+    test::makeFolders(dir / "folder");
+
+    expectError([&] { fs.CopyFile(dir / "missing", dir / "x", true); }, 53, "missing source");
+    expectError([&] { fs.CopyFile(source, dir / "no folder/x", true); }, 76, "missing destination folder");
+    expectError([&] { fs.CopyFile(source, target, false); }, 58, "existing target without overwrite");
+    expectError([&] { fs.CopyFile(dir / "folder", dir / "x", true); }, 75, "a folder as source");
+    EXPECT_EQ(test::readFile(target), "old");
+
+    // A read-only target is not replaced, even with overwrite, as the system's own copy refuses.
+    ASSERT_TRUE(::SetFileAttributesW(wide(target).c_str(), FILE_ATTRIBUTE_READONLY));
+    expectError([&] { fs.CopyFile(source, target, true); }, 70, "read-only target");
+    ::SetFileAttributesW(wide(target).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(test::readFile(target), "old");
+
+    // A name left at the temporary place is never written through, nor removed.
+    test::writeFile(target + ".part", "someone else's");
+    expectError([&] { fs.CopyFile(source, target, true); }, 58, "temporary name taken");
+    EXPECT_EQ(test::readFile(target + ".part"), "someone else's");
+    EXPECT_EQ(test::readFile(target), "old");
+    EXPECT_EQ(test::listFiles(dir.path()), (std::vector<std::string>{"IM1", "target", "target.part"}));
+}
+
+TEST(WindowsFileSystem, TextsThatCannotNameAFileNameNothing) {
+    TempDir dir;
+    const FileSystem fs;
+    test::writeFile(dir / "IM1", "x");
+    const std::string withNul = dir.path() + std::string(1, '\0') + "IM1";
+    const std::string notUtf8 = dir / "\xFF\xFE";
+    for (const auto& path : {withNul, notUtf8, std::string()}) {
+        EXPECT_FALSE(fs.FileExists(path));
+        EXPECT_FALSE(fs.FolderExists(path));
+        expectError([&] { fs.GetFolder(path); }, 76, "listing");
+        expectError([&] { fs.DeleteFile(path); }, 53, "deleting");
+        expectError([&] { fs.CopyFile(path, dir / "copy", true); }, 53, "copying");
+    }
+    EXPECT_TRUE(fs.FolderExists(dir.path()));
+    EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"IM1"});
+}
+
+// Names Windows would otherwise trim or refuse still name their file: a disc
+// may hold them, and the trimmed name may be another file.
+TEST(WindowsFileSystem, NamesWithTrailingDotsAndLongPaths) {
+    TempDir dir;
+    const FileSystem fs;
+    std::string deep = dir.path();
+    for (int i = 0; i < 6; ++i) {
+        deep = pathUnder(deep, std::string(60, static_cast<char>('a' + i)));
+        fs.CreateFolder(deep);
+    }
+    ASSERT_GT(deep.size(), 300u);
+    const std::string dotted = pathUnder(deep, "IMG. "), plain = pathUnder(deep, "IMG");
+    fs.WriteFileAtomically(plain, "plain");
+    fs.WriteFileAtomically(dotted, "dotted");
+    const auto listing = fs.GetFolder(deep);
+    ASSERT_EQ(listing.Files.size(), 2u);
+    for (const auto& file : listing.Files) {
+        fs.CopyFile(file.Path, file.Path + ".copy", false);
+        EXPECT_EQ(fs.ReadWholeFile(file.Path + ".copy"), file.Name == "IMG" ? "plain" : "dotted") << file.Name;
+    }
+    fs.DeleteFile(dotted);
+    EXPECT_TRUE(fs.FileExists(plain));
+    fs.DeleteFolder(pathUnder(dir.path(), std::string(60, 'a')));
+    EXPECT_TRUE(test::listFiles(dir.path()).empty());
+}
+
+TEST(WindowsFileSystem, ListingNamesInAnyScript) {
+    TempDir dir;
+    const FileSystem fs;
+    // Greek, Cyrillic, CJK and a character beyond the 16-bit plane.
+    const std::vector<std::string> names = {"\xCE\xB1\xCE\xB2", "\xD0\x96.Z", "\xE5\x9B\xBE\xE5\x83\x8F", "\xF0\x9F\x98\x80"};
+    for (const auto& name : names) test::writeFile(dir / name, name);
+    fs.CreateFolder(dir / "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0");
+    const auto listing = fs.GetFolder(dir.path() + PathSeparator);
+    ASSERT_EQ(listing.Files.size(), names.size());
+    for (const auto& file : listing.Files) {
+        EXPECT_EQ(file.Path, dir.path() + PathSeparator + file.Name) << "one separator after one given";
+        EXPECT_EQ(fs.ReadWholeFile(file.Path), file.Name);
+    }
+    ASSERT_EQ(listing.SubFolders.size(), 1u);
+    EXPECT_EQ(listing.SubFolders[0].Name, "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0");
+}
+
+TEST(WindowsFileSystem, DeletingWithoutForceSparesReadOnlyContent) {
+    TempDir dir;
+    const FileSystem fs;
+    test::makeTree(dir.path(), {"work/a=1", "work/sub/b=2 [ro]", "file=3 [ro]"});
+    expectError([&] { fs.DeleteFolder(dir / "work"); }, 70, "read-only content");
+    expectError([&] { fs.DeleteFile(dir / "file"); }, 70, "read-only file");
+    EXPECT_EQ(test::listFiles(dir.path()), (std::vector<std::string>{"file", "work/a", "work/sub/b"}));
+    expectError([&] { fs.DeleteFile(dir / "work"); }, 53, "a folder as file");
+    expectError([&] { fs.DeleteFolder(dir / "file"); }, 76, "a file as folder");
+    fs.DeleteFolder(dir / "work", true);
+    fs.DeleteFile(dir / "file", true);
+    EXPECT_TRUE(test::listFiles(dir.path()).empty());
+    EXPECT_FALSE(fs.FolderExists(dir / "work"));
+}
+
+}  // namespace
+}  // namespace jor

@@ -1,0 +1,38 @@
+#include "support/host_tool.h"
+
+#include "platform/child_process.h"
+#include "platform/win32/wide_text.h"
+#include "platform/win32/windows_api.h"
+#include "support/temp_tree.h"
+
+#include <gtest/gtest.h>
+
+namespace jor::test {
+namespace {
+
+// Wine's own export: the host path of a Windows path.
+std::string unixPath(const std::string& windowsPath) {
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    const auto toUnix =
+        reinterpret_cast<ToUnix>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (!toUnix) throw std::runtime_error("packing needs the host's tools: run the tests under Wine");
+    char* path = toUnix(wideFromUtf8(windowsPath).value().c_str());
+    if (!path) throw std::runtime_error("no host path for " + windowsPath);
+    std::string result = path;
+    ::HeapFree(::GetProcessHeap(), 0, path);
+    return result;
+}
+
+}  // namespace
+
+std::string packedWith(const std::string& tool, const std::string& content, const std::string& scratchFolder) {
+    const std::string in = scratchFolder + "\\scratch.bin", out = scratchFolder + "\\scratch.out";
+    writeFile(in, content);
+    writeFile(out, "");
+    auto shell = ChildProcess::Start("Z:\\bin\\sh", {"-c", tool + " -c -f \"$0\" > \"$1\"", unixPath(in), unixPath(out)});
+    EXPECT_TRUE(shell.WaitUntilEnded({}, {}));
+    EXPECT_EQ(shell.status(), 0) << tool;
+    return readFile(out);
+}
+
+}  // namespace jor::test
