@@ -66,9 +66,11 @@ ChildProcess ChildProcess::Start(const std::string& program, const std::vector<s
         ::CloseHandle(job);
         job = nullptr;
     }
-    ::ResumeThread(info.hThread);
-    ::CloseHandle(info.hThread);
-    ChildProcess child(info.dwProcessId, reinterpret_cast<intptr_t>(info.hProcess));
+    if (info.hThread) {
+        ::ResumeThread(info.hThread);
+        ::CloseHandle(info.hThread);
+    }
+    ChildProcess child(info.dwProcessId, info.hProcess ? reinterpret_cast<intptr_t>(info.hProcess) : -1);
     if (job) child.group_ = reinterpret_cast<intptr_t>(job);
     return child;
 }
@@ -89,11 +91,14 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::HasEnded() {
     if (ended_) return true;
-    if (handle_ == -1 || ::WaitForSingleObject(asHandle(handle_), 0) != WAIT_OBJECT_0) return false;
+    // A handle that cannot be waited for (Wine gives none for a Unix program)
+    // would keep a caller waiting forever: such a child counts as ended.
+    if (handle_ != -1 && ::WaitForSingleObject(asHandle(handle_), 0) == WAIT_TIMEOUT) return false;
     DWORD code = 0;
-    if (::GetExitCodeProcess(asHandle(handle_), &code)) status_ = static_cast<int>(code);
+    if (handle_ != -1 && ::GetExitCodeProcess(asHandle(handle_), &code) && code != STILL_ACTIVE)
+        status_ = static_cast<int>(code);
     ended_ = true;
-    ::CloseHandle(asHandle(std::exchange(handle_, -1)));
+    if (handle_ != -1) ::CloseHandle(asHandle(std::exchange(handle_, -1)));
     return true;
 }
 

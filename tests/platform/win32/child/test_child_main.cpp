@@ -5,6 +5,8 @@
 //   window <ms>            owns a top-level window while it lives
 //   spawn <file> <ms>      starts a copy of itself in sleep mode, writes its id to <file>
 //   lock <folder>          ends with 1 when another instance of <folder> runs, else 0
+//   -d ...                 a decompressor that never finishes: writes its id to
+//                          decompressor.pid beside itself, then sleeps a minute
 #include "platform/single_instance.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
@@ -62,6 +64,12 @@ int wmain(int argc, wchar_t** argv) {
             return 4;
         writeText(argv[2], std::to_string(info.dwProcessId));
         ::Sleep(number(argv[3]));
+    } else if (mode == L"-d") {
+        std::wstring pidFile(MAX_PATH, L'\0');
+        pidFile.resize(::GetModuleFileNameW(nullptr, pidFile.data(), MAX_PATH));
+        pidFile = pidFile.substr(0, pidFile.find_last_of(L'\\') + 1) + L"decompressor.pid";
+        writeText(pidFile.c_str(), std::to_string(::GetCurrentProcessId()));
+        ::Sleep(60000);
     } else if (mode == L"lock") {
         return jor::SingleInstanceLock(jor::utf8FromWide(argv[2])).anotherInstanceRunning() ? 1 : 0;
     } else {
