@@ -156,8 +156,9 @@ build_one() {
     fi
     note "$build: built in $((SECONDS - t0))s"
 
+    # The test programs too: they prove the static link before the window exists.
     local bin=$build/bin exe
-    for exe in "$bin"/*.exe; do
+    for exe in "$bin"/*.exe "$build"/tests/*.exe; do
         [ -e "$exe" ] || continue
         check_imports "$triplet-objdump" "$exe" || failures=$((failures + 1))
     done
@@ -190,6 +191,8 @@ build_one() {
     else
         note "WARNING: $bin/gunzip.exe was not built: the zip has no decompressor"
     fi
+    # Symbols only make the download larger; the build folder keeps them.
+    "$triplet-strip" --strip-unneeded "$stage"/Jor-Orvek/*.exe
     rm -f "dist/$zipname"
     (cd "$stage" && zip -q -r -9 "$OLDPWD/dist/$zipname" Jor-Orvek)
     rm -rf "$stage"

@@ -150,12 +150,13 @@ TEST(FindProcessOnWindows, WindowModeGivesTheChildsTopLevelWindow) {
     TempDir dir;
     const std::string name = uniqueName("window.exe");
     auto child = ChildProcess::Start(childNamed(dir, name), {"window", "30000"});
+    // The first window of a fresh Wine prefix takes seconds.
     uint32_t window = 0;
-    for (int i = 0; i < 200 && window == 0; ++i) {
+    for (int i = 0; i < 2000 && window == 0 && !child.HasEnded(); ++i) {
         window = FindProcess(name, 0);
         if (window == 0) ::Sleep(10);
     }
-    ASSERT_NE(window, 0u);
+    ASSERT_NE(window, 0u) << "the child ended with " << child.status();
     DWORD owner = 0;
     ::GetWindowThreadProcessId(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), &owner);
     EXPECT_EQ(owner, child.pid());

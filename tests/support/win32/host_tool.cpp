@@ -13,8 +13,8 @@ namespace {
 // Wine's own export: the host path of a Windows path.
 std::string unixPath(const std::string& windowsPath) {
     using ToUnix = char*(CDECL*)(LPCWSTR);
-    const auto toUnix =
-        reinterpret_cast<ToUnix>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (!toUnix) throw std::runtime_error("packing needs the host's tools: run the tests under Wine");
     char* path = toUnix(wideFromUtf8(windowsPath).value().c_str());
     if (!path) throw std::runtime_error("no host path for " + windowsPath);
