@@ -243,8 +243,8 @@ void frmMain::placeInCentre() {
 
 bool frmMain::event(QEvent* event) {
     const bool handled = QWidget::event(event);
-    // Qt tells of no frame change: X11 window managers add the frame after
-    // the window is mapped, and the next event finds it known.
+    // Qt sends no event when the frame becomes known: an X11 window manager
+    // adds it after the window is mapped, and the next event finds it.
     if (centreWithFrame_ && isVisible() && frameGeometry() != geometry()) {
         centreWithFrame_ = false;
         placeInCentre();
