@@ -37,11 +37,8 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         {
             // Separate arguments, no shell: names from the disc are never interpreted.
             ChildProcess child = ChildProcess::Start(decompressor, {"-d", "-f", state_.WorkingPath});
-            if (!waitForDecompressor(child)) {
-                logError(err::UserInterrupt, describeError(err::UserInterrupt), "ScanFolder",
-                         state_.CurrentFileName);
-                return;
-            }
+            // The stopped run logs the interrupt once, naming this object.
+            if (!waitForDecompressor(child)) return;
         }
 
         std::string payload;

@@ -32,7 +32,7 @@ public:
     // From the click on "Migrieren" until the end of the tick.
     bool running() const { return running_; }
     // The window was closed during a run: the run ends after the file at
-    // hand, without a report.
+    // hand, without a report but with one error-log line naming that file.
     void requestStop() { stopRequested_ = true; }
 
     const RunState& state() const { return state_; }
@@ -45,7 +45,7 @@ public:
 
 private:
     void FinishRun();
-    void endStoppedRun();
+    void endStoppedRun(const std::string& fileAtHand);
     void removeWorkingFolder();
     void resetAfterRun();
     void handleFile(const FileEntry& file, int32_t& position);

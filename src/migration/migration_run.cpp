@@ -91,9 +91,10 @@ void MigrationEngine::StartRun() {
 void MigrationEngine::tmrMig_Timer() {
     window_.disarmTimer();
     try {
-        if (!stopRequested_) ScanFolder(window_.sourceText());
+        const bool scanned = !stopRequested_;
+        if (scanned) ScanFolder(window_.sourceText());
         if (stopRequested_)
-            endStoppedRun();
+            endStoppedRun(scanned ? state_.CurrentFileName : std::string());
         else
             FinishRun();
     } catch (...) {
@@ -125,9 +126,10 @@ void MigrationEngine::FinishRun() {
     resetAfterRun();
 }
 
-// A run stopped by closing the window: no report, but nothing of the run
-// is left behind in the temporary folder.
-void MigrationEngine::endStoppedRun() {
+// A run stopped by closing the window: no report, but one log line that
+// explains its absence, and nothing of the run left in the temporary folder.
+void MigrationEngine::endStoppedRun(const std::string& fileAtHand) {
+    logError(err::UserInterrupt, describeError(err::UserInterrupt), "ScanFolder", fileAtHand);
     removeWorkingFolder();
     resetAfterRun();
 }

@@ -14,7 +14,9 @@ namespace jor {
 // twice, the first one counts. Lines are read with CR LF or LF ends and
 // written with CR LF; texts are the bytes the file holds.
 
-// Returns the value (or default), cut to size - 1 bytes; size 0 gives "".
+// Returns the value (or default), cut to its first size - 1 characters as
+// utf8_text.h counts them, so no UTF-8 sequence is split and written back
+// broken at the next save; size 0 gives "".
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, size_t size,
                                     const std::string& fileName);

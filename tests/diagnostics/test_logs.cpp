@@ -4,6 +4,8 @@
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
+#include <clocale>
+#include <cstdlib>
 #include <sys/stat.h>
 
 namespace jor {
@@ -20,6 +22,7 @@ struct LogsFixture : ::testing::Test {
 };
 
 TEST_F(LogsFixture, ErrorLineForms) {
+    test::writeFile(dir / "Logs/Error.txt", "old\r\n");
     struct Case { int32_t number; const char* description; const char* procedure; const char* file; const char* line; };
     const Case cases[] = {
         {-1, "Source folder doesn\xC2\xB4t exist.", "Start", "",
@@ -29,8 +32,9 @@ TEST_F(LogsFixture, ErrorLineForms) {
     };
     for (const auto& c : cases) logs.LogError(c.number, c.description, c.procedure, c.file);
     const auto lines = readLines(logs.errorLogPath());
-    ASSERT_EQ(lines.size(), std::size(cases));
-    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], cases[i].line);
+    ASSERT_EQ(lines.size(), std::size(cases) + 1);
+    EXPECT_EQ(lines[0], "old") << "appended after what the log holds";
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(lines[i + 1], cases[i].line);
     EXPECT_FALSE(test::exists(logs.debugLogPath())) << "no echo while the switch is clear";
     EXPECT_EQ(readFile(logs.errorLogPath()).back(), '\n');
 }
@@ -40,9 +44,16 @@ TEST_F(LogsFixture, EchoOnlyWhenTicked) {
         debug = value;
         logs.LogError(-1, "value " + std::to_string(value), "Start", value == 1 ? "F.Z" : "");
     }
+    logs.LogError(53, "no file", "ScanFolder", "");
     EXPECT_EQ(readLines(logs.debugLogPath()),
-              std::vector<std::string>{"24.03.2008 14:05:09 - ERROR: -1 - value 1 - F.Z"});
-    EXPECT_EQ(readLines(logs.errorLogPath()).size(), 3u);
+              (std::vector<std::string>{"24.03.2008 14:05:09 - ERROR: -1 - value 1 - F.Z",
+                                        "24.03.2008 14:05:09 - ERROR: 53 - no file"}));
+    EXPECT_EQ(readLines(logs.errorLogPath()).size(), 4u);
+}
+
+TEST_F(LogsFixture, DebugLogCreatesTheLogsFolder) {
+    logs.LogDebug("first");
+    EXPECT_EQ(readLines(dir / "Logs/DebugOrvek.log"), std::vector<std::string>{"24.03.2008 14:05:09 - first"});
 }
 
 TEST_F(LogsFixture, DebugLinesAppendAndEmptyText) {
@@ -61,17 +72,32 @@ TEST(LogsFailure, UnwritableFolderRaisesToCaller) {
     EXPECT_THROW(logs.LogDebug("x"), Error);
 }
 
-TEST(DateTimeText, ShortDateLongTimeAndMidnight) {
+// Fixed texts of known regional settings, not strftime's own answer.
+// scripts/setup.sh generates the German locale.
+TEST(DateTimeText, ShortDateLongTimeAndOnlyTheDateAtMidnight) {
+    struct Case { const char* locale; const char* afternoon; const char* midnight; };
+    const Case cases[] = {
+        {"de_DE.UTF-8", "24.03.2008 14:05:09", "24.03.2008"},
+        {"C", "03/24/08 14:05:09", "03/24/08"},
+    };
+    const char* old = std::getenv("LC_ALL");
+    const std::string saved = old ? old : "";
+    for (const auto& c : cases) {
+        ::setenv("LC_ALL", c.locale, 1);
+        initLocale();
+        if (std::string(std::setlocale(LC_TIME, nullptr)) != c.locale) {
+            ADD_FAILURE() << "locale " << c.locale << " missing: scripts/setup.sh generates it";
+            continue;
+        }
+        std::tm t{};
+        t.tm_year = 108; t.tm_mon = 2; t.tm_mday = 24; t.tm_isdst = -1;
+        t.tm_hour = 14; t.tm_min = 5; t.tm_sec = 9;
+        EXPECT_EQ(dateTimeText(std::mktime(&t)), c.afternoon) << c.locale;
+        t.tm_hour = 0; t.tm_min = 0; t.tm_sec = 0;
+        EXPECT_EQ(dateTimeText(std::mktime(&t)), c.midnight) << c.locale;
+    }
+    old ? ::setenv("LC_ALL", saved.c_str(), 1) : ::unsetenv("LC_ALL");
     initLocale();
-    std::tm t{};
-    t.tm_year = 108; t.tm_mon = 2; t.tm_mday = 24; t.tm_isdst = -1;
-    t.tm_hour = 14; t.tm_min = 5; t.tm_sec = 9;
-    char expected[64];
-    std::strftime(expected, sizeof expected, "%x %X", &t);
-    EXPECT_EQ(dateTimeText(std::mktime(&t)), expected);
-    t.tm_hour = 0; t.tm_min = 0; t.tm_sec = 0;
-    std::strftime(expected, sizeof expected, "%x", &t);
-    EXPECT_EQ(dateTimeText(std::mktime(&t)), expected) << "only the date at midnight";
 }
 
 }  // namespace

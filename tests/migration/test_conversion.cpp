@@ -3,7 +3,12 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <optional>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 
 namespace jor::test {
@@ -188,6 +193,39 @@ TEST_F(Conversion, NamesFromTheMediumAreNeverInterpreted) {
     for (const auto& f : listFiles(root.path()))
         EXPECT_NE(std::filesystem::path(f).filename(), "pwned") << f;
     EXPECT_FALSE(exists("pwned"));
+}
+
+// Any other process whose executable name holds "gunzip.exe", in any letter
+// case, keeps the finished conversion waiting until it ends.
+TEST_F(Conversion, AnotherGunzipProcessHoldsTheConversion) {
+    useRealDecompressor();
+    const std::string decompressed = work + "/GOOD0001.dcm", content = archived(payload(8));
+    object("GOOD0001.Z", packed("gzip", content));
+    const std::string holder = root / "Archiv-GUNZIP.EXE-Dienst";
+    std::filesystem::copy_file("/bin/sleep", holder);
+    std::filesystem::permissions(holder, std::filesystem::perms::owner_all);
+    char* argv[] = {const_cast<char*>(holder.c_str()), const_cast<char*>("600"), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, holder.c_str(), nullptr, nullptr, argv, environ), 0);
+    const auto endHolder = [&] {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        pid = 0;
+    };
+    std::optional<std::chrono::steady_clock::time_point> decompressedAt;
+    std::vector<std::string> outputsWhileHeld{"not held"};
+    w.onYield = [&] {
+        if (pid == 0 || !exists(decompressed) || readFile(decompressed).size() != content.size()) return;
+        if (!decompressedAt) decompressedAt = std::chrono::steady_clock::now();
+        if (std::chrono::steady_clock::now() - *decompressedAt < std::chrono::seconds(1)) return;
+        outputsWhileHeld = filesIn(dst);
+        endHolder();
+    };
+    run();
+    endHolder();
+    EXPECT_TRUE(outputsWhileHeld.empty()) << "written while the other process ran";
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(8)});
 }
 
 TEST_F(Conversion, ClosingTheWindowEndsAHangingDecompressor) {

@@ -182,11 +182,21 @@ TEST_F(FolderScan, ClosingTheWindowEndsTheRunAfterTheFileAtHand) {
     };
     run();
     EXPECT_EQ(outputContents().size(), 1u);
-    EXPECT_EQ(visited().size(), 1u);
+    ASSERT_EQ(visited().size(), 1u);
     EXPECT_TRUE(w.boxes().empty());
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - " + visited()[0]});
     EXPECT_FALSE(exists(work));
     EXPECT_TRUE(w.beendenEnabled);
     EXPECT_TRUE(w.migrierenEnabled);
+}
+
+TEST_F(FolderScan, ClosingBeforeTheTickLogsTheStopWithoutAFile) {
+    makeTree(src, {"IM1=a"});
+    engine.StartRun();
+    engine.requestStop();
+    engine.tmrMig_Timer();
+    EXPECT_TRUE(visited().empty());
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder"});
 }
 
 // With a decompressor that only reports what it was given.

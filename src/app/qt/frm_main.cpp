@@ -177,6 +177,9 @@ void frmMain::buildControls() {
     cboPACS_->setObjectName("cboPACS");
     cboPACS_->setEditable(true);
     cboPACS_->setInsertPolicy(QComboBox::NoInsert);
+    // The start command compares the text exactly: a completer that ignores
+    // letter case would turn "arzt und praxis" into the archive mode.
+    cboPACS_->setCompleter(nullptr);
     place(cboPACS_, 1350, 945, 1905, 315);
     chkDebug_ = new DebugCheckBox("Debug", picture3);
     chkDebug_->setObjectName("chkDebug");
@@ -221,11 +224,32 @@ void frmMain::showTab(int index) {
 }
 
 void frmMain::centreOnScreen() {
+    placeInCentre();
+    // Before it is shown the window has no frame yet; once the window manager
+    // has framed it, it is centred again, frame included.
+    centreWithFrame_ = frameGeometry() == geometry();
+}
+
+void frmMain::placeInCentre() {
     const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
     if (!s) return;
     const QRect area = s->availableGeometry();
-    const QSize frame = frameGeometry().size();
-    move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    const QRect outer = frameGeometry();
+    const QPoint frameAt(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+    // The client area is placed, not the frame: platforms differ in where a
+    // frame position ends up.
+    setGeometry(QRect(frameAt + (geometry().topLeft() - outer.topLeft()), size()));
+}
+
+bool frmMain::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // Qt sends no event when the frame becomes known: an X11 window manager
+    // adds it after the window is mapped, and the next event finds it.
+    if (centreWithFrame_ && isVisible() && frameGeometry() != geometry()) {
+        centreWithFrame_ = false;
+        placeInCentre();
+    }
+    return handled;
 }
 
 void frmMain::InitMainWindow() {

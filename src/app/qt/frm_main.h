@@ -46,7 +46,7 @@ public:
 
     // Load: fills the PACS list and reads the settings.
     void InitMainWindow();
-    // Places the window in the middle of its screen.
+    // Places the window in the middle of its screen, frame included.
     void centreOnScreen();
 
     void ChooseFolder(int16_t index);
@@ -77,11 +77,13 @@ public:
     void yield() override;
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
     void showTab(int index);
+    void placeInCentre();
     void tmrMig_Timer();
     void SaveSettings();
 
@@ -90,6 +92,7 @@ private:
     std::unique_ptr<MigrationEngine> engine_;
     bool settingsSaved_ = false;
     bool closePending_ = false;
+    bool centreWithFrame_ = false;
 
     QWidget* toolbar_ = nullptr;
     QToolButton* buttons_[2] = {};
