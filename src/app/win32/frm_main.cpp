@@ -184,8 +184,17 @@ void frmMain::buildControls() {
         {0, kToolbarCommand[1], TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, reinterpret_cast<INT_PTR>(L"Beenden")},
     };
     SendMessageW(toolbar, TB_ADDBUTTONSW, 2, reinterpret_cast<LPARAM>(buttons));
-    SendMessageW(toolbar, TB_SETBUTTONSIZE, 0, MAKELPARAM(px(765), px(780)));
     SendMessageW(toolbar, TB_SETBUTTONWIDTH, 0, MAKELPARAM(px(765), px(765)));
+    // Toolbars differ in what they add to the size asked for; correct by what
+    // this one reports.
+    int askedHeight = px(780);
+    for (int i = 0; i < 3; ++i) {
+        SendMessageW(toolbar, TB_SETBUTTONSIZE, 0, MAKELPARAM(px(765), askedHeight));
+        RECT button{};
+        SendMessageW(toolbar, TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&button));
+        if (button.bottom - button.top == px(780)) break;
+        askedHeight += px(780) - (button.bottom - button.top);
+    }
 
     HWND tab = add(Control::tabMain, hwnd_, WC_TABCONTROLW, L"", WS_TABSTOP | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0,
                    45, 855, 5985, 2535);
@@ -223,12 +232,16 @@ void frmMain::buildControls() {
     // user types; a plain combo box completes nothing.
     HWND combo = add(Control::cboPACS, picture3, WC_COMBOBOXW, L"",
                      WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 0, 1350, 945, 1905, 315 * 6);
-    // The height given is the open list's; the closed box gets the layout's height.
-    RECT closed;
-    GetWindowRect(combo, &closed);
-    const int itemHeight = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
-    SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
-                 itemHeight + px(315) - (closed.bottom - closed.top));
+    // The height given is the open list's; the closed box gets the layout's
+    // height through the height of its edit field.
+    for (int i = 0; i < 3; ++i) {
+        RECT closed;
+        GetWindowRect(combo, &closed);
+        if (closed.bottom - closed.top == px(315)) break;
+        const int itemHeight = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+        SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
+                     itemHeight + px(315) - (closed.bottom - closed.top));
+    }
     // Clicks only switch between clear and ticked; the dimmed 2 comes from the settings.
     add(Control::chkDebug, picture3, WC_BUTTONW, L"Debug", WS_TABSTOP | BS_3STATE, 0, 45, 1395, 1320, 240);
 
@@ -452,8 +465,14 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
             HWND focus = GetFocus();
             if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
         } else if (!HIWORD(wp)) {
-            SetFocus(lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_) ? lastFocus_
-                                                                                         : control(Control::Toolbar));
+            if (lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_)) {
+                SetFocus(lastFocus_);
+            } else {
+                // The first stop of the tab order, without lighting up a
+                // button the user has not pointed at.
+                SetFocus(control(Control::Toolbar));
+                SendMessageW(control(Control::Toolbar), TB_SETHOTITEM, static_cast<WPARAM>(-1), 0);
+            }
         }
         return 0;
     case WM_CLOSE:
