@@ -97,20 +97,27 @@ std::wstring classOf(HWND hwnd) {
     return name;
 }
 
-// A caption must never be cut: a label or check box whose text needs more
-// room than its place gives grows to fit.
-void fitCaption(HWND hwnd, int extraWidth) {
-    const std::wstring text = windowText(hwnd);
+// The size of one line of text in the control's font.
+SIZE textExtent(HWND hwnd, const std::wstring& text) {
     HDC dc = GetDC(hwnd);
     HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
     RECT need{0, 0, 0, 0};
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(dc, old);
     ReleaseDC(hwnd, dc);
+    return {need.right, need.bottom};
+}
+
+int textWidth(HWND hwnd, const std::wstring& text) { return textExtent(hwnd, text).cx; }
+
+// A caption must never be cut: a label or check box whose text needs more
+// room than its place gives grows to fit.
+void fitCaption(HWND hwnd, int extraWidth) {
+    const SIZE need = textExtent(hwnd, windowText(hwnd));
     RECT rc;
     GetWindowRect(hwnd, &rc);
-    const int width = std::max<int>(rc.right - rc.left, need.right + extraWidth);
-    const int height = std::max<int>(rc.bottom - rc.top, need.bottom);
+    const int width = std::max<int>(rc.right - rc.left, need.cx + extraWidth);
+    const int height = std::max<int>(rc.bottom - rc.top, need.cy);
     SetWindowPos(hwnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -184,12 +191,18 @@ void frmMain::buildControls() {
         {0, kToolbarCommand[1], TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, reinterpret_cast<INT_PTR>(L"Beenden")},
     };
     SendMessageW(toolbar, TB_ADDBUTTONSW, 2, reinterpret_cast<LPARAM>(buttons));
-    SendMessageW(toolbar, TB_SETBUTTONWIDTH, 0, MAKELPARAM(px(765), px(765)));
+    // At least the layout's width; wider where a caption needs it, so that
+    // no caption is cut (Tahoma is wider on some systems than on others).
+    int width = px(765);
+    for (const TBBUTTON& b : buttons)
+        width = std::max(width, textWidth(toolbar, reinterpret_cast<const wchar_t*>(b.iString)) +
+                                    2 * (GetSystemMetrics(SM_CXEDGE) + px(75)));
+    SendMessageW(toolbar, TB_SETBUTTONWIDTH, 0, MAKELPARAM(width, width));
     // Toolbars differ in what they add to the size asked for; correct by what
     // this one reports.
     int askedHeight = px(780);
     for (int i = 0; i < 3; ++i) {
-        SendMessageW(toolbar, TB_SETBUTTONSIZE, 0, MAKELPARAM(px(765), askedHeight));
+        SendMessageW(toolbar, TB_SETBUTTONSIZE, 0, MAKELPARAM(width, askedHeight));
         RECT button{};
         SendMessageW(toolbar, TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&button));
         if (button.bottom - button.top == px(780)) break;

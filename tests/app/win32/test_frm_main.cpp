@@ -143,14 +143,40 @@ TEST_F(WindowTest, ControlsStandWhereTheLayoutPutsThem) {
             EXPECT_EQ(r.bottom - r.top, px(k.height)) << "control " << n;
         }
     }
-    // Toolbar buttons: 765 x 780 twips side by side, 32 x 32 images from two lists.
+    // Toolbar buttons: 765 x 780 twips side by side, wider only where the
+    // caption needs it; 32 x 32 images from two lists.
     HWND toolbar = c(Control::Toolbar);
+    LONG right = 0;
     for (int i = 0; i < 2; ++i) {
         RECT r{};
         SendMessageW(toolbar, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
-        EXPECT_EQ(r.left, i * px(765)) << "button " << i + 1;
-        EXPECT_EQ(r.right - r.left, px(765)) << "button " << i + 1;
+        EXPECT_EQ(r.left, right) << "button " << i + 1;
+        EXPECT_GE(r.right - r.left, px(765)) << "button " << i + 1;
         EXPECT_EQ(r.bottom - r.top, px(780)) << "button " << i + 1;
+        right = r.right;
+    }
+    // No caption is cut.
+    for (Control id : {Control::Toolbar, Control::Label1, Control::Label2, Control::Label3_0, Control::Label3_1,
+                       Control::chkDebug}) {
+        HDC dc = GetDC(c(id));
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c(id), WM_GETFONT, 0, 0)));
+        const int buttons = id == Control::Toolbar ? 2 : 1;
+        for (int i = 0; i < buttons; ++i) {
+            wchar_t caption[64] = {};
+            RECT r{};
+            if (id == Control::Toolbar) {
+                SendMessageW(toolbar, TB_GETBUTTONTEXTW, kToolbarCommand[i], reinterpret_cast<LPARAM>(caption));
+                SendMessageW(toolbar, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+            } else {
+                GetWindowTextW(c(id), caption, 64);
+                GetClientRect(c(id), &r);
+            }
+            SIZE need{};
+            GetTextExtentPoint32W(dc, caption, lstrlenW(caption), &need);
+            EXPECT_LE(need.cx, r.right - r.left) << narrow(caption);
+        }
+        SelectObject(dc, old);
+        ReleaseDC(c(id), dc);
     }
     for (UINT message : {TB_GETIMAGELIST, TB_GETDISABLEDIMAGELIST}) {
         auto list = reinterpret_cast<HIMAGELIST>(SendMessageW(toolbar, message, 0, 0));
