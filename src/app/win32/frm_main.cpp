@@ -18,6 +18,7 @@ constexpr wchar_t kMainClass[] = L"JorOrvek.frmMain";
 constexpr wchar_t kFrameClass[] = L"JorOrvek.Frame";  // frame without caption
 constexpr wchar_t kPanelClass[] = L"JorOrvek.Panel";  // plain container
 constexpr UINT_PTR kTmrMig = 1;
+constexpr UINT kKeepTypedPacs = WM_APP + 1;
 
 HINSTANCE instance() { return GetModuleHandleW(nullptr); }
 
@@ -347,6 +348,45 @@ void frmMain::setDebugValue(int32_t value) {
     SendMessageW(control(Control::chkDebug), BM_SETCHECK, state, 0);
 }
 
+// Opening the list selects an entry by its beginning without regard to
+// case and puts it into the text field ("hip" became "HIPAX"). The typed
+// text stays; the list marks only the entry that equals it exactly.
+void frmMain::onPacsNotification(int code) {
+    HWND combo = control(Control::cboPACS);
+    if (code == CBN_DROPDOWN) {
+        typedPacs_ = windowText(combo);
+        // After the box has finished opening the list.
+        PostMessageW(hwnd_, kKeepTypedPacs, 0, 0);
+    } else if (code == CBN_SELENDCANCEL && typedPacs_) {
+        PostMessageW(hwnd_, kKeepTypedPacs, 0, 0);
+    } else if (code == CBN_SELENDOK) {
+        typedPacs_.reset();  // an entry was chosen
+    }
+}
+
+void frmMain::keepTypedPacs() {
+    if (!typedPacs_) return;
+    HWND combo = control(Control::cboPACS);
+    const std::wstring text = *typedPacs_;
+    if (!SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) typedPacs_.reset();
+    LRESULT exact = CB_ERR;
+    const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count && exact == CB_ERR; ++i) {
+        wchar_t entry[64] = {};
+        if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 64) {
+            SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+            if (text == entry) exact = i;
+        }
+    }
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(exact), 0);
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    if (GetComboBoxInfo(combo, &info) && info.hwndItem) {
+        SetWindowTextW(info.hwndItem, text.c_str());
+        SendMessageW(info.hwndItem, EM_SETSEL, 0, -1);
+    }
+}
+
 void frmMain::toggleDebug() {
     const bool ticked = SendMessageW(control(Control::chkDebug), BM_GETCHECK, 0, 0) == BST_CHECKED;
     setDebugValue(ticked ? 0 : 1);
@@ -451,6 +491,10 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_COMMAND: {
         const int id = LOWORD(wp);
+        if (id == static_cast<int>(Control::cboPACS)) {
+            onPacsNotification(HIWORD(wp));
+            return 0;
+        }
         if (HIWORD(wp) != BN_CLICKED) break;
         if (id == kToolbarCommand[0] || id == kToolbarCommand[1])
             DispatchToolbarButton(id);
@@ -466,6 +510,9 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
             showTab(static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
         return 0;
     }
+    case kKeepTypedPacs:
+        keepTypedPacs();
+        return 0;
     case WM_TIMER:
         if (wp == kTmrMig) {
             tmrMig_Timer();

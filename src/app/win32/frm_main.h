@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace jor::app {
@@ -105,6 +106,8 @@ private:
     void showTab(int index);
     void setDebugValue(int32_t value);
     void toggleDebug();
+    void onPacsNotification(int code);
+    void keepTypedPacs();
     bool moveFocus(bool backwards);
     void tmrMig_Timer();
     void SaveSettings();
@@ -117,6 +120,7 @@ private:
     HWND hwnd_ = nullptr;
     std::array<HWND, kControlCount> controls_{};
     HWND lastFocus_ = nullptr;
+    std::optional<std::wstring> typedPacs_;  // cboPACS's text while its list is open
     int dpi_ = 96;
     HFONT font_ = nullptr;         // Tahoma 8.25 pt
     HFONT buttonFont_ = nullptr;   // Tahoma 9.75 pt bold: the "..." buttons

@@ -296,6 +296,13 @@ TEST_F(WindowTest, TypedPacsTextStaysExactlyAsTyped) {
         test::waitFor([] { return false; }, 20);
         EXPECT_EQ(window->pacsText(), typed);
     }
+    // Opening and closing the list completes nothing either.
+    SendMessageW(c(Control::cboPACS), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"hip"));
+    SendMessageW(c(Control::cboPACS), CB_SHOWDROPDOWN, TRUE, 0);
+    test::waitFor([] { return false; }, 50);
+    SendMessageW(c(Control::cboPACS), CB_SHOWDROPDOWN, FALSE, 0);
+    test::waitFor([] { return false; }, 50);
+    EXPECT_EQ(window->pacsText(), "hip");
 }
 
 TEST_F(WindowTest, SettingsDefaultsAndRoundTrip) {
