@@ -117,7 +117,9 @@ void fitCaption(HWND hwnd, int extraWidth) {
     const SIZE need = textExtent(hwnd, windowText(hwnd));
     RECT rc;
     GetWindowRect(hwnd, &rc);
-    const int width = std::max<int>(rc.right - rc.left, need.cx + extraWidth);
+    // Room for one more character: Wine's statics drop the last character
+    // when the measured text fills them to within a pixel or two.
+    const int width = std::max<int>(rc.right - rc.left, need.cx + extraWidth + need.cy / 3);
     const int height = std::max<int>(rc.bottom - rc.top, need.cy);
     SetWindowPos(hwnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -537,6 +539,14 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case WM_CLOSE:
         onClose();
+        return 0;
+    case WM_ENDSESSION:
+        // Windows ends the process after this message: the settings are
+        // stored as a close would store them.
+        if (wp && !settingsSaved_) {
+            settingsSaved_ = true;
+            SaveSettings();
+        }
         return 0;
     case WM_NCDESTROY:
         hwnd_ = nullptr;
