@@ -244,8 +244,8 @@ void frmMain::buildControls() {
     add(Control::txtTemp, picture3, WC_EDITW, L"", edit, WS_EX_CLIENTEDGE, 45, 360, 4965, 345);
     add(Control::cmdSrcFolder2, picture3, WC_BUTTONW, L"...", button, 0, 5085, 360, 510, 360);
     add(Control::Label3_0, picture3, WC_STATICW, L"PACS - System:", label, 0, 45, 990, 1125, 195);
-    // No CBS_SORT: the list keeps its order. The edit field keeps what the
-    // user types; a plain combo box completes nothing.
+    // No CBS_SORT: the list keeps its order. No completion: the text field
+    // keeps what the user types (see keepTypedPacs).
     HWND combo = add(Control::cboPACS, picture3, WC_COMBOBOXW, L"",
                      WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 0, 1350, 945, 1905, 315 * 6);
     // The height given is the open list's; the closed box gets the layout's
