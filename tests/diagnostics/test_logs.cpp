@@ -35,6 +35,31 @@ TEST_F(LogsFixture, ErrorLineForms) {
     EXPECT_EQ(readFile(logs.errorLogPath()).back(), '\n');
 }
 
+// A name from the medium can never write a line of its own: one call, one line.
+TEST_F(LogsFixture, ControlCharactersAreEscapedInEveryField) {
+    using namespace std::string_literals;
+    const struct { std::string raw, written; } cases[] = {
+        {"IMG\r\n08.12.2026 09:00:00 - -1 - Source folder doesn\xC2\xB4t exist. - StartZ",
+         "IMG\\r\\n08.12.2026 09:00:00 - -1 - Source folder doesn\xC2\xB4t exist. - StartZ"},
+        {"a\tb\x1B[31mred\x7F\x01"s + "\0"s + "end", "a\\tb\\x1B[31mred\\x7F\\x01\\x00end"},
+        {"M\xFCller \xC3\xA4 C:\\Bilder\\x.Z", "M\xFCller \xC3\xA4 C:\\Bilder\\x.Z"},  // unchanged
+    };
+    debug = 1;
+    for (const auto& c : cases) {
+        logs.LogError(53, "File " + c.raw + " not found", "Scan\nFolder", c.raw);
+        logs.LogDebug(c.raw + " is migrated.");
+    }
+    std::vector<std::string> errors, debugs;
+    for (const auto& c : cases) {
+        errors.push_back("24.03.2008 14:05:09 - 53 - File " + c.written + " not found - Scan\\nFolder - " + c.written);
+        debugs.push_back("24.03.2008 14:05:09 - ERROR: 53 - File " + c.written + " not found - " + c.written);
+        debugs.push_back("24.03.2008 14:05:09 - " + c.written + " is migrated.");
+    }
+    EXPECT_EQ(readLines(logs.errorLogPath()), errors);
+    EXPECT_EQ(readLines(logs.debugLogPath()), debugs);
+    EXPECT_EQ(escapeControls("\x1F\x20\x7E\x80\xFF"), "\\x1F\x20\x7E\x80\xFF");
+}
+
 TEST_F(LogsFixture, EchoOnlyWhenTicked) {
     for (int32_t value : {0, 2, 1}) {
         debug = value;
