@@ -5,7 +5,6 @@
 #include "platform/error.h"
 #include "platform/task_modul.h"
 
-
 #include <optional>
 #include <string_view>
 
@@ -32,9 +31,11 @@ std::optional<int32_t> classicNumberOf(std::string_view reason) {
         {"Read-only file system", err::PermissionDenied}, {"Input/output error", err::DeviceIo},
         {"No such file or directory", err::FileNotFound}, {"Cannot allocate memory", err::OutOfMemory},
     };
-    for (const auto& k : known)
-        if (reason == k.text || (reason.ends_with(k.text) && reason.substr(0, reason.size() - k.text.size()).ends_with(": ")))
-            return k.number;
+    for (const auto& k : known) {
+        if (!reason.ends_with(k.text)) continue;
+        const std::string_view before = reason.substr(0, reason.size() - k.text.size());
+        if (before.empty() || before.ends_with(": ")) return k.number;
+    }
     return std::nullopt;
 }
 
