@@ -39,6 +39,21 @@ TEST_F(LogsFixture, ErrorLineForms) {
     EXPECT_EQ(readFile(logs.errorLogPath()).back(), '\n');
 }
 
+// A name from the medium can never write a line of its own: one call, one line.
+TEST_F(LogsFixture, ControlCharactersAreEscapedInEveryField) {
+    using namespace std::string_literals;
+    debug = 1;
+    const std::string raw = "IMG\r\n08.12.2026 - StartZ\t\x1B[2J\x7F"s + "\0"s + " M\xFC C:\\x";
+    const std::string shown = "IMG\\r\\n08.12.2026 - StartZ\\t\\x1B[2J\\x7F\\x00 M\xFC C:\\x";
+    logs.LogError(53, "File " + raw, "Scan\nFolder", raw);
+    logs.LogDebug(raw);
+    EXPECT_EQ(readLines(logs.errorLogPath()),
+              std::vector<std::string>{"24.03.2008 14:05:09 - 53 - File " + shown + " - Scan\\nFolder - " + shown});
+    EXPECT_EQ(readLines(logs.debugLogPath()),
+              (std::vector<std::string>{"24.03.2008 14:05:09 - ERROR: 53 - File " + shown + " - " + shown,
+                                        "24.03.2008 14:05:09 - " + shown}));
+}
+
 TEST_F(LogsFixture, EchoOnlyWhenTicked) {
     for (int32_t value : {0, 2, 1}) {
         debug = value;

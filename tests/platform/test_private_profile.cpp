@@ -1,5 +1,6 @@
 #include "platform/private_profile.h"
 
+#include "support/small_disk.h"
 #include "support/temp_tree.h"
 
 #include <csignal>
@@ -152,13 +153,15 @@ TEST(PrivateProfileWrite, FailureLeavesOldFileAndNoTemporaryFile) {
     EXPECT_FALSE(WritePrivateProfileString("A", "k", "v", missingFolder));
     EXPECT_FALSE(test::exists(dir / "missing"));
 
-    const std::string file = dir / "Settings.ini";
+    // A disk with room for the file alone: the temporary file cannot be created.
+    test::SmallDisk disk(dir / "full", 64, 2);
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    const std::string file = disk.path() + "/Settings.ini";
     const std::string old = "[A]\r\nk=old\r\n";
     test::writeFile(file, old);
-    test::makeFolders(file + ".part");  // the temporary file cannot be created
     EXPECT_FALSE(WritePrivateProfileString("A", "k", "new", file));
     EXPECT_EQ(test::readFile(file), old);
-    EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"Settings.ini"});
+    EXPECT_EQ(test::listFiles(disk.path()), std::vector<std::string>{"Settings.ini"});
 }
 
 TEST(PrivateProfileWrite, FailureWhileWritingRemovesTemporaryFile) {

@@ -86,6 +86,10 @@ private:
     void placeInCentre();
     void tmrMig_Timer();
     void SaveSettings();
+    // Folder boxes by index: 0 txtSource, 1 txtDest, 2 txtTemp.
+    QLineEdit* folderBox(int index) const;
+    void loadFolderText(int index, const std::string& bytes);
+    std::string folderText(int index) const;
 
     std::string programFolder_;
     Logs logs_;
@@ -102,6 +106,11 @@ private:
     QLineEdit* txtSource_ = nullptr;
     QLineEdit* txtDest_ = nullptr;
     QLineEdit* txtTemp_ = nullptr;
+    // A folder text keeps the bytes it was loaded with while its box shows
+    // it unchanged: a path that is not UTF-8 (Latin-1, say) would not survive
+    // the trip through the box's text, neither to the run nor back to the file.
+    std::string loadedBytes_[3];
+    QString loadedText_[3];
     QPushButton* cmdSrcFolder_[3] = {};
     QComboBox* cboPACS_ = nullptr;
     DebugCheckBox* chkDebug_ = nullptr;

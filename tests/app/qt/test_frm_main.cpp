@@ -356,6 +356,36 @@ TEST_F(WindowFixture, TypedPacsTextIsNeitherCompletedNorReplacedOnEnter) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->toolbarButton(2)->isEnabled(); }, 10000));
 }
 
+// A folder name that is not UTF-8 (Latin-1, as older systems wrote it) keeps
+// its bytes through the window: the run finds the folder, and the settings
+// file gets the same bytes back.
+TEST_F(WindowFixture, FolderTextsKeepTheirBytesFromLoadToSave) {
+    TempDir work;
+    const std::string latin1 = work / "M\xFCller";
+    test::makeTree(latin1, {"IM1=a", "IM2=b"});
+    test::makeFolders(work / "dest");
+    window->close();
+    test::writeFile(programFolder / "Settings.ini", "[Path]\r\nSourcePath=" + latin1 + "\r\nDestinationPath=" +
+                                                       work / "dest" + "\r\n[Temp]\r\nTempPath=" + work.path() +
+                                                       "\r\n[PACS]\r\nPACS=HIPAX\r\n");
+    open();
+    EXPECT_EQ(child<QLineEdit>("txtSource")->text(), QString::fromStdString(work.path()) + QString::fromUtf8("/M\xC3\xBCller"));
+    EXPECT_EQ(window->sourceText(), latin1);
+    BoxWatcher boxes;
+    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.empty() && window->toolbarButton(2)->isEnabled(); }, 10000));
+    EXPECT_EQ(boxes.seen, std::vector<std::string>{
+        "Migration abgeschlossen|2 von 2 Dateien konnten erfolgreich migriert werden.\r\n\r\n"
+        "Bitte legen Sie die n\xC3\xA4" "chste CD / DVD ein."});
+    window->close();
+    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("\r\nSourcePath=" + latin1 + "\r\n"), std::string::npos);
+
+    // Once the text is changed, the box's own text counts.
+    open();
+    child<QLineEdit>("txtSource")->setText("/media/cdrom");
+    EXPECT_EQ(window->sourceText(), "/media/cdrom");
+}
+
 TEST_F(WindowFixture, DimmedDebugStaysAndClicksSwitchClearAndTicked) {
     window->close();
     test::writeFile(programFolder / "Settings.ini", "[Debug]\r\nDebugValue=2\r\n[PACS]\r\nPACS=Unbekannt\r\n");
