@@ -181,6 +181,7 @@ void OutputFile::keep() {
     handle_->kept = true;
 }
 
+// DeleteFileW removes a symbolic link itself and refuses folders and junctions.
 void RemoveEntry(const NativeString& name) {
     if (!DeleteFileW(name.c_str())) raiseLastError();
 }
