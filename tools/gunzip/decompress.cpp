@@ -234,8 +234,9 @@ Result Decompressor::State::inflateMember(Output& out) {
         z.next_out = out.space();
         z.avail_out = static_cast<uInt>(room);
         const int rc = ::inflate(&z, Z_NO_FLUSH);
-        input.consume(offered - z.avail_in);
-        if (const size_t produced = room - z.avail_out; produced > 0) {
+        const size_t consumed = offered - z.avail_in, produced = room - z.avail_out;
+        input.consume(consumed);
+        if (produced > 0) {
             crc = crc32(crc, out.space(), static_cast<uInt>(produced));
             remember(out.space(), produced, size);
             size += produced;
@@ -243,7 +244,9 @@ Result Decompressor::State::inflateMember(Output& out) {
         }
         if (rc == Z_STREAM_END) break;
         if (rc == Z_MEM_ERROR) return failure("out of memory");
-        if (rc != Z_OK && rc != Z_BUF_ERROR) return failure("invalid compressed data--format violated");
+        // With input and room offered, no progress would mean no end either.
+        if ((rc != Z_OK && rc != Z_BUF_ERROR) || (consumed == 0 && produced == 0))
+            return failure("invalid compressed data--format violated");
     }
     unsigned char trailer[8];
     for (auto& t : trailer) {
