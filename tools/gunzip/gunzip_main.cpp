@@ -5,7 +5,6 @@
 #include "decompress.h"
 #include "file_io.h"
 
-#include <array>
 #include <cstdio>
 #include <new>
 #include <optional>
