@@ -9,10 +9,12 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <grp.h>
 #include <optional>
 #include <poll.h>
 #include <set>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -705,7 +707,7 @@ bool endsWithin(pid_t pid, std::chrono::seconds limit) {
 
 TEST_F(FaultDecompressor, HangsWhileTheWindowIsClosed) {
     const std::string shellPid = root / "shell.pid", workerPid = root / "worker.pid";
-    // A worker of its own, as the real gunzip.exe has its gzip.
+    // A worker of its own, as a decompressor may start one.
     useFakeDecompressor("echo $$ > '" + shellPid + "'\n"
                         "case \"$3\" in\n"
                         "  *HANG*) sleep 600 & echo $! > '" + workerPid + ".tmp'; mv '" + workerPid + ".tmp' '" +
@@ -738,27 +740,49 @@ TEST_F(FaultDecompressor, HangsWhileTheWindowIsClosed) {
     EXPECT_TRUE(w.migrierenEnabled);
 }
 
-// The real decompressor, with a gzip that hangs: closing the window ends both.
-TEST_F(FaultDecompressor, HangingGzipBehindTheRealDecompressor) {
+// Our own child of that name that has not ended, or 0.
+pid_t ownChildNamed(const std::string& name) {
+    for (const auto& e : stdfs::directory_iterator("/proc")) {
+        const std::string pid = e.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(e.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        // "<pid> (<name>) <state> <parent> ..."
+        const size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 1));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == ::getpid() && state != 'Z' && stat.substr(open + 1, close - open - 1) == name) return std::stoi(pid);
+    }
+    return 0;
+}
+
+// The real decompressor, held up in the middle of a large object as a
+// stalled disk would hold it: closing the window ends it.
+TEST_F(FaultDecompressor, RealDecompressorHeldUpWhileTheWindowIsClosed) {
     useRealDecompressor();
-    const std::string gzipPid = root / "gzip.pid";
-    writeFile(root / "path/gzip", "#!/bin/sh\necho $$ > '" + gzipPid + ".tmp'; mv '" + gzipPid + ".tmp' '" + gzipPid +
-                                      "'\nexec sleep 600\n", 0755);
-    medium("HANG0001.Z", packed("gzip", archived(payloadOf("H1"))), payloadOf("H1"));
-    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-    ::setenv("PATH", (root / "path:" + path).c_str(), 1);
-    int yieldsWhileHanging = 0;
+    // 256 MB once decompressed: still at work when the wait first yields.
+    std::string zeros = packed("gzip", std::string(1 << 20, '\0')), members;
+    for (int i = 0; i < 256; ++i) members += zeros;
+    medium("HUGE0001.Z", members);
+    medium("LATER/GOOD0001.Z", packed("gzip", archived(payloadOf("G1"))), payloadOf("G1"));
+    pid_t heldUp = 0;
+    int yieldsWhileHeldUp = 0;
     w.onYield = [&] {
-        if (exists(gzipPid) && ++yieldsWhileHanging == 20) engine.requestStop();
+        if (heldUp == 0 && (heldUp = ownChildNamed("gunzip.exe")) != 0) ::kill(heldUp, SIGSTOP);
+        if (heldUp != 0 && ++yieldsWhileHeldUp == 20) engine.requestStop();
     };
     run();
-    ::setenv("PATH", path.c_str(), 1);
-    const pid_t gzip = readPid(gzipPid);
-    ASSERT_GT(gzip, 0) << "gzip never started";
-    EXPECT_TRUE(endsWithin(gzip, std::chrono::seconds(10))) << "the decompressor's gzip is still running";
-    if (!endsWithin(gzip, std::chrono::seconds(0))) ::kill(gzip, SIGKILL);
-    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HANG0001.Z"});
-    expectEveryFileAccountedFor(RunEnd::Stopped);
+    ASSERT_GT(heldUp, 0) << "the decompressor was never seen at work";
+    const bool ended = endsWithin(heldUp, std::chrono::seconds(10));
+    if (!ended) ::kill(heldUp, SIGKILL);
+    EXPECT_TRUE(ended) << "the decompressor is still there";
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HUGE0001.Z"});
+    const auto tally = expectEveryFileAccountedFor(RunEnd::Stopped);
+    EXPECT_EQ(tally.unreached, 1) << "LATER is never walked";
 }
 
 // ---------------------------------------------------------------------------

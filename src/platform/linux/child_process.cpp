@@ -47,8 +47,8 @@ ChildProcess ChildProcess::Start(const std::string& program, const std::vector<s
         closePipe();
         raiseErrno(rc);
     }
-    // A group of its own, so that a kill also reaches the workers it starts
-    // (gunzip.exe runs gzip); killing the child alone would leave them running.
+    // A group of its own, so that a kill also reaches any workers it starts;
+    // killing the child alone would leave them running.
     rc = ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     if (rc == 0) rc = ::posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
