@@ -1,21 +1,48 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing need, from Debian's packages only.
+# Installs what building, running and testing need, from Debian's packages
+# only, and generates the German locale the log tests read dates in. Says
+# nothing when all is there; otherwise one line per stage, the full output
+# goes to a log file, and a failed stage prints that log whole.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config python3
   qt6-base-dev libgl-dev libx11-dev
   libgtest-dev libgmock-dev
-  gzip ncompress dcmtk
-  xvfb xauth xdotool x11-utils imagemagick at-spi2-core dbus-daemon dbus-bin
+  gzip ncompress dcmtk zlib1g-dev
+  xvfb xauth xdotool x11-utils imagemagick at-spi2-core dbus-daemon dbus-bin openbox
   fonts-liberation2 fonts-dejavu-core
   clang libclang-rt-14-dev
+  locales
 )
+locale=de_DE.UTF-8
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+has_locale() { locale -a 2>/dev/null | grep -ix "${locale/UTF-8/utf8}" >/dev/null; }
+if [ ${#missing[@]} -eq 0 ] && has_locale; then exit 0; fi
+
+log=$(mktemp -t jor-orvek-setup.XXXXXX.log)
+echo "Set-up; the full output goes to $log"
+# stage TEXT COMMAND...
+stage() {
+  local text=$1
+  shift
+  echo "  $text"
+  echo "== $text: $*" >>"$log"
+  if ! "$@" >>"$log" 2>&1; then
+    echo "Set-up failed while ${text,}. The whole log, $log:" >&2
+    cat "$log" >&2
+    exit 1
+  fi
+}
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  stage "Updating the package lists" apt-get update
+  stage "Installing ${#missing[@]} missing packages" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+if ! has_locale; then
+  stage "Generating the locale $locale" localedef -i de_DE -f UTF-8 "$locale"
+fi
+echo "Set-up done."

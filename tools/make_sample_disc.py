@@ -22,6 +22,8 @@ from pathlib import Path
 SYSTEMS = ("Arzt und Praxis", "GEMED", "HIPAX")
 MARKER = b"#*lastfile*#"
 INVALID = "5 - Invalid procedure call or argument - ScanFolder - "
+# Stands for the reason a failing decompressor gives in its error-log line.
+DECOMPRESSOR_REASON = "<reason>"
 
 # Where the images lie on the disc: blanks, umlauts and depth, as archives
 # named their folders after patients and months.
@@ -103,12 +105,12 @@ def compress(data, tool):
 
 
 def gzip_d(data, work):
-    """What `gunzip.exe -d -f` leaves: (input kept?, decompressed bytes)."""
+    """What `gunzip.exe -d -f` leaves: (failed?, input kept?, decompressed bytes)."""
     src = work / "w.dcm.z"
     out = src.with_suffix("")
     src.write_bytes(data)
-    subprocess.run(["gzip", "-d", "-f", str(src)], capture_output=True)
-    result = (src.exists(), out.read_bytes() if out.exists() else b"")
+    failed = subprocess.run(["gzip", "-d", "-f", str(src)], capture_output=True).returncode != 0
+    result = (failed, src.exists(), out.read_bytes() if out.exists() else b"")
     for f in (src, out):
         f.unlink(missing_ok=True)
     return result
@@ -198,7 +200,10 @@ def expect(system, files, dicom, work):
         if "." not in name:
             log.append(INVALID + name)
             continue
-        kept, content = gzip_d(data, work)
+        failed, kept, content = gzip_d(data, work)
+        if failed:
+            # The decompressor's own words vary by tool; the run's check masks them.
+            log.append(f"-1 - File {name} could not be decompressed: {DECOMPRESSOR_REASON} - ScanFolder")
         payload = extract(content)
         if payload is not None:
             dest.append(payload)

@@ -6,12 +6,20 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace jor {
 
+// Control characters (0x00-0x1F and 0x7F) in their visible escaped form
+// (\r, \n, \t, \x1B), so that a name from the medium can never start a
+// line of its own. Everything else stays as it is: bytes 0x80-0xFF, and the
+// backslash too, which Windows paths are full of.
+std::string escapeControls(std::string_view text);
+
 // The error log Logs/Error.txt and the debug log Logs/DebugOrvek.log under the
-// program folder. Neither logger handles its own failures: a folder or file
-// that cannot be written raises jor::Error to the caller.
+// program folder. One call writes exactly one line: every text passed in is
+// written through escapeControls. Neither logger handles its own failures: a
+// folder or file that cannot be written raises jor::Error to the caller.
 class Logs {
 public:
     using DebugValue = std::function<int32_t()>;

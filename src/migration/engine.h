@@ -6,7 +6,9 @@
 #include "platform/file_system.h"
 #include "platform/path.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 
 namespace jor {
@@ -32,7 +34,7 @@ public:
     // From the click on "Migrieren" until the end of the tick.
     bool running() const { return running_; }
     // The window was closed during a run: the run ends after the file at
-    // hand, without a report.
+    // hand, without a report but with one error-log line naming that file.
     void requestStop() { stopRequested_ = true; }
 
     const RunState& state() const { return state_; }
@@ -45,21 +47,28 @@ public:
 
 private:
     void FinishRun();
-    void endStoppedRun();
+    void endStoppedRun(const std::string& fileAtHand);
     void removeWorkingFolder();
     void resetAfterRun();
     void handleFile(const FileEntry& file, int32_t& position);
+    bool isRunFolder(const FolderIdentity& folder) const;
+    std::string workingCopyName(const std::string& base) const;
     bool waitForDecompressor(class ChildProcess& child);
+    void logDecompressorFailure(const class ChildProcess& child, const std::string& objectName) noexcept;
     UniqueNameSource& nameSource();
     void stopBox(const std::string& text);
 
     // The one handler of the per-file operations: call inside a catch block;
     // logs the failure at hand once, with the current file name.
     void logCurrentFailure() noexcept;
+    // The same for a failure that concerns `fileName` (a folder, say).
+    void logCaughtFailure(const std::string& fileName) noexcept;
     // A log that cannot be written must never stop a run.
     void logError(int32_t number, const std::string& description, const std::string& procedure,
                   const std::string& fileName) noexcept;
     void logDebug(const std::string& text) noexcept;
+    // Tells the user once per run that the logs cannot be written.
+    void logsFailed() noexcept;
 
     WindowPort& window_;
     const Logs& logs_;
@@ -68,6 +77,9 @@ private:
     RunState state_;
     bool running_ = false;
     bool stopRequested_ = false;
+    bool logFailureShown_ = false;
+    std::set<FolderIdentity> scannedFolders_;  // of this run
+    size_t workingNameLimit_ = 255;            // of the working folder's file system
 };
 
 }  // namespace jor

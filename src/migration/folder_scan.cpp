@@ -17,13 +17,39 @@ bool selectedBy(const std::string& mode, const std::string& name) {
 
 }  // namespace
 
+// The destination and the working folder hold what this run writes: walked,
+// they would migrate the run's own outputs again.
+bool MigrationEngine::isRunFolder(const FolderIdentity& folder) const {
+    return fs_.FolderIdentityOf(window_.destText()) == folder ||
+           fs_.FolderIdentityOf(workingFolderOf(state_.TempFolder)) == folder;
+}
+
+// The working copy is internal: a name the file system cannot take is
+// shortened (never inside a UTF-8 sequence); the output's name comes from
+// the name source anyway.
+std::string MigrationEngine::workingCopyName(const std::string& base) const {
+    const std::string suffix = ".dcm.z";
+    if (base.size() + suffix.size() <= workingNameLimit_) return base + suffix;
+    size_t keep = workingNameLimit_ > suffix.size() ? workingNameLimit_ - suffix.size() : 0;
+    while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80) --keep;
+    return base.substr(0, keep) + suffix;
+}
+
 void MigrationEngine::ScanFolder(const std::string& path) {
     FolderListing listing;
     try {
         listing = fs_.GetFolder(path);
     } catch (...) {
-        // An unreadable folder is left; the rest of the tree is still walked.
-        logCurrentFailure();
+        // An unreadable folder is named by its own path, since none of its
+        // files can be; the rest of the tree is still walked.
+        logCaughtFailure(path);
+        return;
+    }
+    if (isRunFolder(listing.Identity)) return;
+    // A medium whose folders lead back to one already walked (a bind mount,
+    // a crafted image) would otherwise be walked without end.
+    if (!scannedFolders_.insert(listing.Identity).second) {
+        logError(err::Own, "Folder already scanned.", "ScanFolder", path);
         return;
     }
 
@@ -53,7 +79,7 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
         position = checkedIncrement(position);
         window_.setProgressValue(position);
         window_.yield();
-        window_.setStatusText("Datei " + file.Path + " wird migriert...");
+        window_.setStatusText("Datei " + escapeControls(file.Path) + " wird migriert...");
         state_.CurrentFileName = file.Name;
 
         const std::string& mode = state_.PacsMode;
@@ -64,7 +90,10 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             const size_t dot = file.Name.rfind('.');
             if (dot == std::string::npos)
                 throw Error(err::InvalidArgument, describeError(err::InvalidArgument));
-            state_.WorkingPath = pathUnder(workingFolderOf(state_.TempFolder), file.Name.substr(0, dot) + ".dcm.z");
+            const std::string workingFolder = workingFolderOf(state_.TempFolder);
+            state_.WorkingPath = pathUnder(workingFolder, workingCopyName(file.Name.substr(0, dot)));
+            // Still the user's own folder: nothing goes into one another user made.
+            fs_.CheckPrivateFolder(workingFolder);
         } else {
             const std::string dest = window_.destText();
             const std::string name = nameSource().NextName();

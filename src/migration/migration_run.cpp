@@ -14,28 +14,42 @@ void MigrationEngine::logError(int32_t number, const std::string& description, c
     try {
         logs_.LogError(number, description, procedure, fileName);
     } catch (...) {
-        // Nowhere left to report it; the run goes on.
+        logsFailed();
     }
 }
 
-void MigrationEngine::logCurrentFailure() noexcept {
+void MigrationEngine::logCurrentFailure() noexcept { logCaughtFailure(state_.CurrentFileName); }
+
+void MigrationEngine::logCaughtFailure(const std::string& fileName) noexcept {
     try {
         throw;
     } catch (const Error& e) {
         // The program's own failures (-1) name no file.
-        logError(e.number(), e.description(), "ScanFolder", e.number() == err::Own ? "" : state_.CurrentFileName);
+        logError(e.number(), e.description(), "ScanFolder", e.number() == err::Own ? "" : fileName);
     } catch (const std::bad_alloc&) {
-        logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", state_.CurrentFileName);
+        logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", fileName);
     } catch (const std::exception& e) {
-        logError(err::Own, e.what(), "ScanFolder", state_.CurrentFileName);
+        logError(err::Own, e.what(), "ScanFolder", fileName);
     } catch (...) {
-        logError(err::Own, "Unknown failure.", "ScanFolder", state_.CurrentFileName);
+        logError(err::Own, "Unknown failure.", "ScanFolder", fileName);
     }
 }
 
 void MigrationEngine::logDebug(const std::string& text) noexcept {
     try {
         logs_.LogDebug(text);
+    } catch (...) {
+        logsFailed();
+    }
+}
+
+// A log that cannot be written must not stop the run, but the user, who
+// reads the log to learn what was not migrated, has to know.
+void MigrationEngine::logsFailed() noexcept {
+    if (logFailureShown_) return;
+    logFailureShown_ = true;
+    try {
+        stopBox("Protokolldatei konnte nicht geschrieben werden.");
     } catch (...) {
     }
 }
@@ -53,6 +67,7 @@ void MigrationEngine::StartRun() {
     // A second start inside a run would share RunState; "Migrieren" is
     // disabled for the run, this guards the call itself.
     if (running_) return;
+    logFailureShown_ = false;
     window_.setBeendenEnabled(false);
     window_.setMigrierenEnabled(false);
     const auto refuse = [this](int32_t number, const std::string& description, const std::string& file,
@@ -71,14 +86,15 @@ void MigrationEngine::StartRun() {
 
     const std::string temp = window_.tempText();
     const std::string workingFolder = workingFolderOf(temp);
-    if (!fs_.FolderExists(workingFolder)) {
-        try {
-            fs_.CreateFolder(workingFolder);
-        } catch (const Error& e) {
-            return refuse(e.number(), e.description(), workingFolder,
-                          "Arbeitsverzeichnis konnte nicht angelegt werden.");
-        }
+    try {
+        if (!fs_.FolderExists(workingFolder)) fs_.CreatePrivateFolder(workingFolder);
+        // In a temporary folder that others can write to, another user may
+        // have made it first, or put a link in its place.
+        fs_.CheckPrivateFolder(workingFolder);
+    } catch (const Error& e) {
+        return refuse(e.number(), e.description(), workingFolder, "Arbeitsverzeichnis konnte nicht angelegt werden.");
     }
+    workingNameLimit_ = fs_.MaxNameLength(workingFolder);
     state_.TempFolder = temp;
     // Only "Arzt und Praxis" holds compressed objects; any other text takes
     // the plain-copy rules, which tell GEMED from HIPAX per file.
@@ -90,10 +106,12 @@ void MigrationEngine::StartRun() {
 
 void MigrationEngine::tmrMig_Timer() {
     window_.disarmTimer();
+    scannedFolders_.clear();
     try {
-        if (!stopRequested_) ScanFolder(window_.sourceText());
+        const bool scanned = !stopRequested_;
+        if (scanned) ScanFolder(window_.sourceText());
         if (stopRequested_)
-            endStoppedRun();
+            endStoppedRun(scanned ? state_.CurrentFileName : std::string());
         else
             FinishRun();
     } catch (...) {
@@ -125,9 +143,10 @@ void MigrationEngine::FinishRun() {
     resetAfterRun();
 }
 
-// A run stopped by closing the window: no report, but nothing of the run
-// is left behind in the temporary folder.
-void MigrationEngine::endStoppedRun() {
+// A run stopped by closing the window: no report, but one log line that
+// explains its absence, and nothing of the run left in the temporary folder.
+void MigrationEngine::endStoppedRun(const std::string& fileAtHand) {
+    logError(err::UserInterrupt, describeError(err::UserInterrupt), "ScanFolder", fileAtHand);
     removeWorkingFolder();
     resetAfterRun();
 }
@@ -135,9 +154,12 @@ void MigrationEngine::endStoppedRun() {
 void MigrationEngine::removeWorkingFolder() {
     try {
         const std::string workingFolder = workingFolderOf(window_.tempText());
-        // Exactly 16: a folder the user marked read-only or hidden is not ours to remove.
-        if (fs_.FolderExists(workingFolder) && fs_.FolderAttributes(workingFolder) == attr::Directory)
+        // Exactly 16: a folder the user marked read-only or hidden is not ours
+        // to remove; nor is one that is not the user's own.
+        if (fs_.FolderExists(workingFolder) && fs_.FolderAttributes(workingFolder) == attr::Directory) {
+            fs_.CheckPrivateFolder(workingFolder);
             fs_.DeleteFolder(workingFolder, false);
+        }
     } catch (...) {
     }
 }

@@ -1,6 +1,7 @@
 #include "migration/engine.h"
 
 #include "platform/error.h"
+#include "platform/utf8_text.h"
 
 #include <optional>
 
@@ -10,16 +11,11 @@ namespace {
 // The numbered names of one object stop where the archive tools stopped.
 constexpr int32_t MaxQuarantineNumber = 32767;
 
-// The name less its last `count` characters, counted as UTF-8 characters so
-// that an umlaut is never cut in half; empty when the name is shorter.
+// The name less its last `count` characters; none when the name is shorter.
 std::optional<std::string> withoutLastCharacters(const std::string& name, size_t count) {
-    size_t end = name.size();
-    for (size_t i = 0; i < count; ++i) {
-        if (end == 0) return std::nullopt;
-        --end;
-        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-    }
-    return name.substr(0, end);
+    const size_t total = characterCount(name);
+    if (total < count) return std::nullopt;
+    return std::string(firstCharacters(name, total - count));
 }
 }  // namespace
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,8 +14,10 @@ namespace jor {
 class ChildProcess {
 public:
     // Starts `program` (its path as given, never searched) with `arguments`
-    // (not including argv[0]), no standard input, no window. Raises
-    // jor::Error when it cannot start.
+    // (not including argv[0]), no standard input, no window, its standard
+    // error into a pipe of ours. Raises jor::Error when it cannot start;
+    // BadFileName (52) when the program or an argument holds a NUL byte,
+    // which would reach the child cut short.
     static ChildProcess Start(const std::string& program, const std::vector<std::string>& arguments);
 
     ChildProcess(ChildProcess&& other) noexcept;
@@ -36,15 +39,31 @@ public:
     // Exit status once ended (as the platform reports it), or -1.
     int status() const { return status_; }
 
+    // Once ended: the code the program returned, or 128 plus the signal's
+    // number when a signal ended it (Windows: GetExitCodeProcess). -1 while
+    // it runs or when the platform cannot tell.
+    int exitCode() const;
+
+    // What the child wrote to its standard error, at most the last
+    // ErrorOutputLimit bytes. The pipe is read while waiting (HasEnded,
+    // WaitUntilEnded), never blocking, so a child that writes a lot is never
+    // held up by a full pipe; once it has ended, what is left is read.
+    const std::string& errorOutput() const { return errorOutput_; }
+    static constexpr size_t ErrorOutputLimit = 4096;
+
 private:
-    ChildProcess(uint32_t pid, intptr_t handle);
+    ChildProcess(uint32_t pid, intptr_t handle, intptr_t errorPipe);
     void killAndReap();
+    void readErrorOutput();
+    void closeErrorPipe();
 
     uint32_t pid_ = 0;
     intptr_t handle_ = -1;  // what the wait blocks on: a pidfd, or the process handle
     intptr_t group_ = -1;   // where the platform needs one: what a kill reaches (the job object)
+    intptr_t errorPipe_ = -1;  // our end of the child's standard error
     bool ended_ = false;
     int status_ = -1;
+    std::string errorOutput_;
 };
 
 }  // namespace jor

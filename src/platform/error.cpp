@@ -10,6 +10,7 @@ std::string describeError(int32_t number) {
     case err::Overflow: return "Overflow";
     case err::OutOfMemory: return "Out of memory";
     case err::UserInterrupt: return "User interrupt occurred";
+    case err::BadFileName: return "Bad file name or number";
     case err::FileNotFound: return "File not found";
     case err::DeviceIo: return "Device I/O error";
     case err::FileExists: return "File already exists";

@@ -13,6 +13,7 @@ inline constexpr int32_t InvalidArgument = 5;
 inline constexpr int32_t Overflow = 6;
 inline constexpr int32_t OutOfMemory = 7;
 inline constexpr int32_t UserInterrupt = 18;
+inline constexpr int32_t BadFileName = 52;  // a path that cannot name a file (a NUL byte in it)
 inline constexpr int32_t FileNotFound = 53;
 inline constexpr int32_t DeviceIo = 57;
 inline constexpr int32_t FileExists = 58;

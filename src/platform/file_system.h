@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,26 +24,54 @@ struct FileEntry {
     std::string Path;  // full path
 };
 
-// One folder read whole: the scan never sees half a listing.
+// Which folder a path leads to: two paths name the same folder exactly when
+// their identities are equal, however they get there (links, bind mounts,
+// junctions). Linux: device and inode number. Windows: the volume serial
+// number and the 64-bit file index of GetFileInformationByHandle on the
+// folder opened with FILE_FLAG_BACKUP_SEMANTICS.
+struct FolderIdentity {
+    uint64_t Volume = 0;
+    uint64_t Index = 0;
+    friend bool operator==(const FolderIdentity& a, const FolderIdentity& b) {
+        return a.Volume == b.Volume && a.Index == b.Index;
+    }
+    friend bool operator<(const FolderIdentity& a, const FolderIdentity& b) {
+        return a.Volume != b.Volume ? a.Volume < b.Volume : a.Index < b.Index;
+    }
+};
+
+// One folder read whole: the scan never sees half a listing. A listing that
+// breaks off part-way raises, it is never handed back shortened.
 struct FolderListing {
-    std::vector<FileEntry> Files;       // in the order the file system lists them
-    std::vector<FileEntry> SubFolders;  // likewise; links to folders (and junctions) are not followed
+    FolderIdentity Identity;  // of the folder as it was opened for this listing
+    // In the order the file system lists them. Links of every kind (to files,
+    // to folders, broken ones) and entries whose kind cannot be read count as
+    // files: nothing is left out, and the copy, which never follows a link,
+    // names each of them in its failure.
+    std::vector<FileEntry> Files;
+    std::vector<FileEntry> SubFolders;  // real folders only (no links, no junctions)
 };
 
 // Folder and file handling apart from reading and writing contents. Every
 // failure raises jor::Error with a classic number and an English description.
-// A path that cannot name a file (a NUL byte in it, say) names one that does
-// not exist.
+// A path that cannot name a file (one holding a NUL byte) names nothing:
+// FolderExists and FileExists are false for it, and every other operation
+// raises BadFileName (52) before the system sees it, since the system would
+// read it cut short at the NUL and act on another path.
 class FileSystem {
 public:
     bool FolderExists(const std::string& path) const;
     bool FileExists(const std::string& path) const;
     void CreateFolder(const std::string& path) const;  // one level; the parent must exist
 
-    // Copies one file, carrying its attributes over. The copy is made under a
-    // temporary name beside the destination and renamed into place once
+    // Copies one file, carrying its attributes over. The copy is made in a
+    // temporary file beside the destination and renamed into place once
     // complete, so a failure leaves no partial file; the source is only read.
     // A link on the source side is not followed but fails (75).
+    // Temporary files (here and in WriteFileAtomically) are always created
+    // new and exclusively under a random name of our own, another one when
+    // the name is taken, and never through an existing name or link: a file
+    // planted in a shared folder is never written through.
     void CopyFile(const std::string& source, const std::string& destination, bool overwrite) const;
 
     void DeleteFile(const std::string& path, bool force = false) const;
@@ -53,16 +83,30 @@ public:
     // less the umask).
     void SetFileAttributes(const std::string& path, int32_t attributes) const;
 
-    // Opens for reading and writing (creating an empty file when missing) and reads it whole.
+    // Identity of the folder `path` leads to; nullopt when it leads to none.
+    std::optional<FolderIdentity> FolderIdentityOf(const std::string& path) const;
+
+    // One level, readable and writable by the current user alone (Windows:
+    // a protected DACL granting the user only).
+    void CreatePrivateFolder(const std::string& path) const;
+    // Raises unless `path` is the current user's own folder: a real folder,
+    // not a link or junction (PathFileAccess, 75), owned by the effective
+    // user and writable by no one else (PermissionDenied, 70).
+    void CheckPrivateFolder(const std::string& path) const;
+
+    // The longest file name the file system of `folder` takes (bytes on
+    // Linux, UTF-16 units on Windows); 255 when it cannot be told.
+    size_t MaxNameLength(const std::string& folder) const;
+
+    // Opens for reading and writing (creating an empty file when missing) and
+    // reads it whole. A link in its place is not followed; it raises.
     std::string ReadWholeFile(const std::string& path) const;
-    // Writes under a temporary name beside `path`, then renames into place.
+    // Writes into a temporary file beside `path` (as CopyFile does), then
+    // renames it into place.
     void WriteFileAtomically(const std::string& path, const std::string& content) const;
 
     // Opens for appending (creating when missing), writes, closes.
     void AppendToFile(const std::string& path, const std::string& text) const;
-
-    // The temporary name used beside a destination while it is written.
-    static std::string partialName(const std::string& destination);
 };
 
 }  // namespace jor

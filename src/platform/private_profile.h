@@ -22,8 +22,10 @@ namespace jor {
 // Linux this is our own reading of those rules over the bytes the file
 // holds.
 
-// Returns the value (or default), cut to size - 1 bytes (of the file's
-// code page); size 0 gives "".
+// Returns the value (or default), cut to its first size - 1 characters (on
+// Linux as utf8_text.h counts them, so no UTF-8 sequence is split and written
+// back broken at the next save; on Windows characters of the ANSI code page);
+// size 0 gives "".
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, size_t size,
                                     const std::string& fileName);
@@ -32,8 +34,8 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 // the file, a new key after the last key of its section), replaces an
 // existing value where it stands and keeps every other section and key in
 // its order. False when the file cannot be read or written. On Linux the new
-// content goes to "<fileName>.part" and is renamed into place, so a failure
-// leaves the old file as it was.
+// content goes to a temporary file beside it and is renamed into place, so a
+// failure leaves the old file as it was.
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName);
 

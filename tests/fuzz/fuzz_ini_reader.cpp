@@ -118,8 +118,10 @@ std::string readChecked(const Pair& p, const std::string& file) {
     require(jor::GetPrivateProfileString(p.section, p.key, defaultValue, 0, file).empty(), "size 0 gives text");
     for (const size_t size : {size_t{1}, size_t{2}, size_t{256}}) {
         const std::string cut = jor::GetPrivateProfileString(p.section, p.key, defaultValue, size, file);
-        require(cut.size() < size, "result not shorter than size");
-        require(cut == whole.substr(0, size - 1), "cut result is not the start of the whole value");
+        // Cut by characters: each takes one to four bytes.
+        require(whole.starts_with(cut), "cut result is not the start of the whole value");
+        require(cut.size() <= 4 * (size - 1), "cut result longer than size - 1 characters");
+        require(cut == whole || cut.size() >= size - 1, "cut result shorter than size - 1 characters");
     }
     return whole;
 }

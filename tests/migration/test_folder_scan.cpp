@@ -108,11 +108,8 @@ TEST_F(FolderScan, SubfolderThatVanishesIsLoggedAndTheWalkGoesOn) {
     makeTree(src, {"F1=1", "GONE/G1=2", "KEPT/K1=3"});
     w.onYield = [&] { std::filesystem::remove_all(fsPath(src + "/GONE")); };
     run();
-    // Logged with the name of the file handled before, whichever subfolder came first.
-    const auto lines = errorLines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(lines[0] == "76 - Path not found - ScanFolder - F1" || lines[0] == "76 - Path not found - ScanFolder - K1")
-        << lines[0];
+    // Named by its own path: none of its files can be named.
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"76 - Path not found - ScanFolder - " + src + PathSeparator + "GONE"});
     EXPECT_EQ(outputContents(), (std::vector<std::string>{"1", "3"}));
     EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(2, 2)});
 }
@@ -124,11 +121,21 @@ TEST_F(FolderScan, ClosingTheWindowEndsTheRunAfterTheFileAtHand) {
     };
     run();
     EXPECT_EQ(outputContents().size(), 1u);
-    EXPECT_EQ(visited().size(), 1u);
+    ASSERT_EQ(visited().size(), 1u);
     EXPECT_TRUE(w.boxes().empty());
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - " + visited()[0]});
     EXPECT_FALSE(exists(work));
     EXPECT_TRUE(w.beendenEnabled);
     EXPECT_TRUE(w.migrierenEnabled);
+}
+
+TEST_F(FolderScan, ClosingBeforeTheTickLogsTheStopWithoutAFile) {
+    makeTree(src, {"IM1=a"});
+    engine.StartRun();
+    engine.requestStop();
+    engine.tmrMig_Timer();
+    EXPECT_TRUE(visited().empty());
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder"});
 }
 
 }  // namespace

@@ -45,6 +45,11 @@ TEST(SettingsFile, ReadINIValueCutsAtSize) {
 
 TEST(LoadSettings, ReadsFileOrDefaults) {
     const std::string long300 = "/" + std::string(299, 'd');
+    const auto umlauts = [](int n) {
+        std::string s;
+        while (n-- > 0) s += "\xC3\xA4";
+        return s;
+    };
     struct Case {
         const char* name;
         std::optional<std::string> content;  // nullopt: no file
@@ -65,6 +70,8 @@ TEST(LoadSettings, ReadsFileOrDefaults) {
         {"unknown PACS shown unchanged", "[PACS]\r\nPACS=Sonstiges PACS\r\n", values("", "", "", 0, "Sonstiges PACS")},
         {"300-character folder cut to 255", "[Path]\r\nSourcePath=" + long300 + "\r\n",
          values("", long300.substr(0, 255), "", 0, "Arzt und Praxis")},
+        {"umlauts count as one character each", "[Temp]\r\nTempPath=" + umlauts(300) + "\r\n",
+         values(umlauts(255), "", "", 0, "Arzt und Praxis")},
     };
     for (const auto& c : cases) {
         TempDir dir;

@@ -9,7 +9,8 @@ namespace jor::test {
 // is false and the test says so and skips.
 class SmallDisk {
 public:
-    explicit SmallDisk(const std::string& mountPoint, int kilobytes);
+    // `inodes` > 0 limits the number of files and folders, the root included.
+    explicit SmallDisk(const std::string& mountPoint, int kilobytes, int inodes = 0);
     ~SmallDisk();
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStringDecoder>
 #include <QTabBar>
 #include <QToolButton>
 
@@ -177,6 +178,9 @@ void frmMain::buildControls() {
     cboPACS_->setObjectName("cboPACS");
     cboPACS_->setEditable(true);
     cboPACS_->setInsertPolicy(QComboBox::NoInsert);
+    // The start command compares the text exactly: a completer that ignores
+    // letter case would turn "arzt und praxis" into the archive mode.
+    cboPACS_->setCompleter(nullptr);
     place(cboPACS_, 1350, 945, 1905, 315);
     chkDebug_ = new DebugCheckBox("Debug", picture3);
     chkDebug_->setObjectName("chkDebug");
@@ -221,21 +225,62 @@ void frmMain::showTab(int index) {
 }
 
 void frmMain::centreOnScreen() {
+    placeInCentre();
+    // Before it is shown the window has no frame yet; once the window manager
+    // has framed it, it is centred again, frame included.
+    centreWithFrame_ = frameGeometry() == geometry();
+}
+
+void frmMain::placeInCentre() {
     const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
     if (!s) return;
     const QRect area = s->availableGeometry();
-    const QSize frame = frameGeometry().size();
-    move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    const QRect outer = frameGeometry();
+    const QPoint frameAt(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+    // The client area is placed, not the frame: platforms differ in where a
+    // frame position ends up.
+    setGeometry(QRect(frameAt + (geometry().topLeft() - outer.topLeft()), size()));
+}
+
+bool frmMain::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // Qt sends no event when the frame becomes known: an X11 window manager
+    // adds it after the window is mapped, and the next event finds it.
+    if (centreWithFrame_ && isVisible() && frameGeometry() != geometry()) {
+        centreWithFrame_ = false;
+        placeInCentre();
+    }
+    return handled;
 }
 
 void frmMain::InitMainWindow() {
     cboPACS_->addItems({"Arzt und Praxis", "GEMED", "HIPAX"});
     const SettingsValues values = LoadSettings(programFolder_);
-    txtTemp_->setText(QString::fromStdString(values.TempPath));
-    txtDest_->setText(QString::fromStdString(values.DestinationPath));
-    txtSource_->setText(QString::fromStdString(values.SourcePath));
+    loadFolderText(2, values.TempPath);
+    loadFolderText(1, values.DestinationPath);
+    loadFolderText(0, values.SourcePath);
     chkDebug_->setValue(values.DebugValue);
     cboPACS_->setEditText(QString::fromStdString(values.Pacs));
+}
+
+QLineEdit* frmMain::folderBox(int index) const {
+    QLineEdit* const boxes[3] = {txtSource_, txtDest_, txtTemp_};
+    return boxes[index];
+}
+
+void frmMain::loadFolderText(int index, const std::string& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    // Not UTF-8: shown as the 8-bit code page the archive tools wrote.
+    if (utf8.hasError()) text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    folderBox(index)->setText(text);
+    loadedBytes_[index] = bytes;
+    loadedText_[index] = folderBox(index)->text();
+}
+
+std::string frmMain::folderText(int index) const {
+    const QString text = folderBox(index)->text();
+    return text == loadedText_[index] ? loadedBytes_[index] : text.toStdString();
 }
 
 void frmMain::SaveSettings() {
@@ -251,8 +296,8 @@ void frmMain::SaveSettings() {
 void frmMain::ChooseFolder(int16_t index) {
     const std::string chosen = showFolderDialog("W\xC3\xA4hlen Sie Ihren Ordner ...");
     if (chosen.empty()) return;
-    QLineEdit* boxes[3] = {txtSource_, txtDest_, txtTemp_};
-    if (index >= 0 && index < 3) boxes[index]->setText(QString::fromStdString(chosen));
+    // The chosen folder's bytes, as for a loaded one.
+    if (index >= 0 && index < 3) loadFolderText(index, chosen);
 }
 
 void frmMain::DispatchToolbarButton(QToolButton* button) {
@@ -292,9 +337,9 @@ void frmMain::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-std::string frmMain::sourceText() const { return txtSource_->text().toStdString(); }
-std::string frmMain::destText() const { return txtDest_->text().toStdString(); }
-std::string frmMain::tempText() const { return txtTemp_->text().toStdString(); }
+std::string frmMain::sourceText() const { return folderText(0); }
+std::string frmMain::destText() const { return folderText(1); }
+std::string frmMain::tempText() const { return folderText(2); }
 std::string frmMain::pacsText() const { return cboPACS_->currentText().toStdString(); }
 int32_t frmMain::debugValue() const { return chkDebug_->value(); }
 

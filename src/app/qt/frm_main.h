@@ -46,7 +46,7 @@ public:
 
     // Load: fills the PACS list and reads the settings.
     void InitMainWindow();
-    // Places the window in the middle of its screen.
+    // Places the window in the middle of its screen, frame included.
     void centreOnScreen();
 
     void ChooseFolder(int16_t index);
@@ -77,19 +77,26 @@ public:
     void yield() override;
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
     void showTab(int index);
+    void placeInCentre();
     void tmrMig_Timer();
     void SaveSettings();
+    // Folder boxes by index: 0 txtSource, 1 txtDest, 2 txtTemp.
+    QLineEdit* folderBox(int index) const;
+    void loadFolderText(int index, const std::string& bytes);
+    std::string folderText(int index) const;
 
     std::string programFolder_;
     Logs logs_;
     std::unique_ptr<MigrationEngine> engine_;
     bool settingsSaved_ = false;
     bool closePending_ = false;
+    bool centreWithFrame_ = false;
 
     QWidget* toolbar_ = nullptr;
     QToolButton* buttons_[2] = {};
@@ -99,6 +106,11 @@ private:
     QLineEdit* txtSource_ = nullptr;
     QLineEdit* txtDest_ = nullptr;
     QLineEdit* txtTemp_ = nullptr;
+    // A folder text keeps the bytes it was loaded with while its box shows
+    // it unchanged: a path that is not UTF-8 (Latin-1, say) would not survive
+    // the trip through the box's text, neither to the run nor back to the file.
+    std::string loadedBytes_[3];
+    QString loadedText_[3];
     QPushButton* cmdSrcFolder_[3] = {};
     QComboBox* cboPACS_ = nullptr;
     DebugCheckBox* chkDebug_ = nullptr;

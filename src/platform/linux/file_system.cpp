@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <utility>
 
 namespace jor {
 namespace {
@@ -19,6 +21,7 @@ class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
@@ -27,6 +30,15 @@ public:
 private:
     int fd_;
 };
+
+// The system reads a path up to its first NUL byte: such a path would act on
+// another one (a folder setting "victim<NUL>/junk" on "victim").
+bool nameable(const std::string& path) { return !path.empty() && path.find('\0') == std::string::npos; }
+
+const char* systemPath(const std::string& path) {
+    if (path.find('\0') != std::string::npos) throw Error(err::BadFileName, describeError(err::BadFileName));
+    return path.c_str();
+}
 
 std::string baseName(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -98,6 +110,35 @@ void copyContents(int in, int out, off_t size) {
     }
 }
 
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A new file of our own beside `destination`, readable by the user alone until
+// it is complete. Exclusive and without following links, so a name planted in
+// a shared folder is never written through; a taken name is simply passed by.
+// The name's length does not depend on the destination's, which may already
+// be at the file system's limit.
+Fd createTemporaryBeside(const std::string& destination, std::string& temp) {
+    const std::string folder = folderOf(systemPath(destination));
+    for (int attempt = 0;; ++attempt) {
+        unsigned char bytes[8];
+        if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) raiseErrno(errno);
+        static const char hex[] = "0123456789abcdef";
+        std::string name = "jor-";
+        for (const unsigned char b : bytes) {
+            name.push_back(hex[b >> 4]);
+            name.push_back(hex[b & 15]);
+        }
+        temp = folder + "/" + name + ".part";
+        Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.get() >= 0) return fd;
+        if (errno != EEXIST || attempt >= 100) raiseErrno(errno, true);
+    }
+}
+
 // Moves a complete temporary file into place.
 void commit(const std::string& temp, const std::string& destination, bool overwrite) {
     if (overwrite) {
@@ -119,40 +160,60 @@ void commit(const std::string& temp, const std::string& destination, bool overwr
 
 }  // namespace
 
-std::string FileSystem::partialName(const std::string& destination) {
-    return destination + ".part";
-}
-
 bool FileSystem::FolderExists(const std::string& path) const {
     struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return nameable(path) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool FileSystem::FileExists(const std::string& path) const {
     struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return nameable(path) && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 void FileSystem::CreateFolder(const std::string& path) const {
     if (path.empty()) raiseErrno(ENOENT, true);
-    if (::mkdir(path.c_str(), 0777) != 0) raiseErrno(errno, true);
+    if (::mkdir(systemPath(path), 0777) != 0) raiseErrno(errno, true);
+}
+
+void FileSystem::CreatePrivateFolder(const std::string& path) const {
+    if (path.empty()) raiseErrno(ENOENT, true);
+    if (::mkdir(systemPath(path), 0700) != 0) raiseErrno(errno, true);
+}
+
+void FileSystem::CheckPrivateFolder(const std::string& path) const {
+    struct stat st;
+    if (::lstat(systemPath(path), &st) != 0) raiseErrno(errno, true);
+    if (!S_ISDIR(st.st_mode)) throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
+    if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)))
+        throw Error(err::PermissionDenied, describeError(err::PermissionDenied));
+}
+
+std::optional<FolderIdentity> FileSystem::FolderIdentityOf(const std::string& path) const {
+    struct stat st;
+    if (!nameable(path) || ::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    return FolderIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+size_t FileSystem::MaxNameLength(const std::string& folder) const {
+    errno = 0;
+    const long limit = nameable(folder) ? ::pathconf(folder.c_str(), _PC_NAME_MAX) : -1;
+    return limit > 0 ? static_cast<size_t>(limit) : 255;
 }
 
 void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite) const {
     // Non-blocking: opening a FIFO for reading would otherwise wait for a writer forever.
     // No links followed: a link on a disc must not bring a local file along.
-    Fd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    Fd in(::open(systemPath(source), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (in.get() < 0) raiseErrno(errno);
     struct stat st;
     if (::fstat(in.get(), &st) != 0) raiseErrno(errno);
     if (S_ISDIR(st.st_mode)) raiseErrno(EISDIR);
     // A FIFO or device has no end to copy up to.
     if (!S_ISREG(st.st_mode)) throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
-    if (!overwrite && ::access(destination.c_str(), F_OK) == 0) raiseErrno(EEXIST);
+    if (!overwrite && ::access(systemPath(destination), F_OK) == 0) raiseErrno(EEXIST);
 
-    const std::string temp = partialName(destination);
-    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (out.get() < 0) raiseErrno(errno, true);
+    std::string temp;
+    Fd out = createTemporaryBeside(destination, temp);
     try {
         copyContents(in.get(), out.get(), st.st_size);
         // Only the read-only attribute comes over from the medium; its other
@@ -170,7 +231,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
 
 void FileSystem::DeleteFile(const std::string& path, bool force) const {
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) raiseErrno(errno);
+    if (::lstat(systemPath(path), &st) != 0) raiseErrno(errno);
     if (S_ISDIR(st.st_mode)) raiseErrno(ENOENT);
     if (!force && (attributesOf(path, st) & attr::ReadOnly)) raiseErrno(EACCES);
     if (::unlink(path.c_str()) != 0) raiseErrno(errno);
@@ -179,7 +240,7 @@ void FileSystem::DeleteFile(const std::string& path, bool force) const {
 void FileSystem::DeleteFolder(const std::string& path, bool force) const {
     namespace stdfs = std::filesystem;
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) raiseErrno(errno, true);
+    if (::lstat(systemPath(path), &st) != 0) raiseErrno(errno, true);
     if (!S_ISDIR(st.st_mode)) raiseErrno(ENOENT, true);
     std::error_code ec;
     if (!force) {
@@ -197,10 +258,22 @@ void FileSystem::DeleteFolder(const std::string& path, bool force) const {
 }
 
 FolderListing FileSystem::GetFolder(const std::string& path) const {
-    DIR* dir = ::opendir(path.c_str());
-    if (!dir) raiseErrno(errno, true);
+    const int fd = ::open(systemPath(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) raiseErrno(errno, true);
     FolderListing listing;
-    const int dfd = ::dirfd(dir);
+    struct stat self;
+    if (::fstat(fd, &self) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        raiseErrno(saved, true);
+    }
+    listing.Identity = {static_cast<uint64_t>(self.st_dev), static_cast<uint64_t>(self.st_ino)};
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        const int saved = errno;
+        ::close(fd);
+        raiseErrno(saved, true);
+    }
     for (;;) {
         errno = 0;
         const dirent* e = ::readdir(dir);
@@ -212,34 +285,28 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
         }
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-        unsigned char type = e->d_type;
-        if (type == DT_UNKNOWN || type == DT_LNK) {
+        bool folder = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN) {
+            // Disc file systems do not tell the kind in the listing. Links are
+            // never followed (no cycles); an entry that cannot be looked at
+            // is kept as a file, so that its copy names it in the log.
             struct stat st;
-            // Links to files count as files; links to folders are not walked (no cycles).
-            // Disc file systems report DT_UNKNOWN, so links are told apart here too.
-            if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-            const bool link = S_ISLNK(st.st_mode);
-            if (link && ::fstatat(dfd, name, &st, 0) != 0) continue;
-            if (S_ISDIR(st.st_mode) && link) continue;
-            type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+            folder = ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
-        if (type == DT_DIR)
-            listing.SubFolders.push_back({name, join(path, name)});
-        else
-            listing.Files.push_back({name, join(path, name)});
+        (folder ? listing.SubFolders : listing.Files).push_back({name, join(path, name)});
     }
 }
 
 int32_t FileSystem::FolderAttributes(const std::string& path) const {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) raiseErrno(errno, true);
+    if (::stat(systemPath(path), &st) != 0) raiseErrno(errno, true);
     if (!S_ISDIR(st.st_mode)) raiseErrno(ENOENT, true);
     return attributesOf(path, st);
 }
 
 void FileSystem::SetFileAttributes(const std::string& path, int32_t attributes) const {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) raiseErrno(errno);
+    if (::stat(systemPath(path), &st) != 0) raiseErrno(errno);
     if (S_ISDIR(st.st_mode)) raiseErrno(ENOENT);
     mode_t mode = 0666 & ~currentUmask();
     if (attributes & attr::ReadOnly) mode &= ~mode_t(0222);
@@ -247,7 +314,7 @@ void FileSystem::SetFileAttributes(const std::string& path, int32_t attributes) 
 }
 
 std::string FileSystem::ReadWholeFile(const std::string& path) const {
-    Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    Fd fd(::open(systemPath(path), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (fd.get() < 0) raiseErrno(errno);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) raiseErrno(errno);
@@ -267,11 +334,11 @@ std::string FileSystem::ReadWholeFile(const std::string& path) const {
 }
 
 void FileSystem::WriteFileAtomically(const std::string& path, const std::string& content) const {
-    const std::string temp = partialName(path);
-    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (out.get() < 0) raiseErrno(errno, true);
+    std::string temp;
+    Fd out = createTemporaryBeside(path, temp);
     try {
         writeAll(out.get(), content.data(), content.size());
+        if (::fchmod(out.get(), 0666 & ~currentUmask()) != 0) raiseErrno(errno);
         if (out.release() != 0) raiseErrno(errno);
         commit(temp, path, true);
     } catch (...) {
@@ -281,7 +348,7 @@ void FileSystem::WriteFileAtomically(const std::string& path, const std::string&
 }
 
 void FileSystem::AppendToFile(const std::string& path, const std::string& text) const {
-    Fd out(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    Fd out(::open(systemPath(path), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
     if (out.get() < 0) raiseErrno(errno, true);
     writeAll(out.get(), text.data(), text.size());
     if (out.release() != 0) raiseErrno(errno);

@@ -2,6 +2,7 @@
 
 #include "platform/ascii_case.h"
 #include "platform/file_system.h"
+#include "platform/utf8_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -109,7 +110,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
             value = value.substr(1, value.size() - 2);
     }
-    return std::string(value.substr(0, size - 1));
+    return std::string(firstCharacters(value, size - 1));
 }
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,

@@ -2,6 +2,7 @@
 #include "app/qt/text_progress_bar.h"
 #include "support/temp_tree.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -12,6 +13,9 @@
 #include <QToolButton>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
 
 namespace jor::app {
 namespace {
@@ -27,6 +31,7 @@ struct WindowFixture : ::testing::Test {
     void open() {
         window = std::make_unique<frmMain>(programFolder.path());
         window->InitMainWindow();
+        window->centreOnScreen();
         window->show();
     }
     void closeAndReopen() {
@@ -60,6 +65,15 @@ TEST_F(WindowFixture, CaptionSizeAndBoxes) {
     EXPECT_FALSE(window->windowIcon().isNull());
 }
 
+// The offscreen platform draws a frame of its own once the window is shown;
+// tests/e2e/window_centred.py checks the same under a real window manager.
+TEST_F(WindowFixture, CentredOnTheScreenFrameIncluded) {
+    const QRect area = window->screen()->availableGeometry(), frame = window->frameGeometry();
+    ASSERT_NE(frame, window->geometry());
+    EXPECT_EQ(frame.topLeft(), area.topLeft() + QPoint((area.width() - frame.width()) / 2,
+                                                       (area.height() - frame.height()) / 2));
+}
+
 TEST_F(WindowFixture, ControlsStandWhereTheLayoutPutsThem) {
     struct Case { const char* name; int index; QRect rect; };  // pixels, relative to the parent
     const Case cases[] = {
@@ -88,6 +102,20 @@ TEST_F(WindowFixture, ControlsStandWhereTheLayoutPutsThem) {
         EXPECT_EQ(w->pos(), c.rect.topLeft()) << c.name;
         EXPECT_GE(w->width(), c.rect.width()) << c.name;
         EXPECT_GE(w->height(), c.rect.height()) << c.name;
+    }
+    // Toolbar buttons keep the toolbar's height and only grow wider for their caption.
+    for (int i : {1, 2}) {
+        EXPECT_EQ(window->toolbarButton(i)->height(), 52);
+        EXPECT_GE(window->toolbarButton(i)->width(), 51);
+    }
+    EXPECT_EQ(window->toolbarButton(2)->x(), window->toolbarButton(1)->geometry().right() + 1);
+    struct Font { QWidget* widget; qreal points; bool bold; };
+    const Font fonts[] = {{window.get(), 8.25, false}, {child<QLineEdit>("txtSource"), 8.25, false},
+                          {child<QPushButton>("cmdSrcFolder", 2), 9.75, true}, {child<QWidget>("ProgBar"), 8.25, true}};
+    for (const auto& f : fonts) {
+        EXPECT_EQ(f.widget->font().family(), "Tahoma") << f.widget->objectName().toStdString();
+        EXPECT_EQ(f.widget->font().pointSizeF(), f.points) << f.widget->objectName().toStdString();
+        EXPECT_EQ(f.widget->font().bold(), f.bold) << f.widget->objectName().toStdString();
     }
 }
 
@@ -234,6 +262,11 @@ TEST_F(WindowFixture, ClosingDuringARunStopsItAndStoresSettingsOnce) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 10000));
     EXPECT_TRUE(boxes.seen.empty()) << "no report for a stopped run";
     EXPECT_LT(test::listFiles(work / "dest").size(), 200u) << "the run stopped early";
+    const auto lines = test::linesWithoutTime(window->logs().errorLogPath());
+    ASSERT_EQ(lines.size(), 1u);
+    // The file at hand, if the scan had begun.
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex("18 - User interrupt occurred - ScanFolder( - IM[0-9]+)?")))
+        << lines[0];
     EXPECT_FALSE(test::exists(work / "TempOrvek"));
     const std::string settings = test::readFile(programFolder / "Settings.ini");
     EXPECT_NE(settings.find("PACS=HIPAX"), std::string::npos);
@@ -266,7 +299,8 @@ TEST_F(WindowFixture, MigrierenWithEmptySourceLogsAndShowsStopBox) {
 TEST_F(WindowFixture, SettingsDefaultsAndRoundTrip) {
     EXPECT_EQ(child<QComboBox>("cboPACS")->currentText(), "Arzt und Praxis");
     EXPECT_EQ(child<QCheckBox>("chkDebug")->checkState(), Qt::Unchecked);
-    EXPECT_TRUE(child<QLineEdit>("txtSource")->text().isEmpty());
+    for (const char* box : {"txtSource", "txtDest", "txtTemp"})
+        EXPECT_TRUE(child<QLineEdit>(box)->text().isEmpty()) << box;
 
     child<QLineEdit>("txtSource")->setText("/media/cdrom");
     child<QLineEdit>("txtDest")->setText(QString::fromUtf8("/daten/Bilder \xC3\xA4\xC3\xB6\xC3\xBC"));
@@ -284,6 +318,72 @@ TEST_F(WindowFixture, SettingsDefaultsAndRoundTrip) {
     QTest::mouseClick(child<QCheckBox>("chkDebug"), Qt::LeftButton);
     closeAndReopen();
     EXPECT_EQ(window->debugValue(), 0) << "cleared stores 0";
+}
+
+TEST_F(WindowFixture, BeendenAndTheCloseBoxStoreTheSameSettings) {
+    std::string stored[2];
+    for (int i = 0; i < 2; ++i) {
+        child<QLineEdit>("txtSource")->setText("/media/cdrom");
+        child<QLineEdit>("txtTemp")->setText("/tmp");
+        child<QComboBox>("cboPACS")->setEditText("GEMED");
+        QTest::mouseClick(child<QCheckBox>("chkDebug"), Qt::LeftButton);
+        QCloseEvent closeBox;  // what the title bar's close box sends
+        if (i == 0)
+            QTest::mouseClick(window->toolbarButton(2), Qt::LeftButton);
+        else
+            QApplication::sendEvent(window->windowHandle(), &closeBox);
+        ASSERT_FALSE(window->isVisible());
+        stored[i] = test::readFile(programFolder / "Settings.ini");
+        std::filesystem::remove(programFolder / "Settings.ini");
+        open();
+    }
+    EXPECT_EQ(stored[0], stored[1]);
+    EXPECT_NE(stored[0].find("PACS=GEMED"), std::string::npos);
+}
+
+// Typed text is kept as typed: the start command compares it exactly.
+TEST_F(WindowFixture, TypedPacsTextIsNeitherCompletedNorReplacedOnEnter) {
+    TempDir work;
+    prepareRun(work, {"IM1=a"});
+    auto* combo = child<QComboBox>("cboPACS");
+    combo->clearEditText();
+    QTest::keyClicks(combo->lineEdit(), "arzt und praxis");
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(combo->currentText(), "arzt und praxis");
+    BoxWatcher boxes;
+    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
+    EXPECT_EQ(window->engine().state().PacsMode, "") << "plain copies, not the archive mode";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->toolbarButton(2)->isEnabled(); }, 10000));
+}
+
+// A folder name that is not UTF-8 (Latin-1, as older systems wrote it) keeps
+// its bytes through the window: the run finds the folder, and the settings
+// file gets the same bytes back.
+TEST_F(WindowFixture, FolderTextsKeepTheirBytesFromLoadToSave) {
+    TempDir work;
+    const std::string latin1 = work / "M\xFCller";
+    test::makeTree(latin1, {"IM1=a", "IM2=b"});
+    test::makeFolders(work / "dest");
+    window->close();
+    test::writeFile(programFolder / "Settings.ini", "[Path]\r\nSourcePath=" + latin1 + "\r\nDestinationPath=" +
+                                                       work / "dest" + "\r\n[Temp]\r\nTempPath=" + work.path() +
+                                                       "\r\n[PACS]\r\nPACS=HIPAX\r\n");
+    open();
+    EXPECT_EQ(child<QLineEdit>("txtSource")->text(), QString::fromStdString(work.path()) + QString::fromUtf8("/M\xC3\xBCller"));
+    EXPECT_EQ(window->sourceText(), latin1);
+    BoxWatcher boxes;
+    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.empty() && window->toolbarButton(2)->isEnabled(); }, 10000));
+    EXPECT_EQ(boxes.seen, std::vector<std::string>{
+        "Migration abgeschlossen|2 von 2 Dateien konnten erfolgreich migriert werden.\r\n\r\n"
+        "Bitte legen Sie die n\xC3\xA4" "chste CD / DVD ein."});
+    window->close();
+    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("\r\nSourcePath=" + latin1 + "\r\n"), std::string::npos);
+
+    // Once the text is changed, the box's own text counts.
+    open();
+    child<QLineEdit>("txtSource")->setText("/media/cdrom");
+    EXPECT_EQ(window->sourceText(), "/media/cdrom");
 }
 
 TEST_F(WindowFixture, DimmedDebugStaysAndClicksSwitchClearAndTicked) {
@@ -311,6 +411,8 @@ TEST_F(WindowFixture, ChooseFolderFillsTheBoxOfItsIndex) {
         return answer;
     };
     const char* boxes[] = {"txtSource", "txtDest", "txtTemp"};
+    for (int16_t i = 0; i < 3; ++i) window->ChooseFolder(i);
+    for (const char* b : boxes) EXPECT_TRUE(child<QLineEdit>(b)->text().isEmpty()) << "cancel on an empty box";
     for (int16_t i = 0; i < 3; ++i) {
         answer = "/daten/ordner " + std::to_string(i);
         window->ChooseFolder(i);
@@ -322,7 +424,7 @@ TEST_F(WindowFixture, ChooseFolderFillsTheBoxOfItsIndex) {
     answer = "/";
     window->ChooseFolder(3);
     for (const char* b : boxes) EXPECT_NE(child<QLineEdit>(b)->text(), "/") << "index 3 changes nothing";
-    ASSERT_EQ(titles.size(), 7u);
+    ASSERT_EQ(titles.size(), 10u);
     for (const auto& t : titles) EXPECT_EQ(t, "W\xC3\xA4hlen Sie Ihren Ordner ...");
 }
 

@@ -3,7 +3,12 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <optional>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace jor::test {
 namespace {
@@ -37,16 +42,19 @@ TEST_F(Conversion, DecompressorThatCannotStartIsLoggedOnce) {
     EXPECT_TRUE(filesIn(dst).empty());
 }
 
-// Only the file it leaves counts: neither its exit status nor its speed.
+// Only the file it leaves decides what becomes of the object, whatever its
+// speed; a failing status is logged besides.
 TEST_F(Conversion, WhatTheDecompressorLeavesDecides) {
     const std::string good = archived(payload(5));
     writeFile(root / "good.bin", good);
-    const struct { const char* name; std::string script; bool migrated; } cases[] = {
-        {"slow", "sleep 1\nexec gzip \"$@\"", true},
-        {"valid output, failing status", "cp '" + root / "good.bin" + "' \"${3%.z}\"\nexit 3", true},
-        {"writes nothing", "exit 0", false},
-        {"writes garbage", "head -c 4096 /dev/urandom | tr -d '\\000' > \"${3%.z}\"", false},
-        {"crashes", "kill -SEGV $$", false},
+    const std::string failed = "-1 - File OBJ00001.Z could not be decompressed: gunzip.exe ended with code ";
+    const struct { const char* name; std::string script; bool migrated; std::string statusLine; } cases[] = {
+        {"slow", "sleep 1\nexec gzip \"$@\"", true, ""},
+        {"valid output, failing status", "cp '" + root / "good.bin" + "' \"${3%.z}\"\nexit 3", true,
+         failed + "3. - ScanFolder"},
+        {"writes nothing", "exit 0", false, ""},
+        {"writes garbage", "head -c 4096 /dev/urandom | tr -d '\\000' > \"${3%.z}\"", false, ""},
+        {"crashes", "kill -SEGV $$", false, failed + std::to_string(128 + SIGSEGV) + ". - ScanFolder"},
     };
     const std::string medium = packed("gzip", good);
     for (const auto& c : cases) {
@@ -60,16 +68,18 @@ TEST_F(Conversion, WhatTheDecompressorLeavesDecides) {
 
         run();
 
+        std::vector<std::string> lines;
+        if (!c.statusLine.empty()) lines.push_back(c.statusLine);
         if (c.migrated) {
             EXPECT_EQ(outputContents(), std::vector<std::string>{payload(5)});
             EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 1)});
-            EXPECT_TRUE(errorLines().empty());
         } else {
             EXPECT_TRUE(filesIn(dst).empty());
             EXPECT_EQ(readFile(dst + "/BadObjects/OBJ000.err"), medium);
             EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 1)});
-            EXPECT_EQ(errorLines(), std::vector<std::string>{"-1 - File OBJ00001.Z could not be migrated. - CorrectImage"});
+            lines.push_back("-1 - File OBJ00001.Z could not be migrated. - CorrectImage");
         }
+        EXPECT_EQ(errorLines(), lines);
     }
 }
 
@@ -83,6 +93,39 @@ TEST_F(Conversion, NamesFromTheMediumAreNeverInterpreted) {
     for (const auto& f : listFiles(root.path()))
         EXPECT_NE(std::filesystem::path(f).filename(), "pwned") << f;
     EXPECT_FALSE(exists("pwned"));
+}
+
+// Any other process whose executable name holds "gunzip.exe", in any letter
+// case, keeps the finished conversion waiting until it ends.
+TEST_F(Conversion, AnotherGunzipProcessHoldsTheConversion) {
+    useRealDecompressor();
+    const std::string decompressed = work + "/GOOD0001.dcm", content = archived(payload(8));
+    object("GOOD0001.Z", packed("gzip", content));
+    const std::string holder = root / "Archiv-GUNZIP.EXE-Dienst";
+    std::filesystem::copy_file("/bin/sleep", holder);
+    std::filesystem::permissions(holder, std::filesystem::perms::owner_all);
+    char* argv[] = {const_cast<char*>(holder.c_str()), const_cast<char*>("600"), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, holder.c_str(), nullptr, nullptr, argv, environ), 0);
+    const auto endHolder = [&] {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        pid = 0;
+    };
+    std::optional<std::chrono::steady_clock::time_point> decompressedAt;
+    std::vector<std::string> outputsWhileHeld{"not held"};
+    w.onYield = [&] {
+        if (pid == 0 || !exists(decompressed) || readFile(decompressed).size() != content.size()) return;
+        if (!decompressedAt) decompressedAt = std::chrono::steady_clock::now();
+        if (std::chrono::steady_clock::now() - *decompressedAt < std::chrono::seconds(1)) return;
+        outputsWhileHeld = filesIn(dst);
+        endHolder();
+    };
+    run();
+    endHolder();
+    EXPECT_TRUE(outputsWhileHeld.empty()) << "written while the other process ran";
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(8)});
 }
 
 TEST_F(Conversion, ClosingTheWindowEndsAHangingDecompressor) {

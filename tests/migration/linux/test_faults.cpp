@@ -1,6 +1,7 @@
 // Real faults injected into whole runs: each test provokes one, then checks
 // what is left on disk with the same accounting of every file of the medium.
 #include "migration/migration_fixture.h"
+#include "settings/settings.h"
 #include "support/small_disk.h"
 
 #include <cerrno>
@@ -8,10 +9,13 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <grp.h>
 #include <optional>
 #include <poll.h>
 #include <set>
+#include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -149,6 +153,46 @@ void handOverToNobody(const std::string& root) {
     for (stdfs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
         ::lchown(it->path().c_str(), Nobody, NoGroup);
 }
+
+// Runs `act` as nobody in a child process, as another user of the machine
+// would; empty when it was done, else why not.
+std::string actAsNobody(const std::function<bool()>& act) {
+    if (::geteuid() != 0) return "needs root to act as another user";
+    const pid_t pid = ::fork();
+    if (pid < 0) return "fork: "s + std::strerror(errno);
+    if (pid == 0) {
+        const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(NoGroup) == 0 && ::setuid(Nobody) == 0;
+        ::_exit(dropped && act() ? 0 : 1);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "nobody could not do its part";
+}
+
+// A folder mounted once more further down its own tree: the looping folders
+// a crafted disc image can have. Mounting needs root; where it is refused,
+// mounted() is false.
+class BindMount {
+public:
+    BindMount(const std::string& folder, const std::string& at) : at_(at) {
+        if (::mount(folder.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0)
+            mounted_ = true;
+        else
+            why_ = "cannot bind-mount here: "s + std::strerror(errno);
+    }
+    ~BindMount() {
+        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+    bool mounted() const { return mounted_; }
+    const std::string& why() const { return why_; }
+
+private:
+    std::string at_, why_;
+    bool mounted_ = false;
+};
 
 // ---------------------------------------------------------------------------
 
@@ -412,9 +456,57 @@ TEST_F(FaultDestination, QuarantineFolderNotWritable) {
     EXPECT_EQ(tally.logged, 2);
 }
 
+// The run's own folders inside the medium's tree are never walked: their
+// outputs and set-aside copies would be migrated again.
+TEST_F(FaultDestination, InsideTheSourceIsNeverWalked) {
+    for (int i = 0; i < 11; ++i)
+        medium((i % 3 == 0 ? "" : "SERIE" + std::to_string(i % 3) + "/") + "IM" + std::to_string(i),
+               image("IM" + std::to_string(i)));
+    const std::string inside = src + "/MIGRIERT";
+    makeFolders(inside);
+    w.dest = inside;
+    run();
+    const auto tally = expectEveryFileAccountedFor(w.events, RunEnd::Reported, {}, {inside});
+    EXPECT_EQ(tally.migrated, 11);
+    EXPECT_TRUE(errorLines().empty());
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(11, 11)});
+}
+
+TEST_F(FaultDestination, InsideTheSourceWithTheWorkingFolderWhileConverting) {
+    useRealDecompressor();
+    w.pacs = "Arzt und Praxis";
+    for (int i = 0; i < 3; ++i) {
+        const std::string tag = "OBJ" + std::to_string(i);
+        medium("OBJ0000" + std::to_string(i) + ".Z", packed("gzip", archived(payloadOf(tag))), payloadOf(tag));
+    }
+    medium("SUB/BAD00001.Z", packed("gzip", "no layout"));
+    const std::string inside = src + "/MIGRIERT";
+    makeFolders(inside);
+    makeFolders(src + "/TEMP");
+    w.dest = inside;
+    w.temp = src + "/TEMP";
+    run();
+    const auto tally = expectEveryFileAccountedFor(w.events, RunEnd::Reported, {}, {inside});
+    EXPECT_EQ(tally.migrated, 3);
+    EXPECT_EQ(tally.setAside, 1);
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(3, 4)});
+    EXPECT_EQ(filesIn(inside + "/BadObjects"), std::vector<std::string>{"BAD000.err"}) << "set aside once";
+}
+
 // ---------------------------------------------------------------------------
 
 class FaultSource : public FaultFixture {};
+
+TEST_F(FaultSource, FoldersThatLeadBackAreWalkedOnce) {
+    medium("IMG1", image("IMG1"));
+    medium("SUB/IMG2", image("IMG2"));
+    makeFolders(src + "/SUB/LOOP");
+    const BindMount loop(src, src + "/SUB/LOOP");
+    if (!loop.mounted()) GTEST_SKIP() << loop.why();
+    run();
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"-1 - Folder already scanned. - ScanFolder - " + src + "/SUB/LOOP"});
+    EXPECT_EQ(expectEveryFileAccountedFor().migrated, 2);
+}
 
 TEST_F(FaultSource, UnreadableFilesAreLoggedByName) {
     medium("IM1", image("IM1"));
@@ -442,9 +534,7 @@ TEST_F(FaultSource, UnreadableSubfolderIsLoggedAndTheWalkGoesOn) {
     ::chmod((src + "/LOCKED").c_str(), 0000);
     const auto run = runAsNobody();
     SKIP_UNLESS_RAN(run);
-    const auto lines = errorLines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(lines[0].starts_with("70 - Permission denied - ScanFolder")) << lines[0];
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"70 - Permission denied - ScanFolder - " + src + "/LOCKED"});
     const auto tally =
         expectEveryFileAccountedFor(run.events, RunEnd::Reported, {"LOCKED/IM3", "LOCKED/DEEPER/IM4"});
     EXPECT_EQ(tally.migrated, 3);
@@ -456,7 +546,7 @@ TEST_F(FaultSource, UnreadableMediumStillEndsWithAReport) {
     ::chmod(src.c_str(), 0000);
     const auto run = runAsNobody();
     SKIP_UNLESS_RAN(run);
-    EXPECT_EQ(errorLines(), std::vector<std::string>{"70 - Permission denied - ScanFolder"});
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"70 - Permission denied - ScanFolder - " + src});
     expectEveryFileAccountedFor(run.events, RunEnd::Reported, {"IM1"});
 }
 
@@ -508,6 +598,101 @@ TEST_F(FaultDecompressor, CrashesOrWritesGarbage) {
     }
 }
 
+// What the decompressor says when it fails is logged for the object besides
+// what its content leads to; a system failure keeps its classic number.
+TEST_F(FaultDecompressor, ItsReasonForFailingIsLogged) {
+    const std::string setAside = "-1 - File BAD00001.Z could not be migrated. - CorrectImage";
+    const struct {
+        const char* name;
+        std::string script;
+        std::string line;
+    } cases[] = {
+        {"full disk", "echo \"gunzip.exe: $3: No space left on device\" >&2; exit 1",
+         "61 - Disk full - ScanFolder - BAD00001.Z"},
+        {"no permission", "echo \"gunzip.exe: $3: Permission denied\" >&2; exit 1",
+         "70 - Permission denied - ScanFolder - BAD00001.Z"},
+        {"broken object, last line counts",
+         "echo 'gunzip.exe: first complaint' >&2; echo 'gunzip.exe: x.dcm.z: invalid compressed data' >&2; exit 1",
+         "-1 - File BAD00001.Z could not be decompressed: gunzip.exe: x.dcm.z: invalid compressed data - ScanFolder"},
+        {"control characters in the reason", "printf 'gunzip.exe: \\033]0;title\\007 broken\\r\\n' >&2; exit 1",
+         "-1 - File BAD00001.Z could not be decompressed: gunzip.exe: \\x1B]0;title\\x07 broken - ScanFolder"},
+        {"silent", "exit 4", "-1 - File BAD00001.Z could not be decompressed: gunzip.exe ended with code 4. - ScanFolder"},
+    };
+    medium("BAD00001.Z", "packed object");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& f : {dst, prog + "/Logs"}) stdfs::remove_all(f);
+        makeFolders(dst);
+        stdfs::remove(prog + "/gunzip.exe");
+        useFakeDecompressor(c.script);
+        w.events.clear();
+        run();
+        EXPECT_EQ(errorLines(), (std::vector<std::string>{c.line, setAside}));
+        EXPECT_EQ(expectEveryFileAccountedFor().setAside, 1);
+    }
+}
+
+TEST_F(FaultDecompressor, FullTemporaryDiskIsToldFromABrokenObject) {
+    SmallDisk disk{root / "small-temp", 256};
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    w.temp = disk.path();
+    useRealDecompressor();
+    // Small when packed, far larger than the disk when unpacked.
+    const std::string big = "\0"s + std::string(2 * 1024 * 1024, 'x');
+    medium("BIG00001.Z", packed("gzip", archived(big)), big);
+    medium("SMALL001.Z", packed("gzip", archived(payloadOf("S1"))), payloadOf("S1"));
+    run();
+    const auto lines = errorLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "61 - Disk full - ScanFolder - BIG00001.Z"), 1)
+        << testing::PrintToString(lines);
+    for (const auto& l : lines) EXPECT_NE(l.find("BIG00001.Z"), std::string::npos) << l;
+    const auto tally = expectEveryFileAccountedFor();
+    EXPECT_EQ(tally.migrated, 1);
+    EXPECT_EQ(tally.setAside, 1);
+}
+
+// A name from the medium writes no line of its own, neither into the logs
+// nor into the status label.
+TEST_F(FaultDecompressor, NamesCannotForgeLogLines) {
+    useFakeDecompressor("printf 'no layout' > \"${3%.z}\"");
+    const std::string forged = "IMG\r\n08.12.2026 09:00:00 - -1 - Source folder doesn" + Acute + "t exist. - StartZ";
+    const std::string shown = "IMG\\r\\n08.12.2026 09:00:00 - -1 - Source folder doesn" + Acute + "t exist. - StartZ";
+    medium(forged, "object one");
+    medium("ESC\x1B[2J\x07\tM\xFCller.Z", "object two");
+    w.debug = 1;
+    run();
+    auto lines = errorLines();
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"-1 - File ESC\\x1B[2J\\x07\\tM\xFCller.Z could not be migrated. - CorrectImage",
+                                               "-1 - File " + shown + " could not be migrated. - CorrectImage"}));
+    EXPECT_EQ(debugLines().size(), 2u);
+    EXPECT_EQ(w.eventsStartingWith("status Datei " + src + "/" + shown + " wird").size(), 1u);
+    for (const auto& e : w.eventsStartingWith("status ")) EXPECT_EQ(e.find_first_of("\r\n\x1B"), std::string::npos) << e;
+    EXPECT_EQ(filesIn(dst + "/BadObjects").size(), 2u);
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 2)});
+}
+
+// The working copy of a name at the file system's limit would pass it.
+TEST_F(FaultDecompressor, NamesAtTheLengthLimitMigrate) {
+    useRealDecompressor();
+    for (const size_t length : {250, 253, 255}) {
+        const std::string tag = "L" + std::to_string(length);
+        medium(tag + std::string(length - tag.size() - 2, 'x') + ".Z", packed("gzip", archived(payloadOf(tag))),
+               payloadOf(tag));
+    }
+    std::string umlauts;
+    for (int i = 0; i < 126; ++i) umlauts += "\xC3\x84";  // 252 bytes of two-byte characters
+    medium(umlauts + ".Z", packed("gzip", archived(payloadOf("U"))), payloadOf("U"));
+    const std::string bad = std::string(253, 'B') + ".Z";
+    medium(bad, packed("gzip", "no layout"));
+    run();
+    const auto tally = expectEveryFileAccountedFor();
+    EXPECT_EQ(tally.migrated, 4);
+    EXPECT_EQ(tally.setAside, 1);
+    // Set aside under the medium's name, by its own rule.
+    EXPECT_EQ(filesIn(dst + "/BadObjects"), std::vector<std::string>{std::string(251, 'B') + ".err"});
+}
+
 pid_t readPid(const std::string& file) { return exists(file) ? std::stoi(readFile(file)) : 0; }
 
 // True once `pid` has ended (a zombie has ended too), waiting at most `limit`.
@@ -522,7 +707,7 @@ bool endsWithin(pid_t pid, std::chrono::seconds limit) {
 
 TEST_F(FaultDecompressor, HangsWhileTheWindowIsClosed) {
     const std::string shellPid = root / "shell.pid", workerPid = root / "worker.pid";
-    // A worker of its own, as the real gunzip.exe has its gzip.
+    // A worker of its own, as a decompressor may start one.
     useFakeDecompressor("echo $$ > '" + shellPid + "'\n"
                         "case \"$3\" in\n"
                         "  *HANG*) sleep 600 & echo $! > '" + workerPid + ".tmp'; mv '" + workerPid + ".tmp' '" +
@@ -555,27 +740,158 @@ TEST_F(FaultDecompressor, HangsWhileTheWindowIsClosed) {
     EXPECT_TRUE(w.migrierenEnabled);
 }
 
-// The real decompressor, with a gzip that hangs: closing the window ends both.
-TEST_F(FaultDecompressor, HangingGzipBehindTheRealDecompressor) {
+// Our own child of that name that has not ended, or 0.
+pid_t ownChildNamed(const std::string& name) {
+    for (const auto& e : stdfs::directory_iterator("/proc")) {
+        const std::string pid = e.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(e.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        // "<pid> (<name>) <state> <parent> ..."
+        const size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 1));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == ::getpid() && state != 'Z' && stat.substr(open + 1, close - open - 1) == name) return std::stoi(pid);
+    }
+    return 0;
+}
+
+// The real decompressor, held up in the middle of a large object as a
+// stalled disk would hold it: closing the window ends it.
+TEST_F(FaultDecompressor, RealDecompressorHeldUpWhileTheWindowIsClosed) {
     useRealDecompressor();
-    const std::string gzipPid = root / "gzip.pid";
-    writeFile(root / "path/gzip", "#!/bin/sh\necho $$ > '" + gzipPid + ".tmp'; mv '" + gzipPid + ".tmp' '" + gzipPid +
-                                      "'\nexec sleep 600\n", 0755);
-    medium("HANG0001.Z", packed("gzip", archived(payloadOf("H1"))), payloadOf("H1"));
-    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-    ::setenv("PATH", (root / "path:" + path).c_str(), 1);
-    int yieldsWhileHanging = 0;
+    // 256 MB once decompressed: still at work when the wait first yields.
+    std::string zeros = packed("gzip", std::string(1 << 20, '\0')), members;
+    for (int i = 0; i < 256; ++i) members += zeros;
+    medium("HUGE0001.Z", members);
+    medium("LATER/GOOD0001.Z", packed("gzip", archived(payloadOf("G1"))), payloadOf("G1"));
+    pid_t heldUp = 0;
+    int yieldsWhileHeldUp = 0;
     w.onYield = [&] {
-        if (exists(gzipPid) && ++yieldsWhileHanging == 20) engine.requestStop();
+        if (heldUp == 0 && (heldUp = ownChildNamed("gunzip.exe")) != 0) ::kill(heldUp, SIGSTOP);
+        if (heldUp != 0 && ++yieldsWhileHeldUp == 20) engine.requestStop();
     };
     run();
-    ::setenv("PATH", path.c_str(), 1);
-    const pid_t gzip = readPid(gzipPid);
-    ASSERT_GT(gzip, 0) << "gzip never started";
-    EXPECT_TRUE(endsWithin(gzip, std::chrono::seconds(10))) << "the decompressor's gzip is still running";
-    if (!endsWithin(gzip, std::chrono::seconds(0))) ::kill(gzip, SIGKILL);
-    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HANG0001.Z"});
-    expectEveryFileAccountedFor(RunEnd::Stopped);
+    ASSERT_GT(heldUp, 0) << "the decompressor was never seen at work";
+    const bool ended = endsWithin(heldUp, std::chrono::seconds(10));
+    if (!ended) ::kill(heldUp, SIGKILL);
+    EXPECT_TRUE(ended) << "the decompressor is still there";
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HUGE0001.Z"});
+    const auto tally = expectEveryFileAccountedFor(RunEnd::Stopped);
+    EXPECT_EQ(tally.unreached, 1) << "LATER is never walked";
+}
+
+// ---------------------------------------------------------------------------
+
+class FaultSettings : public FaultFixture {};
+
+// A folder setting cut at a NUL byte would name another folder: one that the
+// run deletes at its end (TempPath) or walks without end (SourcePath).
+TEST_F(FaultSettings, NulByteInAFolderSettingNamesNoFolder) {
+    const std::string victim = root / "victim";
+    makeTree(victim, {"keep1.dcm=k1", "SUB/keep2.dcm=k2"});
+    medium("IM1", image("IM1"));
+    const std::string cut = victim + "\0/junk"s;
+    const struct {
+        const char* key;
+        const char* box;
+    } cases[] = {
+        {"TempPath", "Tempverzeichnis exestiert nicht."},
+        {"SourcePath", "Quellverzeichnis exestiert nicht."},
+        {"DestinationPath", "Zielordner exestiert nicht."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const auto value = [&](const std::string& key, const std::string& good) { return key == c.key ? cut : good; };
+        writeFile(settingsFilePath(prog), "[Temp]\r\nTempPath=" + value("TempPath", tmp) + "\r\n[Path]\r\nSourcePath=" +
+                                              value("SourcePath", src) + "\r\nDestinationPath=" +
+                                              value("DestinationPath", dst) + "\r\n[PACS]\r\nPACS=HIPAX\r\n");
+        const SettingsValues loaded = LoadSettings(prog);
+        w.temp = loaded.TempPath, w.source = loaded.SourcePath, w.dest = loaded.DestinationPath, w.pacs = loaded.Pacs;
+        w.events.clear();
+        run();
+        EXPECT_EQ(w.boxes(), std::vector<std::string>{"box stop|Jor-Orvek|"s + c.box});
+        EXPECT_EQ(listFiles(victim), (std::vector<std::string>{"SUB/keep2.dcm", "keep1.dcm"}));
+    }
+    // Set between the start and its tick: the walk names it and ends.
+    w.source = src, w.dest = dst, w.temp = tmp;
+    stdfs::remove(prog + "/Logs/Error.txt");
+    engine.StartRun();
+    ASSERT_TRUE(w.armed);
+    w.source = cut;
+    w.events.clear();
+    engine.tmrMig_Timer();
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"52 - Bad file name or number - ScanFolder - " + victim + "\\x00/junk"});
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 0)});
+    EXPECT_EQ(listFiles(victim), (std::vector<std::string>{"SUB/keep2.dcm", "keep1.dcm"}));
+}
+
+// A temporary folder that every user may write to (1777): another user can
+// make TempOrvek first, or put a link in its place or inside it.
+TEST_F(FaultSettings, SharedTemporaryFolderPlantsAreNeverUsed) {
+    useRealDecompressor();
+    w.pacs = "Arzt und Praxis";
+    medium("IMG1.Z", packed("gzip", archived(payloadOf("I1"))), payloadOf("I1"));
+    const std::string mine = root / "mine.txt", myFolder = root / "my folder";
+    writeFile(mine, "the user's own file", 0600);
+    makeTree(myFolder, {"letter.txt=kept"});
+    ::chmod(root.path().c_str(), 0755);
+    ::chmod(tmp.c_str(), 01777);
+    const struct {
+        const char* name;
+        std::function<bool()> plant;  // as nobody
+        std::string line;
+    } cases[] = {
+        {"TempOrvek made by another user, with links at the working names",
+         [&] {
+             std::error_code ec;
+             stdfs::create_directory(work, ec);
+             ::chmod(work.c_str(), 0777);
+             for (const char* name : {"IMG1.dcm.z.part", "IMG1.dcm.z", "IMG1.dcm"})
+                 stdfs::create_symlink(mine, work + "/" + name, ec);
+             return !ec;
+         },
+         "70 - Permission denied - Start - " + work},
+        {"TempOrvek is another user's link to a folder of the user",
+         [&] {
+             std::error_code ec;
+             stdfs::create_directory_symlink(myFolder, work, ec);
+             return !ec;
+         },
+         "75 - Path/File access error - Start - " + work},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        stdfs::remove_all(work);
+        stdfs::remove(prog + "/Logs/Error.txt");
+        if (const std::string why = actAsNobody(c.plant); !why.empty()) GTEST_SKIP() << why;
+        w.events.clear();
+        run();
+        EXPECT_EQ(errorLines(), std::vector<std::string>{c.line});
+        EXPECT_EQ(w.boxes(), std::vector<std::string>{"box stop|Jor-Orvek|Arbeitsverzeichnis konnte nicht angelegt werden."});
+        EXPECT_EQ(readFile(mine), "the user's own file");
+        struct stat st;
+        ASSERT_EQ(::stat(mine.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(listFiles(myFolder), std::vector<std::string>{"letter.txt"});
+        EXPECT_TRUE(filesIn(dst).empty());
+    }
+    // The user's own working folder there: none but the user may enter it.
+    stdfs::remove_all(work);
+    stdfs::remove(prog + "/Logs/Error.txt");
+    mode_t during = 0;
+    w.onYield = [&] {
+        struct stat st;
+        if (::lstat(work.c_str(), &st) == 0) during = st.st_mode & 07777;
+    };
+    w.events.clear();
+    run();
+    EXPECT_EQ(during, 0700u);
+    EXPECT_EQ(expectEveryFileAccountedFor().migrated, 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -631,6 +947,8 @@ TEST_F(FaultLogs, UnwritableLogsNeverStopTheRun) {
         }
         EXPECT_TRUE(errorLines().empty());
         EXPECT_TRUE(debugLines().empty());
+        EXPECT_EQ(std::count(events.begin(), events.end(), "box stop|Jor-Orvek|Protokolldatei konnte nicht geschrieben werden."), 1)
+            << "told once per run";
         const auto tally = expectEveryFileAccountedFor(events, RunEnd::Reported);
         EXPECT_EQ(tally.migrated, 2);
         EXPECT_EQ(tally.setAside, 1);

@@ -101,6 +101,43 @@ TEST(ChildProcess, WaitReportsHowTheChildEnded) {
     }
 }
 
+// The reason a decompressor gives for failing is its last line on standard
+// error; a child that writes far more than a pipe holds must not hang.
+TEST(ChildProcess, ErrorOutputAndExitCode) {
+    struct Case { const char* script; int exitCode; std::string tail; };
+    const Case cases[] = {
+        {"exit 0", 0, ""},
+        {"echo 'gzip: IMG1.dcm: No space left on device' >&2; exit 1", 1,
+         "gzip: IMG1.dcm: No space left on device\n"},
+        {"printf 'first\\nlast' >&2; exit 2", 2, "first\nlast"},
+        // 1 MB, far more than the pipe holds, then the reason.
+        {"head -c 1048576 /dev/zero | tr '\\000' x >&2; echo ' the end' >&2; exit 3", 3, "x the end\n"},
+        {"echo on stderr >&2; kill -KILL $$", 128 + SIGKILL, "on stderr\n"},
+    };
+    for (const auto& c : cases) {
+        auto child = ChildProcess::Start("/bin/sh", {"-c", c.script});
+        EXPECT_EQ(child.exitCode(), -1) << "still running: " << c.script;
+        ASSERT_TRUE(child.WaitUntilEnded({}, {})) << c.script;
+        EXPECT_EQ(child.exitCode(), c.exitCode) << c.script;
+        const std::string& out = child.errorOutput();
+        EXPECT_LE(out.size(), ChildProcess::ErrorOutputLimit) << c.script;
+        EXPECT_TRUE(out.ends_with(c.tail)) << c.script << ": " << out.substr(out.size() > 80 ? out.size() - 80 : 0);
+    }
+}
+
+TEST(ChildProcess, ArgumentWithANulByteIsRefused) {
+    test::TempDir dir;
+    const std::string victim = dir / "victim";
+    test::writeFile(victim, "kept");
+    try {
+        ChildProcess::Start("/bin/rm", {"-f", victim + std::string("\0.dcm.z", 7)});
+        ADD_FAILURE() << "started with an argument cut at its NUL byte";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::BadFileName);
+    }
+    EXPECT_TRUE(test::exists(victim));
+}
+
 TEST(ChildProcess, StopRequestKillsAndReapsAfterYielding) {
     auto child = ChildProcess::Start("/bin/sleep", {"30"});
     EXPECT_FALSE(child.HasEnded());

@@ -1,5 +1,6 @@
 #include "platform/private_profile.h"
 
+#include "support/small_disk.h"
 #include "support/temp_tree.h"
 
 #include <csignal>
@@ -57,6 +58,11 @@ TEST(PrivateProfileRead, FollowsWindowsRules) {
         {"UTF-8 passes through", "[Path]\r\nSourcePath=/media/Müller Ärzte\r\n", "Path", "SourcePath", "", 256,
          "/media/Müller Ärzte"},
         {"300 characters cut to 255", "[A]\r\nk=" + long300 + "\r\n", "A", "k", "dflt", 256, long300.substr(0, 255)},
+        {"cut by characters, never inside an umlaut", "[A]\r\nk=" + std::string(254, 'x') + "\xC3\xA4yz\r\n", "A", "k",
+         "dflt", 256, std::string(254, 'x') + "\xC3\xA4"},
+        {"Latin-1 bytes count one each", "[A]\r\nk=M\xFCller \xE4\r\n", "A", "k", "dflt", 5, "M\xFCll"},
+        {"bytes outside UTF-8 beside umlauts", "[A]\r\nk=\xC3\xC3\xA4\xA4\xE2\x82\r\n", "A", "k", "dflt", 5,
+         "\xC3\xC3\xA4\xA4\xE2"},
         {"quotes removed before cutting", "[A]\r\nk=\"abcdef\"\r\n", "A", "k", "dflt", 4, "abc"},
         {"size 1 gives empty", "[A]\r\nk=v\r\n", "A", "k", "dflt", 1, ""},
         {"size 0 gives empty", "[A]\r\nk=v\r\n", "A", "k", "dflt", 0, ""},
@@ -147,13 +153,15 @@ TEST(PrivateProfileWrite, FailureLeavesOldFileAndNoTemporaryFile) {
     EXPECT_FALSE(WritePrivateProfileString("A", "k", "v", missingFolder));
     EXPECT_FALSE(test::exists(dir / "missing"));
 
-    const std::string file = dir / "Settings.ini";
+    // A disk with room for the file alone: the temporary file cannot be created.
+    test::SmallDisk disk(dir / "full", 64, 2);
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    const std::string file = disk.path() + "/Settings.ini";
     const std::string old = "[A]\r\nk=old\r\n";
     test::writeFile(file, old);
-    test::makeFolders(file + ".part");  // the temporary file cannot be created
     EXPECT_FALSE(WritePrivateProfileString("A", "k", "new", file));
     EXPECT_EQ(test::readFile(file), old);
-    EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"Settings.ini"});
+    EXPECT_EQ(test::listFiles(disk.path()), std::vector<std::string>{"Settings.ini"});
 }
 
 TEST(PrivateProfileWrite, FailureWhileWritingRemovesTemporaryFile) {

@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include "support/small_disk.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -10,13 +11,15 @@ namespace {
 // The file is written whole beside itself and renamed into place.
 TEST(SaveSettings, FailedWriteKeepsTheOldFile) {
     test::TempDir dir;
-    const std::string file = settingsFilePath(dir.path());
+    // A disk with room for the file alone: the temporary file cannot be created.
+    test::SmallDisk disk(dir / "full", 64, 2);
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    const std::string file = settingsFilePath(disk.path());
     const std::string old = "[Temp]\r\nTempPath=/old\r\n";
     test::writeFile(file, old);
-    test::makeFolders(file + ".part");  // the temporary file cannot be created
-    EXPECT_NO_THROW(SaveSettings(dir.path(), SettingsValues{"/t", "/s", "/d", 1, "HIPAX"}));
+    EXPECT_NO_THROW(SaveSettings(disk.path(), SettingsValues{"/t", "/s", "/d", 1, "HIPAX"}));
     EXPECT_EQ(test::readFile(file), old);
-    EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"Settings.ini"});
+    EXPECT_EQ(test::listFiles(disk.path()), std::vector<std::string>{"Settings.ini"});
 }
 
 }  // namespace

@@ -8,9 +8,10 @@
 
 namespace jor::test {
 
-SmallDisk::SmallDisk(const std::string& mountPoint, int kilobytes) : path_(mountPoint) {
+SmallDisk::SmallDisk(const std::string& mountPoint, int kilobytes, int inodes) : path_(mountPoint) {
     makeFolders(path_);
-    const std::string options = "size=" + std::to_string(kilobytes) + "k,mode=0777";
+    std::string options = "size=" + std::to_string(kilobytes) + "k,mode=0777";
+    if (inodes > 0) options += ",nr_inodes=" + std::to_string(inodes);
     if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0)
         mounted_ = true;
     else

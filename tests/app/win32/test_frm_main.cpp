@@ -1,0 +1,336 @@
+#include "app/win32/frm_main.h"
+#include "app/win32/text_progress_bar.h"
+#include "app/win32/wide_text.h"
+#include "win32_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <memory>
+
+namespace jor::app {
+namespace {
+
+using test::BoxWatcher;
+using test::TempDir;
+
+std::string text(HWND w) {
+    wchar_t buffer[1024] = {};
+    GetWindowTextW(w, buffer, 1024);
+    return narrow(buffer);
+}
+
+void click(HWND w, const RECT& r) {
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    SendMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(w, WM_LBUTTONUP, 0, at);
+}
+
+void pump() { test::waitFor([] { return false; }, 30); }
+
+struct WindowTest : ::testing::Test {
+    TempDir programFolder;
+    std::unique_ptr<frmMain> window;
+    int dpi = 96;
+
+    void SetUp() override {
+        HDC dc = GetDC(nullptr);
+        dpi = GetDeviceCaps(dc, LOGPIXELSY);
+        ReleaseDC(nullptr, dc);
+        open();
+    }
+    void open() {
+        window = std::make_unique<frmMain>(programFolder.path());
+        window->InitMainWindow();
+        window->show();
+        pump();
+    }
+    void closeAndReopen() {
+        window->close();
+        open();
+    }
+    HWND c(Control id) const { return window->control(id); }
+    int px(int twips) const { return MulDiv(twips, dpi, 1440); }
+    void setText(Control id, const std::string& t) { SetWindowTextW(c(id), widen(t).c_str()); }
+    void clickToolbarButton(int index) {
+        RECT r{};
+        SendMessageW(c(Control::Toolbar), TB_GETRECT, kToolbarCommand[index - 1], reinterpret_cast<LPARAM>(&r));
+        click(c(Control::Toolbar), r);
+    }
+    void clickTab(int index) {
+        RECT r{};
+        SendMessageW(c(Control::tabMain), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
+        click(c(Control::tabMain), r);
+    }
+    // A HIPAX disc under work\src (half of it in a subfolder), the destination work\dest, temp work.
+    void prepareRun(const TempDir& work, int files) {
+        for (int i = 0; i < files; ++i)
+            test::writeFile(work / ("src\\" + std::string(i % 2 ? "sub\\" : "") + "IM" + std::to_string(i)), "x");
+        CreateDirectoryW(widen(work / "dest").c_str(), nullptr);
+        setText(Control::txtSource, work / "src");
+        setText(Control::txtDest, work / "dest");
+        setText(Control::txtTemp, work.path());
+        setText(Control::cboPACS, "HIPAX");
+    }
+};
+
+TEST_F(WindowTest, FrameSizePlaceAndIcon) {
+    HWND w = window->hwnd();
+    EXPECT_EQ(text(w), "Jor - Orvek");
+    RECT client, work, frame;
+    GetClientRect(w, &client);
+    EXPECT_EQ(client.right, px(6090)) << "406 at 96 DPI";
+    EXPECT_EQ(client.bottom, px(4380)) << "292 at 96 DPI";
+    const LONG style = GetWindowLongW(w, GWL_STYLE);
+    EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), WS_MINIMIZEBOX) << "fixed, no maximise";
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    GetWindowRect(w, &frame);
+    EXPECT_NEAR(frame.left + frame.right, work.left + work.right, 1) << "centred with its frame";
+    EXPECT_NEAR(frame.top + frame.bottom, work.top + work.bottom, 1);
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(GetClassLongPtrW(w, GCLP_HICON)), &info));
+    BITMAP bm{};
+    GetObjectW(info.hbmColor, sizeof bm, &bm);
+    EXPECT_EQ(bm.bmWidth, GetSystemMetrics(SM_CXICON)) << "32 at 96 DPI";
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+}
+
+TEST_F(WindowTest, ControlsStandWhereTheLayoutPutsThem) {
+    // Twips, relative to the container; labels and the check box may grow so
+    // that no caption is cut, and so may the closed combo box above 96 DPI.
+    struct Case { Control id; int left, top, width, height; bool mayGrow; };
+    const Case cases[] = {
+        {Control::Toolbar, 0, 0, 6090, 780, false},          {Control::tabMain, 45, 855, 5985, 2535, false},
+        {Control::Frame2_0, 45, 360, 5865, 2085, false},      {Control::Frame2_1, 45, 360, 5865, 2085, false},
+        {Control::Picture2, 45, 180, 5775, 1815, false},      {Control::Picture3, 90, 180, 5730, 1860, false},
+        {Control::Label1, 90, 90, 1215, 195, true},           {Control::txtSource, 90, 360, 4965, 345, false},
+        {Control::cmdSrcFolder0, 5130, 360, 510, 360, false}, {Control::Label2, 90, 945, 1095, 195, true},
+        {Control::txtDest, 90, 1215, 4965, 345, false},       {Control::cmdSrcFolder1, 5130, 1215, 510, 360, false},
+        {Control::Label3_1, 45, 90, 1245, 195, true},         {Control::txtTemp, 45, 360, 4965, 345, false},
+        {Control::cmdSrcFolder2, 5085, 360, 510, 360, false}, {Control::Label3_0, 45, 990, 1125, 195, true},
+        {Control::cboPACS, 1350, 945, 1905, 315, dpi > 96},   {Control::chkDebug, 45, 1395, 1320, 240, true},
+        {Control::lblLoadInfo, 135, 3465, 5865, 240, false},  {Control::ProgBar, 45, 3780, 6000, 555, false},
+    };
+    for (const Case& k : cases) {
+        RECT r;
+        GetWindowRect(c(k.id), &r);
+        MapWindowPoints(HWND_DESKTOP, GetParent(c(k.id)), reinterpret_cast<POINT*>(&r), 2);
+        const auto name = "control " + std::to_string(static_cast<int>(k.id) - 1000);
+        EXPECT_EQ(r.left * 10000 + r.top, px(k.left) * 10000 + px(k.top)) << name;
+        if (k.mayGrow) {
+            EXPECT_GE(r.right - r.left, px(k.width)) << name;
+            EXPECT_GE(r.bottom - r.top, px(k.height)) << name;
+        } else {
+            EXPECT_EQ(r.right - r.left, px(k.width)) << name;
+            EXPECT_EQ(r.bottom - r.top, px(k.height)) << name;
+        }
+    }
+    // Toolbar buttons: 765 x 780 twips side by side, wider only for a caption
+    // that needs it; 32 x 32 images from two lists; no tooltips.
+    HWND toolbar = c(Control::Toolbar);
+    LONG right = 0;
+    for (int i = 0; i < 2; ++i) {
+        RECT r{};
+        SendMessageW(toolbar, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+        EXPECT_EQ(r.left, right) << "button " << i + 1;
+        EXPECT_GE(r.right - r.left, std::max(px(765), 48)) << "button " << i + 1 << ": Migrieren needs 48 px";
+        EXPECT_EQ(r.bottom - r.top, px(780)) << "button " << i + 1;
+        right = r.right;
+    }
+    for (UINT message : {TB_GETIMAGELIST, TB_GETDISABLEDIMAGELIST}) {
+        auto list = reinterpret_cast<HIMAGELIST>(SendMessageW(toolbar, message, 0, 0));
+        int cx = 0, cy = 0;
+        ImageList_GetIconSize(list, &cx, &cy);
+        EXPECT_EQ(ImageList_GetImageCount(list) * 10000 + cx * 100 + cy, 23232);
+    }
+    EXPECT_EQ(SendMessageW(toolbar, TB_GETTOOLTIPS, 0, 0), 0);
+}
+
+TEST_F(WindowTest, FontsAreTahomaWithBoldButtonsAndBar) {
+    struct Case { Control id; int centiPoints; bool bold; };
+    const Case cases[] = {{Control::Label1, 825, false}, {Control::cboPACS, 825, false},
+                          {Control::Toolbar, 825, false}, {Control::tabMain, 825, false},
+                          {Control::cmdSrcFolder2, 975, true}, {Control::ProgBar, 825, true}};
+    for (const Case& k : cases) {
+        auto font = reinterpret_cast<HFONT>(SendMessageW(c(k.id), WM_GETFONT, 0, 0));
+        LOGFONTW lf{};
+        ASSERT_TRUE(GetObjectW(font, sizeof lf, &lf));
+        const auto name = "control " + std::to_string(static_cast<int>(k.id) - 1000);
+        EXPECT_EQ(lf.lfHeight, -MulDiv(k.centiPoints, dpi, 7200)) << name;
+        EXPECT_EQ(lf.lfWeight >= FW_BOLD, k.bold) << name;
+        HDC dc = GetDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, font);
+        wchar_t face[LF_FACESIZE] = {};
+        GetTextFaceW(dc, LF_FACESIZE, face);
+        SelectObject(dc, old);
+        ReleaseDC(nullptr, dc);
+        EXPECT_EQ(narrow(face), "Tahoma") << name << " (under Wine fonts-wine's tahoma*.ttf belong in windows\\Fonts)";
+    }
+}
+
+TEST_F(WindowTest, TabOrderFollowsTheLayoutAndTabsShowOnePage) {
+    const auto sequence = [&] {
+        std::vector<int> seen;
+        SetFocus(c(Control::Toolbar));
+        for (int i = 0; i < 7; ++i) {
+            HWND focus = GetFocus();
+            for (int id = 1000; id < 1000 + kControlCount; ++id)
+                if (HWND w = c(static_cast<Control>(id));
+                    w == focus || (static_cast<Control>(id) == Control::cboPACS && IsChild(w, focus)))
+                    seen.push_back(id - 1000);
+            MSG tab{focus, WM_KEYDOWN, VK_TAB, 0, 0, {}};
+            EXPECT_TRUE(window->preTranslate(tab));
+        }
+        return seen;
+    };
+    auto n = [](Control x) { return static_cast<int>(x) - 1000; };
+    setText(Control::txtSource, "C:\\x");
+    // Only the page in front takes the focus.
+    EXPECT_EQ(sequence(), (std::vector<int>{n(Control::Toolbar), n(Control::tabMain), n(Control::txtSource),
+                                            n(Control::txtDest), n(Control::cmdSrcFolder0),
+                                            n(Control::cmdSrcFolder1), n(Control::Toolbar)}));
+    clickTab(1);
+    EXPECT_FALSE(IsWindowVisible(c(Control::txtSource)));
+    EXPECT_EQ(sequence(), (std::vector<int>{n(Control::Toolbar), n(Control::tabMain), n(Control::cboPACS),
+                                            n(Control::chkDebug), n(Control::cmdSrcFolder2), n(Control::txtTemp),
+                                            n(Control::Toolbar)}));
+    clickTab(0);
+    EXPECT_FALSE(IsWindowVisible(c(Control::txtTemp)));
+    EXPECT_EQ(window->sourceText(), "C:\\x");
+}
+
+TEST_F(WindowTest, PacsListAndTypedTextStayAsTheyAre) {
+    const char* entries[] = {"Arzt und Praxis", "GEMED", "HIPAX"};
+    ASSERT_EQ(SendMessageW(c(Control::cboPACS), CB_GETCOUNT, 0, 0), 3);
+    for (int i = 0; i < 3; ++i) {
+        wchar_t entry[64] = {};
+        SendMessageW(c(Control::cboPACS), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        EXPECT_EQ(narrow(entry), entries[i]);
+    }
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetComboBoxInfo(c(Control::cboPACS), &info));
+    for (const char* typed : {"hipax", "Arzt", "gemed "}) {
+        SendMessageW(info.hwndItem, EM_SETSEL, 0, -1);
+        for (const char* p = typed; *p; ++p) SendMessageW(info.hwndItem, WM_CHAR, static_cast<WPARAM>(*p), 0);
+        pump();
+        EXPECT_EQ(window->pacsText(), typed);
+    }
+    // Opening and closing the list completes nothing either.
+    setText(Control::cboPACS, "hip");
+    SendMessageW(c(Control::cboPACS), CB_SHOWDROPDOWN, TRUE, 0);
+    pump();
+    SendMessageW(c(Control::cboPACS), CB_SHOWDROPDOWN, FALSE, 0);
+    pump();
+    EXPECT_EQ(window->pacsText(), "hip");
+}
+
+TEST_F(WindowTest, SettingsRoundTripAndDebugValues) {
+    EXPECT_EQ(window->pacsText(), "Arzt und Praxis");
+    EXPECT_EQ(window->debugValue(), 0);
+    setText(Control::txtSource, "D:\\");
+    setText(Control::txtDest, "C:\\Daten\\Bilder \xC3\xA4\xC3\xB6\xC3\xBC & Co");
+    setText(Control::txtTemp, "C:\\Temp\\");
+    setText(Control::cboPACS, "HIPAX");
+    SendMessageW(c(Control::chkDebug), BM_CLICK, 0, 0);
+    closeAndReopen();
+    EXPECT_EQ(window->sourceText(), "D:\\");
+    EXPECT_EQ(window->destText(), "C:\\Daten\\Bilder \xC3\xA4\xC3\xB6\xC3\xBC & Co");
+    EXPECT_EQ(window->tempText(), "C:\\Temp\\");
+    EXPECT_EQ(window->pacsText(), "HIPAX");
+    EXPECT_EQ(window->debugValue(), 1);
+    EXPECT_EQ(SendMessageW(c(Control::cboPACS), CB_GETCOUNT, 0, 0), 3);
+
+    // The dimmed 2 from the file stays 2 unless clicked; clicks switch clear and ticked.
+    window->close();
+    test::writeFile(programFolder / "Settings.ini", "[Debug]\r\nDebugValue=2\r\n[PACS]\r\nPACS=Unbekannt\r\n");
+    open();
+    EXPECT_EQ(SendMessageW(c(Control::chkDebug), BM_GETCHECK, 0, 0), BST_INDETERMINATE) << "shown dimmed";
+    EXPECT_EQ(window->pacsText(), "Unbekannt");
+    closeAndReopen();
+    std::vector<int32_t> seen{window->debugValue()};
+    for (int i = 0; i < 3; ++i) {
+        SendMessageW(c(Control::chkDebug), BM_CLICK, 0, 0);
+        seen.push_back(window->debugValue());
+    }
+    EXPECT_EQ(seen, (std::vector<int32_t>{2, 1, 0, 1}));
+}
+
+TEST_F(WindowTest, ToolbarDispatchGoesByCaption) {
+    window->setBeendenEnabled(false);
+    clickToolbarButton(2);
+    EXPECT_NE(window->hwnd(), nullptr) << "a disabled Beenden does not close";
+    window->setBeendenEnabled(true);
+    // Button 1 captioned "Beenden" closes the window.
+    TBBUTTONINFOW info{};
+    info.cbSize = sizeof info;
+    info.dwMask = TBIF_TEXT;
+    info.pszText = const_cast<wchar_t*>(L"Beenden");
+    SendMessageW(c(Control::Toolbar), TB_SETBUTTONINFOW, kToolbarCommand[0], reinterpret_cast<LPARAM>(&info));
+    clickToolbarButton(1);
+    EXPECT_EQ(window->hwnd(), nullptr);
+    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=Arzt und Praxis"), std::string::npos);
+}
+
+TEST_F(WindowTest, RunOfPlainCopiesEndsWithReportAndResets) {
+    BoxWatcher boxes;
+    clickToolbarButton(1);
+    EXPECT_EQ(BoxWatcher::seen, std::vector<std::string>{"Jor-Orvek|Quellverzeichnis exestiert nicht."});
+    EXPECT_EQ(BoxWatcher::icons, std::vector<HICON>{LoadIconW(nullptr, IDI_HAND)});
+    EXPECT_TRUE(window->toolbarButtonEnabled(1) && window->toolbarButtonEnabled(2)) << "no run armed";
+
+    TempDir work;
+    prepareRun(work, 3);
+    BoxWatcher::seen.clear();
+    BoxWatcher::icons.clear();
+    clickToolbarButton(1);
+    EXPECT_FALSE(window->toolbarButtonEnabled(1)) << "no second run inside the first";
+    EXPECT_FALSE(window->toolbarButtonEnabled(2));
+    ASSERT_TRUE(test::waitFor([&] { return !BoxWatcher::seen.empty() && window->toolbarButtonEnabled(2); }, 10000));
+    EXPECT_EQ(BoxWatcher::seen, std::vector<std::string>{
+        "Migration abgeschlossen|3 von 3 Dateien konnten erfolgreich migriert werden.\r\n\r\n"
+        "Bitte legen Sie die n\xC3\xA4" "chste CD / DVD ein."});
+    EXPECT_EQ(BoxWatcher::icons, std::vector<HICON>{LoadIconW(nullptr, IDI_ASTERISK)});
+    EXPECT_EQ(test::countFiles(work / "dest"), 3u);
+    EXPECT_FALSE(test::exists(work / "TempOrvek"));
+    EXPECT_TRUE(window->toolbarButtonEnabled(1));
+    EXPECT_EQ(text(c(Control::lblLoadInfo)) + narrow(progressText(c(Control::ProgBar))), "");
+    EXPECT_EQ(progressValue(c(Control::ProgBar)), 0);
+}
+
+TEST_F(WindowTest, ClosingDuringARunStopsAfterTheFileAndStoresOnce) {
+    TempDir work;
+    prepareRun(work, 200);
+    BoxWatcher boxes;
+    clickToolbarButton(1);
+    // The close arrives at the run's first yield to the message loop.
+    PostMessageW(window->hwnd(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(test::waitFor([&] { return window->hwnd() == nullptr; }, 10000));
+    EXPECT_TRUE(BoxWatcher::seen.empty()) << "no report for a stopped run";
+    EXPECT_LT(test::countFiles(work / "dest"), 200u) << "the run stopped early";
+    EXPECT_FALSE(test::exists(work / "TempOrvek"));
+    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=HIPAX"), std::string::npos);
+    test::writeFile(programFolder / "Settings.ini", "marker");
+    window->close();
+    window.reset();
+    EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
+}
+
+TEST_F(WindowTest, FolderButtonsFillTheBoxOfTheirIndex) {
+    std::string answer;
+    window->showFolderDialog = [&](const std::string& title) { return title + answer; };
+    const Control boxes[] = {Control::txtSource, Control::txtDest, Control::txtTemp};
+    for (int i = 0; i < 3; ++i) {
+        answer = std::to_string(i);
+        SendMessageW(c(static_cast<Control>(static_cast<int>(Control::cmdSrcFolder0) + i)), BM_CLICK, 0, 0);
+        EXPECT_EQ(text(c(boxes[i])), "W\xC3\xA4hlen Sie Ihren Ordner ..." + answer);
+    }
+    window->showFolderDialog = [](const std::string&) { return std::string(); };
+    window->ChooseFolder(1);
+    EXPECT_EQ(window->destText(), "W\xC3\xA4hlen Sie Ihren Ordner ...1") << "cancel keeps the text";
+}
+
+}  // namespace
+}  // namespace jor::app

@@ -1,0 +1,189 @@
+// SetFileInformationByHandle needs Windows Vista's declarations.
+#if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0600
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
+#endif
+#include "file_io.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace gunzip {
+namespace {
+
+std::string describe(DWORD code) {
+    char* text = nullptr;
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
+        result.pop_back();
+    return result;
+}
+
+[[noreturn]] void raiseLastError() {
+    const DWORD code = GetLastError();
+    IoFailure failure{describe(code)};
+    failure.missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    failure.taken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+    throw failure;
+}
+
+std::wstring fromUtf8(std::string_view text) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+}  // namespace
+
+std::vector<NativeString> Arguments(int, char**) {
+    // main's argv is in the ANSI code page, which cannot hold every name.
+    std::vector<NativeString> arguments;
+    int count = 0;
+    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (list == nullptr) return arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(list[i]);
+    LocalFree(list);
+    return arguments;
+}
+
+void Complain(const NativeString& name, std::string_view text) {
+    const std::wstring line = L"gunzip.exe: " + name + L": " + fromUtf8(text) + L"\n";
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(err, &mode)) {
+        WriteConsoleW(err, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        return;
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return;
+    std::string bytes(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
+    WriteFile(err, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+struct InputFile::Handle {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    EntryKind kind = EntryKind::Other;
+    BY_HANDLE_FILE_INFORMATION info = {};
+};
+
+InputFile::InputFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+InputFile::InputFile(InputFile&&) noexcept = default;
+InputFile::~InputFile() {
+    if (handle_ && handle_->file != INVALID_HANDLE_VALUE) CloseHandle(handle_->file);
+}
+
+InputFile InputFile::Open(const NativeString& name, bool followLink) {
+    auto handle = std::make_unique<Handle>();
+    // Backup semantics open a folder as well, so that it can be told apart.
+    const DWORD flags =
+        FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    handle->file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle->file == INVALID_HANDLE_VALUE) raiseLastError();
+    InputFile file(std::move(handle));
+    Handle& h = *file.handle_;
+    if (GetFileType(h.file) == FILE_TYPE_DISK) {
+        if (!GetFileInformationByHandle(h.file, &h.info)) raiseLastError();
+        if (h.info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            h.kind = EntryKind::Directory;
+        else if (!(h.info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            h.kind = EntryKind::Regular;
+    }
+    return file;
+}
+
+EntryKind InputFile::kind() const { return handle_->kind; }
+bool InputFile::setIdBits() const { return false; }
+bool InputFile::sticky() const { return false; }
+unsigned InputFile::links() const { return handle_->info.nNumberOfLinks; }
+
+size_t InputFile::read(unsigned char* buffer, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        DWORD got = 0;
+        if (!ReadFile(handle_->file, buffer + done, static_cast<DWORD>(size - done), &got, nullptr)) raiseLastError();
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+void InputFile::close() {
+    const HANDLE file = handle_->file;
+    handle_->file = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) raiseLastError();
+}
+
+struct OutputFile::Handle {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::wstring name;
+    bool kept = false;
+};
+
+OutputFile::OutputFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+OutputFile::OutputFile(OutputFile&&) noexcept = default;
+
+OutputFile::~OutputFile() {
+    if (!handle_) return;
+    if (handle_->file != INVALID_HANDLE_VALUE) CloseHandle(handle_->file);
+    if (!handle_->kept) {
+        SetFileAttributesW(handle_->name.c_str(), FILE_ATTRIBUTE_NORMAL);  // a copied read-only bit
+        DeleteFileW(handle_->name.c_str());
+    }
+}
+
+OutputFile OutputFile::Create(const NativeString& name) {
+    auto handle = std::make_unique<Handle>();
+    handle->name = name;
+    // CREATE_NEW fails on any entry of that name, a link included, and never follows it.
+    handle->file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle->file == INVALID_HANDLE_VALUE) raiseLastError();
+    return OutputFile(std::move(handle));
+}
+
+void OutputFile::write(const unsigned char* data, size_t size) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(handle_->file, data, static_cast<DWORD>(size), &written, nullptr)) raiseLastError();
+        data += written;
+        size -= written;
+    }
+}
+
+bool OutputFile::copyAttributes(const InputFile& input, std::string& why) {
+    const BY_HANDLE_FILE_INFORMATION& from = input.handle_->info;
+    const auto asInteger = [](FILETIME t) {
+        LARGE_INTEGER i;
+        i.LowPart = t.dwLowDateTime;
+        i.HighPart = static_cast<LONG>(t.dwHighDateTime);
+        return i;
+    };
+    FILE_BASIC_INFO basic = {};  // zero: left as it is
+    basic.LastAccessTime = asInteger(from.ftLastAccessTime);
+    basic.LastWriteTime = asInteger(from.ftLastWriteTime);
+    basic.FileAttributes = from.dwFileAttributes & FILE_ATTRIBUTE_READONLY;
+    if (SetFileInformationByHandle(handle_->file, FileBasicInfo, &basic, sizeof basic)) return true;
+    why = describe(GetLastError());
+    return false;
+}
+
+void OutputFile::keep() {
+    const HANDLE file = handle_->file;
+    handle_->file = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) raiseLastError();
+    handle_->kept = true;
+}
+
+// DeleteFileW removes a symbolic link itself and refuses folders and junctions.
+void RemoveEntry(const NativeString& name) {
+    if (!DeleteFileW(name.c_str())) raiseLastError();
+}
+
+}  // namespace gunzip
