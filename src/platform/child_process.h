@@ -40,8 +40,9 @@ public:
     int status() const { return status_; }
 
     // Once ended: the code the program returned, or 128 plus the signal's
-    // number when a signal ended it (Windows: GetExitCodeProcess). -1 while
-    // it runs or when the platform cannot tell.
+    // number when a signal ended it (Windows: GetExitCodeProcess, so an
+    // exception's code such as 0xC0000005 reads negative). -1 while it runs
+    // or when the platform cannot tell.
     int exitCode() const;
 
     // What the child wrote to its standard error, at most the last

@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "platform/path.h"
+#include "platform/system_text.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +76,7 @@ TEST(LoadSettings, ReadsFileOrDefaults) {
     };
     for (const auto& c : cases) {
         TempDir dir;
-        if (c.content) test::writeFile(settingsFilePath(dir.path()), *c.content);
+        if (c.content) test::writeFile(settingsFilePath(dir.path()), toSystemText(*c.content));
         expectValues(LoadSettings(dir.path()), c.expected, c.name);
         EXPECT_EQ(test::exists(settingsFilePath(dir.path())), c.content.has_value()) << c.name;
     }

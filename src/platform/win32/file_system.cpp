@@ -4,6 +4,10 @@
 #include "platform/win32/win_error.h"
 #include "platform/win32/windows_api.h"
 
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <ntsecapi.h>
+
 #include <utility>
 #include <vector>
 
@@ -33,7 +37,11 @@ private:
     HANDLE h_;
 };
 
-std::wstring pathOrNotFound(const std::string& path, bool isFolder = false) {
+// The system reads a path up to its first NUL: such a path would act on
+// another one. Any other text that cannot name a file names one that does
+// not exist.
+std::wstring pathOrRaise(const std::string& path, bool isFolder = false) {
+    if (path.find('\0') != std::string::npos) throw Error(err::BadFileName, describeError(err::BadFileName));
     auto wide = systemPath(path);
     if (!wide) raiseNotFound(isFolder);
     return std::move(*wide);
@@ -71,39 +79,93 @@ void copyContents(HANDLE in, HANDLE out) {
     }
 }
 
-// A complete temporary file under `temp` and its removal should anything
-// after its creation fail.
-class PartialFile {
+FolderIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return {info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+std::wstring folderOf(const std::wstring& path) {
+    const auto separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? L"." : path.substr(0, separator);
+}
+
+// A new file of our own beside a destination, removed again should anything
+// after its creation fail. Created new under a random name (another one when
+// the name is taken), so a name planted in a shared folder, a link above
+// all, is never written through; its length does not depend on the
+// destination's, which may already be at the file system's limit.
+class TemporaryFile {
 public:
-    explicit PartialFile(std::wstring path) : path_(std::move(path)) {}
-    ~PartialFile() {
+    explicit TemporaryFile(const std::wstring& destination) {
+        const std::wstring folder = folderOf(destination);
+        for (int attempt = 0;; ++attempt) {
+            unsigned char bytes[8];
+            if (!::RtlGenRandom(bytes, sizeof bytes)) raiseLastError();
+            static const wchar_t hex[] = L"0123456789abcdef";
+            std::wstring name = L"jor-";
+            for (const unsigned char b : bytes) {
+                name.push_back(hex[b >> 4]);
+                name.push_back(hex[b & 15]);
+            }
+            const std::wstring path = folder + L"\\" + name + L".part";
+            handle_ = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr);
+            if (handle_ != INVALID_HANDLE_VALUE) {
+                path_ = path;
+                return;
+            }
+            const DWORD code = ::GetLastError();
+            if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt >= 100)
+                raiseWinError(code, true);
+        }
+    }
+    ~TemporaryFile() {
+        closeHandle();
         if (path_.empty()) return;
         ::SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(path_.c_str());
     }
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    HANDLE handle() const { return handle_; }
     const std::wstring& path() const { return path_; }
-    // Created new, never through a name that already exists (a link an
-    // attacker left there, or another writer's file).
-    HANDLE create() {
-        const HANDLE h = ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            const DWORD code = ::GetLastError();
-            path_.clear();  // not ours to remove
-            raiseWinError(code, true);
-        }
-        return h;
+    // CloseHandle reports late write errors (a full network drive).
+    void close() {
+        if (!closeHandle()) raiseLastError();
     }
     void commit(const std::wstring& destination, bool overwrite) {
+        close();
+        // A rename replaces a link at the destination itself, never its target.
         if (!::MoveFileExW(path_.c_str(), destination.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0))
             raiseLastError();
         path_.clear();
     }
 
 private:
+    bool closeHandle() {
+        return handle_ == INVALID_HANDLE_VALUE || ::CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) != 0;
+    }
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
     std::wstring path_;
+};
+
+// The process token's TOKEN_USER or TOKEN_OWNER record.
+std::vector<BYTE> tokenInformation(TOKEN_INFORMATION_CLASS kind) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) raiseLastError();
+    const Handle owned(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size ? size : 1);
+    if (!::GetTokenInformation(token, kind, buffer.data(), size, &size)) raiseLastError();
+    return buffer;
+}
+
+PSID userSid(std::vector<BYTE>& tokenUser) { return reinterpret_cast<TOKEN_USER*>(tokenUser.data())->User.Sid; }
+
+struct LocalFreer {
+    HLOCAL memory;
+    ~LocalFreer() { ::LocalFree(memory); }
 };
 
 struct FindCloser {
@@ -152,10 +214,6 @@ std::wstring withoutTrailingSeparators(std::wstring path) {
 
 }  // namespace
 
-std::string FileSystem::partialName(const std::string& destination) {
-    return destination + ".part";
-}
-
 bool FileSystem::FolderExists(const std::string& path) const {
     const DWORD a = attributesOf(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
@@ -167,12 +225,12 @@ bool FileSystem::FileExists(const std::string& path) const {
 }
 
 void FileSystem::CreateFolder(const std::string& path) const {
-    if (!::CreateDirectoryW(pathOrNotFound(path, true).c_str(), nullptr)) raiseLastError(true);
+    if (!::CreateDirectoryW(pathOrRaise(path, true).c_str(), nullptr)) raiseLastError(true);
 }
 
 void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite) const {
-    const std::wstring from = pathOrNotFound(source);
-    const std::wstring to = pathOrNotFound(destination, true);
+    const std::wstring from = pathOrRaise(source);
+    const std::wstring to = pathOrRaise(destination, true);
     // Read-only, as a disc allows; a link on the disc is opened as itself so
     // that it never brings a local file along.
     Handle in(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -192,13 +250,9 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
         if (existing & FILE_ATTRIBUTE_READONLY) raiseWinError(ERROR_ACCESS_DENIED);
     }
 
-    const auto temp = systemPath(partialName(destination));
-    PartialFile part(*temp);
-    {
-        Handle out(part.create());
-        copyContents(in.get(), out.get());
-        if (!out.close()) raiseLastError();
-    }
+    TemporaryFile part(to);
+    copyContents(in.get(), part.handle());
+    part.close();
     // The attributes come over as the system's own copy carries them.
     if (const DWORD carried = info.dwFileAttributes & SettableAttributes)
         if (!::SetFileAttributesW(part.path().c_str(), carried)) raiseLastError();
@@ -206,7 +260,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
 }
 
 void FileSystem::DeleteFile(const std::string& path, bool force) const {
-    const std::wstring wide = pathOrNotFound(path);
+    const std::wstring wide = pathOrRaise(path);
     const DWORD a = existingAttributes(wide, false);
     if (a & FILE_ATTRIBUTE_DIRECTORY) raiseNotFound();
     if (a & FILE_ATTRIBUTE_READONLY) {
@@ -217,7 +271,7 @@ void FileSystem::DeleteFile(const std::string& path, bool force) const {
 }
 
 void FileSystem::DeleteFolder(const std::string& path, bool force) const {
-    const std::wstring wide = withoutTrailingSeparators(pathOrNotFound(path, true));
+    const std::wstring wide = withoutTrailingSeparators(pathOrRaise(path, true));
     const DWORD a = existingAttributes(wide, true);
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) raiseNotFound(true);
     if (!force) {
@@ -232,44 +286,160 @@ void FileSystem::DeleteFolder(const std::string& path, bool force) const {
 }
 
 FolderListing FileSystem::GetFolder(const std::string& path) const {
-    const std::wstring wide = withoutTrailingSeparators(pathOrNotFound(path, true));
-    const DWORD a = existingAttributes(wide, true);
-    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) raiseNotFound(true);
+    const std::wstring wide = pathOrRaise(path, true);
+    // Listed through the handle its identity comes from: the listing is of
+    // the folder identified, whatever is renamed meanwhile.
+    Handle folder(::CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder.valid()) raiseLastError(true);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(folder.get(), &info)) raiseLastError(true);
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) raiseNotFound(true);
     FolderListing listing;
+    listing.Identity = identityOf(info);
     const bool endsWithSeparator = path.back() == '\\' || path.back() == '/';
-    WIN32_FIND_DATAW found;
-    const HANDLE find = ::FindFirstFileExW((wide + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                           nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (find == INVALID_HANDLE_VALUE) {
-        // An empty drive root lists not even "." and "..".
-        if (::GetLastError() == ERROR_FILE_NOT_FOUND) return listing;
-        raiseLastError(true);
+    // 8-byte aligned, as the records in it are.
+    std::vector<uint64_t> buffer(64 * 1024 / sizeof(uint64_t));
+    for (;;) {
+        if (!::GetFileInformationByHandleEx(folder.get(), FileIdBothDirectoryInfo, buffer.data(),
+                                            static_cast<DWORD>(buffer.size() * sizeof(uint64_t)))) {
+            const DWORD code = ::GetLastError();
+            // An empty drive root lists not even "." and "..".
+            if (code == ERROR_NO_MORE_FILES || code == ERROR_FILE_NOT_FOUND) return listing;
+            raiseWinError(code, true);
+        }
+        for (auto* entry = reinterpret_cast<const BYTE*>(buffer.data());;) {
+            const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(entry);
+            const std::wstring_view name(record->FileName, record->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") {
+                const std::string utf8 = utf8FromWide(name);
+                FileEntry file{utf8, endsWithSeparator ? path + utf8 : path + "\\" + utf8};
+                // Links of every kind (symbolic links, junctions, to files or
+                // folders) count as files: never walked, so no cycles and
+                // nothing off the medium, and the copy names each of them.
+                const DWORD a = record->FileAttributes;
+                if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT))
+                    listing.SubFolders.push_back(std::move(file));
+                else
+                    listing.Files.push_back(std::move(file));
+            }
+            if (record->NextEntryOffset == 0) break;
+            entry += record->NextEntryOffset;
+        }
     }
-    const FindCloser closer{find};
-    do {
-        if (isDotOrDotDot(found.cFileName)) continue;
-        const DWORD entry = found.dwFileAttributes;
-        // Links to folders (junctions, symbolic links) are not walked: no cycles, nothing off the medium.
-        if ((entry & FILE_ATTRIBUTE_DIRECTORY) && (entry & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        const std::string name = utf8FromWide(found.cFileName);
-        FileEntry file{name, endsWithSeparator ? path + name : path + "\\" + name};
-        if (entry & FILE_ATTRIBUTE_DIRECTORY)
-            listing.SubFolders.push_back(std::move(file));
-        else
-            listing.Files.push_back(std::move(file));
-    } while (::FindNextFileW(find, &found));
-    if (::GetLastError() != ERROR_NO_MORE_FILES) raiseLastError(true);
-    return listing;
+}
+
+std::optional<FolderIdentity> FileSystem::FolderIdentityOf(const std::string& path) const {
+    if (path.find('\0') != std::string::npos) return std::nullopt;
+    const auto wide = systemPath(path);
+    if (!wide) return std::nullopt;
+    Handle folder(::CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!folder.valid() || !::GetFileInformationByHandle(folder.get(), &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return identityOf(info);
+}
+
+void FileSystem::CreatePrivateFolder(const std::string& path) const {
+    const std::wstring wide = pathOrRaise(path, true);
+    auto user = tokenInformation(TokenUser);
+    const PSID sid = userSid(user);
+    // One ACE: the user, full control, passed on to everything inside; the
+    // DACL is protected, so nothing is inherited from the folder above.
+    const DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + ::GetLengthSid(sid);
+    std::vector<uint64_t> aclBuffer((aclSize + 7) / 8);
+    const auto acl = reinterpret_cast<PACL>(aclBuffer.data());
+    SECURITY_DESCRIPTOR descriptor;
+    if (!::InitializeAcl(acl, aclSize, ACL_REVISION) ||
+        !::AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, sid) ||
+        !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorOwner(&descriptor, sid, FALSE) ||
+        !::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
+        !::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+        raiseLastError(true);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    if (!::CreateDirectoryW(wide.c_str(), &attributes)) raiseLastError(true);
+}
+
+void FileSystem::CheckPrivateFolder(const std::string& path) const {
+    const std::wstring wide = pathOrRaise(path, true);
+    // The entry itself: a junction or link in its place is not followed.
+    Handle folder(::CreateFileW(wide.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder.valid()) raiseLastError(true);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(folder.get(), &info)) raiseLastError(true);
+    // Wine opens a link's target even when asked for the link itself; the
+    // entry's own attributes still tell.
+    const DWORD entry = ::GetFileAttributesW(wide.c_str());
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        (entry != INVALID_FILE_ATTRIBUTES && (entry & FILE_ATTRIBUTE_REPARSE_POINT)))
+        throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
+
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (const DWORD rc = ::GetSecurityInfo(folder.get(), SE_FILE_OBJECT,
+                                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                                           &dacl, nullptr, &descriptor);
+        rc != ERROR_SUCCESS)
+        raiseWinError(rc, true);
+    const LocalFreer freeDescriptor{descriptor};
+    auto user = tokenInformation(TokenUser);
+    auto defaultOwner = tokenInformation(TokenOwner);
+    const PSID self = userSid(user), selfAsOwner = reinterpret_cast<TOKEN_OWNER*>(defaultOwner.data())->Owner;
+    const auto denied = [] { throw Error(err::PermissionDenied, describeError(err::PermissionDenied)); };
+    // An elevated administrator's folders belong to the Administrators group by default.
+    if (!owner || !(::EqualSid(owner, self) || ::EqualSid(owner, selfAsOwner))) denied();
+    // No DACL at all lets everyone in.
+    if (!dacl) denied();
+    // The system and the administrators may take any folder anyway: their
+    // rights give nobody else a way in.
+    const auto trusted = [&](PSID sid) {
+        return ::EqualSid(sid, self) || ::EqualSid(sid, selfAsOwner) || ::IsWellKnownSid(sid, WinLocalSystemSid) ||
+               ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(sid, WinCreatorOwnerRightsSid);
+    };
+    constexpr ACCESS_MASK writing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                    GENERIC_ALL;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!::GetAce(dacl, i, &ace)) raiseLastError(true);
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what is created inside, not the folder
+        // Both have the mask and the SID where the plain allowing ACE has them.
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)
+            continue;
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if ((allowed->Mask & writing) && !trusted(const_cast<DWORD*>(&allowed->SidStart))) denied();
+    }
+}
+
+size_t FileSystem::MaxNameLength(const std::string& folder) const {
+    if (folder.find('\0') != std::string::npos) return 255;
+    const auto wide = systemPath(folder);
+    if (!wide) return 255;
+    std::wstring root(wide->size() + 2, L'\0');
+    DWORD limit = 0;
+    if (!::GetVolumePathNameW(wide->c_str(), root.data(), static_cast<DWORD>(root.size())) ||
+        !::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, &limit, nullptr, nullptr, 0) || limit == 0)
+        return 255;
+    return limit;
 }
 
 int32_t FileSystem::FolderAttributes(const std::string& path) const {
-    const DWORD a = existingAttributes(pathOrNotFound(path, true), true);
+    const DWORD a = existingAttributes(pathOrRaise(path, true), true);
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) raiseNotFound(true);
     return static_cast<int32_t>(a & ReportedAttributes);
 }
 
 void FileSystem::SetFileAttributes(const std::string& path, int32_t attributes) const {
-    const std::wstring wide = pathOrNotFound(path);
+    const std::wstring wide = pathOrRaise(path);
     const DWORD a = existingAttributes(wide, false);
     if (a & FILE_ATTRIBUTE_DIRECTORY) raiseNotFound();
     const DWORD wanted = static_cast<DWORD>(attributes) & SettableAttributes;
@@ -277,9 +447,15 @@ void FileSystem::SetFileAttributes(const std::string& path, int32_t attributes) 
 }
 
 std::string FileSystem::ReadWholeFile(const std::string& path) const {
-    Handle h(::CreateFileW(pathOrNotFound(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    Handle h(::CreateFileW(pathOrRaise(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr));
     if (!h.valid()) raiseLastError();
+    // A link in its place is opened as itself and not read through.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(h.get(), &info)) raiseLastError();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(h.get(), &size)) raiseLastError();
     if (static_cast<unsigned long long>(size.QuadPart) >= std::string().max_size())
@@ -300,19 +476,15 @@ std::string FileSystem::ReadWholeFile(const std::string& path) const {
 }
 
 void FileSystem::WriteFileAtomically(const std::string& path, const std::string& content) const {
-    const std::wstring target = pathOrNotFound(path, true);
-    PartialFile part(*systemPath(partialName(path)));
-    {
-        Handle out(part.create());
-        writeAll(out.get(), content.data(), content.size());
-        if (!out.close()) raiseLastError();
-    }
+    const std::wstring target = pathOrRaise(path, true);
+    TemporaryFile part(target);
+    writeAll(part.handle(), content.data(), content.size());
     part.commit(target, true);
 }
 
 void FileSystem::AppendToFile(const std::string& path, const std::string& text) const {
     // Append access alone: every write lands at the end, whoever else appends.
-    Handle out(::CreateFileW(pathOrNotFound(path, true).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    Handle out(::CreateFileW(pathOrRaise(path, true).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out.valid()) raiseLastError(true);
     writeAll(out.get(), text.data(), text.size());

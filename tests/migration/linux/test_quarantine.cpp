@@ -18,5 +18,11 @@ TEST_F(Quarantine, NumbersEndAt32767) {
     EXPECT_TRUE(exists(engine.state().WorkingPath));
 }
 
+// Windows names are UTF-16: only here can a name hold a byte outside UTF-8.
+TEST_F(Quarantine, ByteOutsideUtf8IsOneCharacter) {
+    quarantine("Foto 5\xB0" "C.r", "l");  // "Foto 5°C.r" in Latin-1 loses "°C.r"
+    EXPECT_EQ(readFile(bad + "/Foto 5.err"), "l");
+}
+
 }  // namespace
 }  // namespace jor::test

@@ -2,8 +2,10 @@
 #include "platform/path.h"
 #include "platform/win32/win_error.h"
 #include "platform/win32/windows_api.h"
+#include "support/host_tool.h"
 #include "support/temp_tree.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -24,6 +26,26 @@ void expectError(const std::function<void()>& operation, int32_t number, const s
         EXPECT_EQ(e.number(), number) << what << ": " << e.description();
     }
 }
+
+// A link made on the host, as no program under Wine can make one, and
+// removed again before its folder: Wine would remove a folder link's target.
+// Wine shows a link to a folder as a reparse point, as Windows does, but a
+// link to a file as that file and a broken link not at all; only links to
+// folders can therefore be tried here.
+class HostLink {
+public:
+    HostLink(const std::string& target, const std::string& link) : link_(link) {
+        made_ = test::onHost("ln -s \"$1\" \"$2\"", {target, link});
+    }
+    ~HostLink() { test::onHost("rm -f \"$1\"", {link_}); }
+    HostLink(const HostLink&) = delete;
+    HostLink& operator=(const HostLink&) = delete;
+    bool made() const { return made_; }
+
+private:
+    std::string link_;
+    bool made_ = false;
+};
 
 TEST(WindowsErrors, LastErrorMapsOntoClassicNumbers) {
     struct Case { DWORD code; bool folder; int32_t number; };
@@ -123,12 +145,97 @@ TEST(WindowsFileSystem, CopyFailuresLeaveNoPartialFile) {
     ::SetFileAttributesW(wide(target).c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(test::readFile(target), "old");
 
-    // A name left at the temporary place is never written through, nor removed.
-    test::writeFile(target + ".part", "someone else's");
-    expectError([&] { fs.CopyFile(source, target, true); }, 58, "temporary name taken");
-    EXPECT_EQ(test::readFile(target + ".part"), "someone else's");
-    EXPECT_EQ(test::readFile(target), "old");
-    EXPECT_EQ(test::listFiles(dir.path()), (std::vector<std::string>{"IM1", "target", "target.part"}));
+    EXPECT_EQ(test::listFiles(dir.path()), (std::vector<std::string>{"IM1", "target"}));
+}
+
+// A shared folder may hold names another user planted: a link at the
+// destination is replaced, never written through, and no temporary name
+// can be foreseen. (Wine shows this link as its target; the host tells.)
+TEST(WindowsFileSystem, PlantedLinksAreNeverWrittenThrough) {
+    TempDir dir;
+    const FileSystem fs;
+    const std::string victim = dir / "victim.txt", source = dir / "source.dcm", shared = dir / "shared";
+    test::writeFile(victim, "the user's own file");
+    test::writeFile(source, "object");
+    test::makeFolders(shared);
+    const std::string destination = shared + "\\IMG1.dcm.z";
+    const struct {
+        const char* name;
+        std::function<void()> write;
+    } cases[] = {
+        {"copy", [&] { fs.CopyFile(source, destination, true); }},
+        {"write", [&] { fs.WriteFileAtomically(destination, "object"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(test::fsPath(destination));
+        HostLink planted(victim, destination);
+        ASSERT_TRUE(planted.made());
+        c.write();
+        EXPECT_EQ(test::readFile(victim), "the user's own file");
+        EXPECT_TRUE(test::onHost("[ -f \"$1\" ] && [ ! -L \"$1\" ]", {destination})) << "a file of its own";
+        EXPECT_EQ(test::readFile(destination), "object");
+        EXPECT_EQ(test::listFiles(shared), std::vector<std::string>{"IMG1.dcm.z"}) << "no temporary file left";
+    }
+}
+
+// A link to a folder is listed as a file and never followed.
+TEST(WindowsFileSystem, LinksAreFilesThatAreNeverFollowed) {
+    TempDir dir;
+    const FileSystem fs;
+    test::makeTree(dir.path(), {"medium/IM1=a", "elsewhere/IM2=b"});
+    const std::string medium = dir / "medium", link = medium + "\\FOLDERLINK";
+    HostLink folderLink(dir / "elsewhere", link);
+    ASSERT_TRUE(folderLink.made());
+    const auto listing = fs.GetFolder(medium);
+    std::vector<std::string> files;
+    for (const auto& f : listing.Files) files.push_back(f.Name);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"FOLDERLINK", "IM1"}));
+    EXPECT_TRUE(listing.SubFolders.empty());
+    expectError([&] { fs.CopyFile(link, dir / "copy", true); }, 75, "copy");
+    EXPECT_FALSE(test::exists(dir / "copy"));
+    expectError([&] { fs.CheckPrivateFolder(link); }, 75, "a link as the working folder");
+}
+
+// Two paths lead to the same folder exactly when their identities are equal.
+TEST(WindowsFileSystem, FolderIdentityFollowsTheFolderNotItsSpelling) {
+    TempDir dir;
+    const FileSystem fs;
+    test::makeTree(dir.path(), {"Work/IM1=a", "Other/"});
+    const std::string work = dir / "Work";
+    HostLink alias(work, dir / "Alias");
+    ASSERT_TRUE(alias.made());
+    const auto identity = fs.FolderIdentityOf(work);
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(fs.GetFolder(work).Identity, *identity);
+    for (const std::string& same : {work + "\\", dir / "WORK", dir / "Other\\..\\Work", dir / "Alias"})
+        EXPECT_EQ(fs.FolderIdentityOf(same), identity) << same;
+    EXPECT_NE(fs.FolderIdentityOf(dir / "Other"), identity);
+    for (const std::string& none : {dir / "Work\\IM1", dir / "missing", std::string("a\0b", 3)})
+        EXPECT_FALSE(fs.FolderIdentityOf(none)) << none;
+}
+
+// The working folder must be the user's own: what another user made or can
+// write to, or a link in its place, is refused.
+TEST(WindowsFileSystem, PrivateFolderIsTheUsersAlone) {
+    TempDir dir;
+    const FileSystem fs;
+    const std::string own = dir / "TempOrvek";
+    fs.CreatePrivateFolder(own);
+    EXPECT_NO_THROW(fs.CheckPrivateFolder(own));
+    expectError([&] { fs.CreatePrivateFolder(own); }, 58, "made twice");
+    test::writeFile(own + "\\IMG.dcm.z", "x");
+    EXPECT_EQ(test::readFile(own + "\\IMG.dcm.z"), "x") << "the user works inside";
+
+    test::makeTree(dir.path(), {"open/", "foreign/", "file=x"});
+    ASSERT_TRUE(test::onHost("chmod 777 \"$1\"", {dir / "open"}));
+    const bool chowned = test::onHost("chown nobody \"$1\"", {dir / "foreign"});
+    const struct { std::string path; int32_t number; } refused[] = {
+        {dir / "open", 70}, {dir / "file", 75}, {dir / "missing", 76},
+    };
+    for (const auto& c : refused) expectError([&] { fs.CheckPrivateFolder(c.path); }, c.number, c.path);
+    if (chowned) expectError([&] { fs.CheckPrivateFolder(dir / "foreign"); }, 70, "another user's folder");
 }
 
 TEST(WindowsFileSystem, TextsThatCannotNameAFileNameNothing) {
@@ -137,12 +244,14 @@ TEST(WindowsFileSystem, TextsThatCannotNameAFileNameNothing) {
     test::writeFile(dir / "IM1", "x");
     const std::string withNul = dir.path() + std::string(1, '\0') + "IM1";
     const std::string notUtf8 = dir / "\xFF\xFE";
+    // A NUL byte would cut the path short: it is a bad file name.
     for (const auto& path : {withNul, notUtf8, std::string()}) {
+        const bool nul = path == withNul;
         EXPECT_FALSE(fs.FileExists(path));
         EXPECT_FALSE(fs.FolderExists(path));
-        expectError([&] { fs.GetFolder(path); }, 76, "listing");
-        expectError([&] { fs.DeleteFile(path); }, 53, "deleting");
-        expectError([&] { fs.CopyFile(path, dir / "copy", true); }, 53, "copying");
+        expectError([&] { fs.GetFolder(path); }, nul ? 52 : 76, "listing");
+        expectError([&] { fs.DeleteFile(path); }, nul ? 52 : 53, "deleting");
+        expectError([&] { fs.CopyFile(path, dir / "copy", true); }, nul ? 52 : 53, "copying");
     }
     EXPECT_TRUE(fs.FolderExists(dir.path()));
     EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"IM1"});

@@ -74,7 +74,7 @@ TEST(ChildProcessOnWindows, StartFailuresRaiseClassicErrors) {
         {dir / "missing.exe", 53},
         {dir / "text.exe", 75},  // (a folder: 70 on Windows, 75 under Wine)
         {"cmd.exe", 53},  // never searched for
-        {std::string("a\0b", 3), 53},
+        {std::string("a\0b", 3), 52},
     };
     for (const auto& c : cases) {
         try {
@@ -101,6 +101,30 @@ TEST(ChildProcessOnWindows, ExitStatusAndStop) {
     EXPECT_EQ(yields, 3);
     EXPECT_EQ(sleeper.status(), 1);
     EXPECT_FALSE(running(sleeper.pid()));
+}
+
+// The reason a decompressor gives is its last words on standard error; one
+// that writes far more than the pipe holds must not hang.
+TEST(ChildProcessOnWindows, ErrorOutputAndExitCode) {
+    TempDir dir;
+    const std::string child = childNamed(dir, "gunzip.exe");
+    struct Case { const char* filler; const char* text; const char* status; int exitCode; std::string tail; };
+    const Case cases[] = {
+        {"0", "", "0", 0, ""},
+        {"0", "gzip: IMG1.dcm: No space left on device\n", "1", 1, "gzip: IMG1.dcm: No space left on device\n"},
+        {"1048576", " the end\n", "3", 3, "x the end\n"},
+        {"10", "crashed", "3221225477", static_cast<int>(0xC0000005u), "xcrashed"},
+    };
+    for (const auto& c : cases) {
+        auto process = ChildProcess::Start(child, {"stderr", c.filler, c.text, c.status});
+        ASSERT_TRUE(process.WaitUntilEnded({}, {})) << c.filler;
+        EXPECT_EQ(process.exitCode(), c.exitCode) << c.status;
+        const std::string& out = process.errorOutput();
+        EXPECT_LE(out.size(), ChildProcess::ErrorOutputLimit);
+        EXPECT_TRUE(out.ends_with(c.tail)) << c.filler << ": " << out.substr(out.size() > 80 ? out.size() - 80 : 0);
+    }
+    auto sleeper = ChildProcess::Start(child, {"sleep", "30000"});
+    EXPECT_EQ(sleeper.exitCode(), -1) << "while it runs";
 }
 
 // The kill reaches what the child started, as gunzip.exe may start a worker.

@@ -5,6 +5,8 @@
 //   window <ms>            owns a top-level window while it lives
 //   spawn <file> <ms>      starts a copy of itself in sleep mode, writes its id to <file>
 //   lock <folder>          ends with 1 when another instance of <folder> runs, else 0
+//   stderr <n> <text> <status>  writes n times "x", then <text>, to standard
+//                          error and ends with <status>
 //   -d ...                 a decompressor that never finishes: writes its id to
 //                          decompressor.pid beside itself, then sleeps a minute
 #include "platform/single_instance.h"
@@ -70,6 +72,16 @@ int wmain(int argc, wchar_t** argv) {
         pidFile = pidFile.substr(0, pidFile.find_last_of(L'\\') + 1) + L"decompressor.pid";
         writeText(pidFile.c_str(), std::to_string(::GetCurrentProcessId()));
         ::Sleep(60000);
+    } else if (mode == L"stderr" && argc >= 5) {
+        const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+        const std::string filler(4096, 'x');
+        for (DWORD left = number(argv[2]), written = 0; left > 0; left -= written)
+            if (!::WriteFile(error, filler.data(), left < filler.size() ? left : filler.size(), &written, nullptr))
+                return 5;
+        const std::string text = jor::utf8FromWide(argv[3]);
+        DWORD written = 0;
+        ::WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return static_cast<int>(number(argv[4]));
     } else if (mode == L"lock") {
         return jor::SingleInstanceLock(jor::utf8FromWide(argv[2])).anotherInstanceRunning() ? 1 : 0;
     } else {
