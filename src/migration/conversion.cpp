@@ -5,20 +5,42 @@
 #include "platform/error.h"
 #include "platform/task_modul.h"
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <thread>
 
 namespace jor {
+namespace {
+
+// The pause after a by-name check that found another gunzip.exe, doubled
+// each time up to the longest: the window still answers some 30 times a
+// second, and the checks (each a walk over all processes) take a few
+// percent of a core.
+constexpr std::chrono::milliseconds FirstByNamePause{2};
+constexpr std::chrono::milliseconds LongestByNamePause{32};
+
+// What the scan of a decompressed object holds at a time.
+constexpr size_t ScanChunkSize = 1 << 20;
+
+}  // namespace
 
 // Our own child is waited for first: the by-name check alone could look
 // before the child carries its name and read a file not yet written. The
-// by-name wait then still holds while any other gunzip.exe runs.
+// by-name wait then still holds while any other gunzip.exe runs; that one
+// may run for long, so the checks space out instead of taking a whole core,
+// and the yields keep the window answering in between.
 bool MigrationEngine::waitForDecompressor(ChildProcess& child) {
     const auto yield = [this] { window_.yield(); };
     if (!child.WaitUntilEnded(yield, [this] { return stopRequested_; })) return false;
+    auto pause = FirstByNamePause;
     for (;;) {
         window_.yield();
         if (stopRequested_) return false;
         if (FindProcess("gunzip.exe", 1, yield) == 0) return true;
         window_.yield();
+        std::this_thread::sleep_for(pause);
+        pause = std::min(2 * pause, LongestByNamePause);
     }
 }
 
@@ -44,21 +66,25 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
             }
         }
 
-        std::string payload;
-        {
-            const std::string content = fs_.ReadWholeFile(decompressed);
-            payload = ExtractPayload(content);
-        }
-        if (payload == "ERROR") {
+        // The object is never held whole: it may be larger than the memory.
+        PayloadScanner scanner;
+        fs_.ReadFileInChunks(decompressed, ScanChunkSize, [&](std::string_view chunk) {
+            scanner.feed(chunk);
+            return !scanner.done();
+        });
+        const std::optional<PayloadSlice> payload = scanner.payload();
+        if (!payload) {
             QuarantineBadObject(sourceObject);
             return;
         }
 
         const std::string dest = window_.destText();
         const std::string name = nameSource().NextName();
-        fs_.WriteFileAtomically(pathUnder(dest, name + ".dcm"), payload);
-        payload = {};
+        const std::string output = pathUnder(dest, name + ".dcm");
+        fs_.WriteFileRange(decompressed, payload->offset, payload->length, output);
+        outputs_.push_back({output, sourceObject.Name});
         state_.MigratedCount = checkedIncrement(state_.MigratedCount);
+        outputs_.back().counted = true;
         if (window_.debugValue() == 1) logDebug(sourceObject.Name + " is migrated.");
         fs_.DeleteFile(decompressed, false);
     } catch (...) {

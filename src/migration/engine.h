@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace jor {
 
@@ -46,6 +47,7 @@ public:
 private:
     void FinishRun();
     void endStoppedRun();
+    void flushOutputs() noexcept;
     void removeWorkingFolder();
     void resetAfterRun();
     void handleFile(const FileEntry& file, int32_t& position);
@@ -66,6 +68,14 @@ private:
     std::string programFolder_;
     FileSystem fs_;
     RunState state_;
+    // What this run wrote into the destination (.dcm and .err), with the
+    // medium's file each came from, to be on stable storage before the report.
+    struct RunOutput {
+        std::string path;
+        std::string sourceName;
+        bool counted = false;  // in MigratedCount
+    };
+    std::vector<RunOutput> outputs_;
     bool running_ = false;
     bool stopRequested_ = false;
 };
