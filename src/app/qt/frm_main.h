@@ -5,6 +5,7 @@
 #include "migration/window_port.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -84,6 +85,8 @@ private:
     void showTab(int index);
     void tmrMig_Timer();
     void SaveSettings();
+    void progressChanged();
+    void paintProgress();
 
     std::string programFolder_;
     Logs logs_;
@@ -105,6 +108,9 @@ private:
     QLabel* lblLoadInfo_ = nullptr;
     TextProgressBar* ProgBar_ = nullptr;
     QTimer tmrMig_;
+    // Progress bar and status label are painted at a human rate, not per file.
+    QTimer progressPainter_;
+    QElapsedTimer lastProgressPaint_;
 };
 
 }  // namespace jor::app
