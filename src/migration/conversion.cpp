@@ -13,12 +13,14 @@
 namespace jor {
 namespace {
 
-// The pause after a by-name check that found another gunzip.exe, doubled
-// each time up to the longest: the window still answers some 30 times a
-// second, and the checks (each a walk over all processes) take a few
-// percent of a core.
+// The pause after a by-name check that found another gunzip.exe doubles up
+// to 32 ms: the window still answers some 30 times a second, and the checks
+// take a few percent of a core. A check walks all processes; where it takes
+// long (very many processes, a busy machine), the pause is 20 times its
+// length, up to 100 ms, so that the checks stay under 5 % of a core.
 constexpr std::chrono::milliseconds FirstByNamePause{2};
-constexpr std::chrono::milliseconds LongestByNamePause{32};
+constexpr std::chrono::milliseconds UsualByNamePause{32};
+constexpr std::chrono::milliseconds LongestByNamePause{100};
 
 // What the scan of a decompressed object holds at a time.
 constexpr size_t ScanChunkSize = 1 << 20;
@@ -33,14 +35,17 @@ constexpr size_t ScanChunkSize = 1 << 20;
 bool MigrationEngine::waitForDecompressor(ChildProcess& child) {
     const auto yield = [this] { window_.yield(); };
     if (!child.WaitUntilEnded(yield, [this] { return stopRequested_; })) return false;
-    auto pause = FirstByNamePause;
+    using Clock = std::chrono::steady_clock;
+    Clock::duration pause = FirstByNamePause;
     for (;;) {
         window_.yield();
         if (stopRequested_) return false;
+        const auto checkStarted = Clock::now();
         if (FindProcess("gunzip.exe", 1, yield) == 0) return true;
+        const auto check = Clock::now() - checkStarted;
         window_.yield();
-        std::this_thread::sleep_for(pause);
-        pause = std::min(2 * pause, LongestByNamePause);
+        std::this_thread::sleep_for(std::min<Clock::duration>(std::max(pause, 20 * check), LongestByNamePause));
+        pause = std::min<Clock::duration>(2 * pause, UsualByNamePause);
     }
 }
 
