@@ -20,23 +20,37 @@ namespace {
 
 constexpr double TargetShare = 0.05;
 
-// Whether the window keeps answering: the longest gap between the ticks of
-// a 10 ms timer while it runs.
-class Responsiveness {
+// While the foreign process holds the wait (its first and last quarter
+// second left out: the conversion and the report are not the wait): the
+// longest gap between the ticks of a 10 ms timer, which shows whether the
+// window keeps answering, and the program's own CPU.
+class HeldWait {
 public:
-    Responsiveness() {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (clock_.isValid()) longest_ = std::max(longest_, clock_.restart());
-            else clock_.start();
+    explicit HeldWait(double seconds) {
+        clock_.start();
+        QObject::connect(&timer_, &QTimer::timeout, [this, seconds] {
+            const qint64 now = clock_.elapsed();
+            if (now > 250 && now < 1000 * seconds - 250) {
+                longest_ = std::max(longest_, now - last_);
+                if (firstMs_ < 0) {
+                    firstMs_ = now;
+                    firstCpu_ = ownCpuSeconds();
+                }
+                lastMs_ = now;
+                lastCpu_ = ownCpuSeconds();
+            }
+            last_ = now;
         });
         timer_.start(10);
     }
     double longestGapMs() const { return double(longest_); }
+    double cpuShare() const { return lastMs_ > firstMs_ ? (lastCpu_ - firstCpu_) / (1e-3 * double(lastMs_ - firstMs_)) : 1; }
 
 private:
     QTimer timer_;
     QElapsedTimer clock_;
-    qint64 longest_ = 0;
+    qint64 last_ = 0, longest_ = 0, firstMs_ = -1, lastMs_ = -1;
+    double firstCpu_ = 0, lastCpu_ = 0;
 };
 
 jor::ChildProcess startForeign(const std::string& path, double seconds) {
@@ -92,19 +106,20 @@ int benchDecompressorWait(const Options& o, const Scratch& scratch, Checks& chec
     settle();
     awaitQuiet(o.quietWait, "before the held wait");
     std::optional<jor::ChildProcess> holder;
-    std::optional<Responsiveness> window;
+    std::optional<HeldWait> held;
     const EngineRun r = runEngine(o.window, src, dest, temp, "Arzt und Praxis", program, [&] {
         holder.emplace(startForeign(foreign, o.foreignSeconds));
-        window.emplace();
+        held.emplace(o.foreignSeconds);
     });
-    const double share = r.cpu / r.wall;
+    const double share = held->cpuShare();
     checkReport(checks, r, 1);
     checkErrorLog(checks, program);
     checks.expect(r.wall > 0.9 * o.foreignSeconds,
                   "wait: the run ended after " + std::to_string(r.wall) + " s, before the foreign gunzip.exe");
-    std::printf("wait: engine held %.2f s by the foreign gunzip.exe: own CPU %.1f%% of a core "
-                "(target < %.0f%%; without pauses %.0f%%), window answered within %.0f ms\n",
-                r.wall, 100 * share, 100 * TargetShare, 100 * spinShare, window->longestGapMs());
+    std::printf("wait: engine held %.2f s by the foreign gunzip.exe: own CPU while held %.1f%% of a core "
+                "(target < %.0f%%; without pauses %.0f%%; whole run %.1f%%), window answered within %.0f ms\n",
+                r.wall, 100 * share, 100 * TargetShare, 100 * spinShare, 100 * r.cpu / r.wall,
+                held->longestGapMs());
     if (share >= TargetShare) {
         std::printf("TARGET MISSED: by-name wait, own CPU %.1f%% >= %.0f%%\n", 100 * share, 100 * TargetShare);
         return 1;

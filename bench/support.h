@@ -32,7 +32,7 @@ struct Options {
     WindowKind window = WindowKind::Qt;
     int files = 2000;
     int objects = 500;
-    int rounds = 3;
+    int rounds = 5;
     double largeGiB = 2;
     int flushFiles = 300;
     double foreignSeconds = 3;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <optional>
 #include <thread>
 
@@ -15,12 +16,12 @@ namespace {
 
 // The pause after a by-name check that found another gunzip.exe doubles up
 // to 32 ms: the window still answers some 30 times a second, and the checks
-// take a few percent of a core. A check walks all processes; where it takes
-// long (very many processes, a busy machine), the pause is 20 times its
-// length, up to 100 ms, so that the checks stay under 5 % of a core.
+// take a few percent of a core. A check walks all processes; where it costs
+// more (very many processes), the pause is 30 times its processor time, up
+// to 64 ms, so that the checks stay under 5 % of a core.
 constexpr std::chrono::milliseconds FirstByNamePause{2};
 constexpr std::chrono::milliseconds UsualByNamePause{32};
-constexpr std::chrono::milliseconds LongestByNamePause{100};
+constexpr std::chrono::milliseconds LongestByNamePause{64};
 
 // What the scan of a decompressed object holds at a time.
 constexpr size_t ScanChunkSize = 1 << 20;
@@ -35,17 +36,18 @@ constexpr size_t ScanChunkSize = 1 << 20;
 bool MigrationEngine::waitForDecompressor(ChildProcess& child) {
     const auto yield = [this] { window_.yield(); };
     if (!child.WaitUntilEnded(yield, [this] { return stopRequested_; })) return false;
-    using Clock = std::chrono::steady_clock;
-    Clock::duration pause = FirstByNamePause;
+    using Duration = std::chrono::steady_clock::duration;
+    Duration pause = FirstByNamePause;
     for (;;) {
         window_.yield();
         if (stopRequested_) return false;
-        const auto checkStarted = Clock::now();
+        const std::clock_t checkStarted = std::clock();
         if (FindProcess("gunzip.exe", 1, yield) == 0) return true;
-        const auto check = Clock::now() - checkStarted;
+        const auto check = std::chrono::duration_cast<Duration>(
+            std::chrono::duration<double>(double(std::clock() - checkStarted) / CLOCKS_PER_SEC));
         window_.yield();
-        std::this_thread::sleep_for(std::min<Clock::duration>(std::max(pause, 20 * check), LongestByNamePause));
-        pause = std::min<Clock::duration>(2 * pause, UsualByNamePause);
+        std::this_thread::sleep_for(std::min<Duration>(std::max(pause, 30 * check), LongestByNamePause));
+        pause = std::min<Duration>(2 * pause, UsualByNamePause);
     }
 }
 
