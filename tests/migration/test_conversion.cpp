@@ -10,6 +10,8 @@
 
 extern char** environ;
 
+#include "platform/child_process.h"
+
 
 namespace jor::test {
 namespace {
@@ -186,6 +188,47 @@ TEST_F(Conversion, WhatTheDecompressorLeavesDecides) {
         }
         EXPECT_EQ(errorLines(), lines);
     }
+}
+
+// The object is read in pieces: wherever the marker falls, also across the
+// end of a piece, the output is the payload whole.
+TEST_F(Conversion, LargeObjectsAreCutWhereverTheMarkerFalls) {
+    useRealDecompressor();
+    const std::string wrapper = "ARCHIVE HEADER v2 ";
+    std::vector<std::string> expected;
+    for (const size_t markerAt : {(1u << 20) - 7, 1u << 20, (2u << 20) + 1}) {
+        std::string p = payload(9);
+        while (wrapper.size() + p.size() < markerAt) p += p.substr(1, std::min(p.size() - 1, markerAt - wrapper.size() - p.size()));
+        object("BIG" + std::to_string(markerAt) + ".Z", packed("gzip", wrapper + p + Marker + "tail"));
+        expected.push_back(p);
+    }
+    run();
+    std::sort(expected.begin(), expected.end());
+    EXPECT_TRUE(outputContents() == expected);
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(3, 3)});
+}
+
+// Any other gunzip.exe holds the conversion until it ends; the window is
+// served all the while.
+TEST_F(Conversion, ForeignDecompressorHoldsTheWait) {
+    useRealDecompressor();
+    object("IMG0001.Z", packed("gzip", archived(payload(8))));
+    makeFolders(root / "foreign");
+    std::filesystem::copy_file("/bin/sleep", root / "foreign/gunzip.exe");
+    std::filesystem::permissions(root / "foreign/gunzip.exe", std::filesystem::perms::owner_all);
+    ChildProcess foreign = ChildProcess::Start(root / "foreign/gunzip.exe", {"0.8"});
+    const auto started = std::chrono::steady_clock::now();
+    int yieldsWhileHeld = 0;
+    w.onYield = [&] {
+        if (!filesIn(work).empty() && !foreign.HasEnded()) ++yieldsWhileHeld;
+    };
+
+    run();
+
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800));
+    EXPECT_TRUE(foreign.HasEnded());
+    EXPECT_GT(yieldsWhileHeld, 10);
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(8)});
 }
 
 TEST_F(Conversion, NamesFromTheMediumAreNeverInterpreted) {
