@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace jor {
 
@@ -48,6 +49,7 @@ public:
 private:
     void FinishRun();
     void endStoppedRun(const std::string& fileAtHand);
+    void flushOutputs() noexcept;
     void removeWorkingFolder();
     void resetAfterRun();
     void handleFile(const FileEntry& file, int32_t& position);
@@ -75,6 +77,14 @@ private:
     std::string programFolder_;
     FileSystem fs_;
     RunState state_;
+    // What this run wrote into the destination (.dcm and .err), with the
+    // medium's file each came from, to be on stable storage before the report.
+    struct RunOutput {
+        std::string path;
+        std::string sourceName;
+        bool counted = false;  // in MigratedCount
+    };
+    std::vector<RunOutput> outputs_;
     bool running_ = false;
     bool stopRequested_ = false;
     bool logFailureShown_ = false;

@@ -104,8 +104,10 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
 
         fs_.CopyFile(file.Path, state_.WorkingPath, true);
         if (mode.empty()) {
+            outputs_.push_back({state_.WorkingPath, file.Name});
             window_.yield();
             state_.MigratedCount = checkedIncrement(state_.MigratedCount);
+            outputs_.back().counted = true;
         }
         fs_.SetFileAttributes(state_.WorkingPath, 0);
         if (mode == "Z") ConvertCompressedObject(file);

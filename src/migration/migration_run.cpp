@@ -101,6 +101,7 @@ void MigrationEngine::StartRun() {
     state_.PacsMode = window_.pacsText() == "Arzt und Praxis" ? "Z" : "";
     running_ = true;
     stopRequested_ = false;
+    outputs_.clear();
     window_.armTimer();
 }
 
@@ -125,7 +126,29 @@ void MigrationEngine::tmrMig_Timer() {
     window_.setMigrierenEnabled(true);
 }
 
+// The report counts only what is on stable storage: an output that cannot
+// be flushed is logged as a failure of its file and no longer counted.
+void MigrationEngine::flushOutputs() noexcept {
+    try {
+        std::vector<std::string> paths;
+        paths.reserve(outputs_.size());
+        for (const RunOutput& output : outputs_) paths.push_back(output.path);
+        size_t next = 0;
+        for (const auto& failure : fs_.FlushToStableStorage(paths)) {
+            while (next < outputs_.size() && outputs_[next].path != failure.path) ++next;
+            if (next == outputs_.size()) break;
+            const RunOutput& output = outputs_[next++];
+            logError(failure.error.number(), failure.error.description(), "ScanFolder", output.sourceName);
+            if (output.counted) --state_.MigratedCount;
+        }
+    } catch (...) {
+        logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", "");
+    }
+    outputs_.clear();
+}
+
 void MigrationEngine::FinishRun() {
+    flushOutputs();
     // Each step may fail on its own; the resets always run.
     try {
         const std::string count = std::to_string(state_.FolderFileCount);
@@ -147,6 +170,7 @@ void MigrationEngine::FinishRun() {
 // explains its absence, and nothing of the run left in the temporary folder.
 void MigrationEngine::endStoppedRun(const std::string& fileAtHand) {
     logError(err::UserInterrupt, describeError(err::UserInterrupt), "ScanFolder", fileAtHand);
+    flushOutputs();
     removeWorkingFolder();
     resetAfterRun();
 }

@@ -14,6 +14,7 @@ std::string describeError(int32_t number) {
     case err::FileNotFound: return "File not found";
     case err::DeviceIo: return "Device I/O error";
     case err::FileExists: return "File already exists";
+    case err::InputPastEnd: return "Input past end of file";
     case err::DiskFull: return "Disk full";
     case err::PermissionDenied: return "Permission denied";
     case err::PathFileAccess: return "Path/File access error";

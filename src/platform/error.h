@@ -17,6 +17,7 @@ inline constexpr int32_t BadFileName = 52;  // a path that cannot name a file (a
 inline constexpr int32_t FileNotFound = 53;
 inline constexpr int32_t DeviceIo = 57;
 inline constexpr int32_t FileExists = 58;
+inline constexpr int32_t InputPastEnd = 62;
 inline constexpr int32_t DiskFull = 61;
 inline constexpr int32_t PermissionDenied = 70;
 inline constexpr int32_t PathFileAccess = 75;

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "platform/error.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace jor {
@@ -104,6 +108,32 @@ public:
     // Writes into a temporary file beside `path` (as CopyFile does), then
     // renames it into place.
     void WriteFileAtomically(const std::string& path, const std::string& content) const;
+
+    // Opens as ReadWholeFile does (an empty file is created when missing) and
+    // hands the content to `consume` from its start, in order, in chunks of
+    // at most `chunkSize` bytes, until the end or until `consume` returns
+    // false. Holds one chunk at a time, whatever the file's size.
+    void ReadFileInChunks(const std::string& path, size_t chunkSize,
+                          const std::function<bool(std::string_view)>& consume) const;
+    // Writes the `length` bytes of `source` that begin at `offset` into
+    // `destination` (replacing a file there), under a temporary name beside
+    // it that is renamed into place once complete; holds no more than a
+    // small buffer (Linux: copy_file_range). A source too short for the range
+    // raises an error and leaves no file.
+    void WriteFileRange(const std::string& source, uint64_t offset, uint64_t length,
+                        const std::string& destination) const;
+
+    // Brings the contents and folder entries of the files at `paths` to
+    // stable storage before it returns; it may flush more than these (Linux:
+    // every file system they lie on, once each, by syncfs). A file no longer
+    // at its path (moved or deleted by someone else) is skipped. Never
+    // raises: returns the files that could not be flushed, each with its
+    // failure, in the order of `paths`.
+    struct FlushFailure {
+        std::string path;
+        Error error;
+    };
+    std::vector<FlushFailure> FlushToStableStorage(const std::vector<std::string>& paths) const;
 
     // Opens for appending (creating when missing), writes, closes.
     void AppendToFile(const std::string& path, const std::string& text) const;

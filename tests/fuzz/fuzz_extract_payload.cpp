@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,11 +17,31 @@ void require(bool condition, const char* what) {
     std::abort();
 }
 
+// The chunk sizes come from the input itself, so every input is replayed
+// with the same cuts: mostly around the marker's length, now and then long.
+std::optional<jor::PayloadSlice> scanInChunks(std::string_view input) {
+    uint64_t state = 0xcbf29ce484222325ull;
+    for (const char c : input) state = (state ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    jor::PayloadScanner scanner;
+    size_t at = 0;
+    while (at < input.size() && !scanner.done()) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        const uint64_t r = state >> 33;
+        const size_t size = r % 8 == 0 ? 1 + r % 4096 : 1 + r % 25;
+        scanner.feed(input.substr(at, size));
+        at += size;
+    }
+    return scanner.payload();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::string result = jor::ExtractPayload(input);
+    const std::optional<jor::PayloadSlice> slice = scanInChunks(input);
+    require(slice.has_value() == (result != "ERROR"), "the scanner and ExtractPayload disagree on ERROR");
+    if (slice) require(input.substr(slice->offset, slice->length) == result, "the scanner's slice differs");
 
     const size_t start = input.find('\0');
     const bool extractable =

@@ -101,5 +101,23 @@ TEST_F(Conversion, MissingDecompressorIsReportedForEveryObject) {
     EXPECT_FALSE(exists(work));
 }
 
+// The object is read in pieces: wherever the marker falls, also across the
+// end of a piece, the output is the payload whole.
+TEST_F(Conversion, LargeObjectsAreCutWhereverTheMarkerFalls) {
+    useRealDecompressor();
+    const std::string wrapper = "ARCHIVE HEADER v2 ";
+    std::vector<std::string> expected;
+    for (const size_t markerAt : {(1u << 20) - 7, 1u << 20, (2u << 20) + 1}) {
+        std::string p = payload(9);
+        while (wrapper.size() + p.size() < markerAt) p += p.substr(1, std::min(p.size() - 1, markerAt - wrapper.size() - p.size()));
+        object("BIG" + std::to_string(markerAt) + ".Z", packed("gzip", wrapper + p + Marker + "tail"));
+        expected.push_back(p);
+    }
+    run();
+    std::sort(expected.begin(), expected.end());
+    EXPECT_TRUE(outputContents() == expected);
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(3, 3)});
+}
+
 }  // namespace
 }  // namespace jor::test

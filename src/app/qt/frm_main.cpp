@@ -64,6 +64,10 @@ QLineEdit* lineEdit(QWidget* parent, const char* name) {
 
 void setIndex(QObject* o, int index) { o->setProperty("index", index); }
 
+// Some thirty pictures a second: smooth to the eye, and a run of small
+// files no longer pays for a repaint of bar and label with every file.
+constexpr qint64 ProgressPaintInterval = 33;  // ms
+
 }  // namespace
 
 int32_t DebugCheckBox::value() const {
@@ -102,6 +106,8 @@ frmMain::frmMain(std::string programFolder, QWidget* parent)
     tmrMig_.setSingleShot(true);
     tmrMig_.setInterval(1);
     connect(&tmrMig_, &QTimer::timeout, this, [this] { tmrMig_Timer(); });
+    progressPainter_.setSingleShot(true);
+    connect(&progressPainter_, &QTimer::timeout, this, [this] { paintProgress(); });
     engine_ = std::make_unique<MigrationEngine>(*this, logs_, programFolder_);
 }
 
@@ -343,10 +349,43 @@ std::string frmMain::tempText() const { return folderText(2); }
 std::string frmMain::pacsText() const { return cboPACS_->currentText().toStdString(); }
 int32_t frmMain::debugValue() const { return chkDebug_->value(); }
 
-void frmMain::setProgressMax(int32_t value) { ProgBar_->setMaximum(value); }
-void frmMain::setProgressValue(int32_t value) { ProgBar_->setValue(value); }
-void frmMain::setProgressText(const std::string& text) { ProgBar_->setText(QString::fromStdString(text)); }
-void frmMain::setStatusText(const std::string& text) { lblLoadInfo_->setText(QString::fromStdString(text)); }
+void frmMain::setProgressMax(int32_t value) {
+    ProgBar_->setMaximum(value);
+    progressChanged();
+}
+void frmMain::setProgressValue(int32_t value) {
+    ProgBar_->setValue(value);
+    progressChanged();
+}
+void frmMain::setProgressText(const std::string& text) {
+    ProgBar_->setText(QString::fromStdString(text));
+    progressChanged();
+}
+void frmMain::setStatusText(const std::string& text) {
+    lblLoadInfo_->setText(QString::fromStdString(text));
+    progressChanged();
+}
+
+// The controls take every value at once, so what they report is current;
+// only their painting waits. A change after a quiet spell is painted at the
+// next yield; within the interval, the timer paints the latest values.
+void frmMain::progressChanged() {
+    if (progressPainter_.isActive()) return;
+    if (!lastProgressPaint_.isValid() || lastProgressPaint_.elapsed() >= ProgressPaintInterval) {
+        lastProgressPaint_.start();
+        return;
+    }
+    ProgBar_->setUpdatesEnabled(false);
+    lblLoadInfo_->setUpdatesEnabled(false);
+    progressPainter_.start(static_cast<int>(ProgressPaintInterval - lastProgressPaint_.elapsed()));
+}
+
+void frmMain::paintProgress() {
+    // Enabling updates again schedules the repaint.
+    ProgBar_->setUpdatesEnabled(true);
+    lblLoadInfo_->setUpdatesEnabled(true);
+    lastProgressPaint_.start();
+}
 void frmMain::setMigrierenEnabled(bool enabled) { buttons_[0]->setEnabled(enabled); }
 void frmMain::setBeendenEnabled(bool enabled) { buttons_[1]->setEnabled(enabled); }
 void frmMain::armTimer() { tmrMig_.start(); }

@@ -5,6 +5,7 @@
 #include "migration/window_port.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -90,6 +91,8 @@ private:
     QLineEdit* folderBox(int index) const;
     void loadFolderText(int index, const std::string& bytes);
     std::string folderText(int index) const;
+    void progressChanged();
+    void paintProgress();
 
     std::string programFolder_;
     Logs logs_;
@@ -117,6 +120,9 @@ private:
     QLabel* lblLoadInfo_ = nullptr;
     TextProgressBar* ProgBar_ = nullptr;
     QTimer tmrMig_;
+    // Progress bar and status label are painted at a human rate, not per file.
+    QTimer progressPainter_;
+    QElapsedTimer lastProgressPaint_;
 };
 
 }  // namespace jor::app

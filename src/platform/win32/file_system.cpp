@@ -8,6 +8,8 @@
 #include <aclapi.h>
 #include <ntsecapi.h>
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -26,6 +28,7 @@ class Handle {
 public:
     explicit Handle(HANDLE h) : h_(h) {}
     ~Handle() { close(); }
+    Handle(Handle&& other) noexcept : h_(std::exchange(other.h_, INVALID_HANDLE_VALUE)) {}
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     HANDLE get() const { return h_; }
@@ -167,6 +170,27 @@ struct LocalFreer {
     HLOCAL memory;
     ~LocalFreer() { ::LocalFree(memory); }
 };
+
+// Opened for reading and writing, created empty when missing; a link in its
+// place is opened as itself and not read through.
+Handle openForReading(const std::string& path) {
+    Handle h(::CreateFileW(pathOrRaise(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr));
+    if (!h.valid()) raiseLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(h.get(), &info)) raiseLastError();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
+    return h;
+}
+
+// Up to `size` bytes; 0 at the end.
+DWORD readSome(HANDLE h, char* data, size_t size) {
+    DWORD n = 0;
+    if (!::ReadFile(h, data, size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size), &n, nullptr)) raiseLastError();
+    return n;
+}
 
 struct FindCloser {
     HANDLE h;
@@ -447,15 +471,7 @@ void FileSystem::SetFileAttributes(const std::string& path, int32_t attributes) 
 }
 
 std::string FileSystem::ReadWholeFile(const std::string& path) const {
-    Handle h(::CreateFileW(pathOrRaise(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr));
-    if (!h.valid()) raiseLastError();
-    // A link in its place is opened as itself and not read through.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(h.get(), &info)) raiseLastError();
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
+    Handle h = openForReading(path);
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(h.get(), &size)) raiseLastError();
     if (static_cast<unsigned long long>(size.QuadPart) >= std::string().max_size())
@@ -463,16 +479,76 @@ std::string FileSystem::ReadWholeFile(const std::string& path) const {
     std::string content(static_cast<size_t>(size.QuadPart), '\0');
     size_t done = 0;
     while (done < content.size()) {
-        const size_t left = content.size() - done;
-        DWORD n = 0;
-        if (!::ReadFile(h.get(), content.data() + done, left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left), &n,
-                        nullptr))
-            raiseLastError();
+        const DWORD n = readSome(h.get(), content.data() + done, content.size() - done);
         if (n == 0) break;
         done += n;
     }
     content.resize(done);
     return content;
+}
+
+void FileSystem::ReadFileInChunks(const std::string& path, size_t chunkSize,
+                                  const std::function<bool(std::string_view)>& consume) const {
+    Handle h = openForReading(path);
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(h.get(), &size)) raiseLastError();
+    // As long as the file was when opened, as a whole read would take it.
+    uint64_t left = static_cast<uint64_t>(size.QuadPart);
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(left, std::max<size_t>(chunkSize, 1))));
+    while (left > 0) {
+        const DWORD n = readSome(h.get(), buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+        if (n == 0) return;
+        left -= n;
+        if (!consume(std::string_view(buffer.data(), n))) return;
+    }
+}
+
+void FileSystem::WriteFileRange(const std::string& source, uint64_t offset, uint64_t length,
+                                const std::string& destination) const {
+    const std::wstring from = pathOrRaise(source);
+    const std::wstring to = pathOrRaise(destination, true);
+    Handle in(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!in.valid()) raiseLastError();
+    if (offset > static_cast<uint64_t>(std::numeric_limits<LONGLONG>::max()))
+        throw Error(err::InputPastEnd, describeError(err::InputPastEnd));
+    LARGE_INTEGER start;
+    start.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(in.get(), start, nullptr, FILE_BEGIN)) raiseLastError();
+    TemporaryFile part(to);
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(length, 1u << 20)));
+    for (uint64_t left = length; left > 0;) {
+        const DWORD n = readSome(in.get(), buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+        if (n == 0) throw Error(err::InputPastEnd, describeError(err::InputPastEnd));
+        writeAll(part.handle(), buffer.data(), n);
+        left -= n;
+    }
+    part.commit(to, true);
+}
+
+// Each file's own flush. Windows offers a program no flush of a folder
+// entry: FlushFileBuffers is made for files and, for administrators only,
+// whole volumes. NTFS journals its folder entries, so a power cut leaves
+// the folder whole, though an entry made just before may be missing.
+std::vector<FileSystem::FlushFailure> FileSystem::FlushToStableStorage(const std::vector<std::string>& paths) const {
+    std::vector<FlushFailure> failures;
+    for (const std::string& path : paths) {
+        try {
+            // Write access, which the flush needs; a link in the file's place is not followed.
+            Handle file(::CreateFileW(pathOrRaise(path).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (!file.valid()) {
+                const DWORD code = ::GetLastError();
+                if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) continue;  // moved away
+                raiseWinError(code);
+            }
+            if (!::FlushFileBuffers(file.get()) || !file.close()) raiseLastError();
+        } catch (const Error& e) {
+            failures.push_back({path, e});
+        }
+    }
+    return failures;
 }
 
 void FileSystem::WriteFileAtomically(const std::string& path, const std::string& content) const {

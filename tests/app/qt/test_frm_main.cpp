@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -248,6 +249,50 @@ TEST_F(WindowFixture, RunOfPlainCopiesEndsWithReportAndButtonsBack) {
     EXPECT_TRUE(child<QLabel>("lblLoadInfo")->text().isEmpty());
     EXPECT_TRUE(child<TextProgressBar>("ProgBar")->text().isEmpty());
     EXPECT_EQ(child<TextProgressBar>("ProgBar")->value(), 0);
+}
+
+// Records what the progress bar and the status label show each time they are painted.
+struct PaintRecorder : QObject {
+    std::vector<std::string> painted;
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Paint) {
+            if (auto* bar = qobject_cast<TextProgressBar*>(o))
+                painted.push_back("bar " + std::to_string(bar->value()) + " " + bar->text().toStdString());
+            else if (auto* label = qobject_cast<QLabel*>(o))
+                painted.push_back("label " + label->text().toStdString());
+        }
+        return false;
+    }
+    std::string last(const std::string& prefix) const {
+        for (auto it = painted.rbegin(); it != painted.rend(); ++it)
+            if (it->starts_with(prefix)) return *it;
+        return "";
+    }
+};
+
+// Hundreds of files: the screen shows the progress at a human rate, and what
+// it shows last is the final state.
+TEST_F(WindowFixture, ProgressIsPaintedAtAHumanRateEndingOnTheLastValues) {
+    TempDir work;
+    std::vector<std::string> tree;
+    for (int i = 0; i < 400; ++i) tree.push_back("IM" + std::to_string(i) + "=x");
+    prepareRun(work, tree);
+    auto* bar = child<TextProgressBar>("ProgBar");
+    auto* label = child<QLabel>("lblLoadInfo");
+    QTest::qWait(100);
+    PaintRecorder recorder;
+    bar->installEventFilter(&recorder);
+    label->installEventFilter(&recorder);
+    BoxWatcher boxes;
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.empty() && window->toolbarButton(2)->isEnabled(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.last("bar ") == "bar 0 " && recorder.last("label ") == "label "; }, 2000))
+        << "last painted: " << recorder.last("bar ") << " / " << recorder.last("label ");
+    // Bar and label, each at most about thirty times a second, whatever the machine's speed.
+    EXPECT_LE(recorder.painted.size(), size_t(2 * (clock.elapsed() / 25 + 3)));
+    EXPECT_EQ(test::listFiles(work / "dest").size(), 400u);
 }
 
 TEST_F(WindowFixture, ClosingDuringARunStopsItAndStoresSettingsOnce) {

@@ -1,4 +1,5 @@
 #include "migration/conversion_fixture.h"
+#include "platform/child_process.h"
 
 #include <cerrno>
 #include <chrono>
@@ -81,6 +82,29 @@ TEST_F(Conversion, WhatTheDecompressorLeavesDecides) {
         }
         EXPECT_EQ(errorLines(), lines);
     }
+}
+
+// Any other gunzip.exe holds the conversion until it ends; the window is
+// served all the while.
+TEST_F(Conversion, ForeignDecompressorHoldsTheWait) {
+    useRealDecompressor();
+    object("IMG0001.Z", packed("gzip", archived(payload(8))));
+    makeFolders(root / "foreign");
+    std::filesystem::copy_file("/bin/sleep", root / "foreign/gunzip.exe");
+    std::filesystem::permissions(root / "foreign/gunzip.exe", std::filesystem::perms::owner_all);
+    ChildProcess foreign = ChildProcess::Start(root / "foreign/gunzip.exe", {"0.8"});
+    const auto started = std::chrono::steady_clock::now();
+    int yieldsWhileHeld = 0;
+    w.onYield = [&] {
+        if (!filesIn(work).empty() && !foreign.HasEnded()) ++yieldsWhileHeld;
+    };
+
+    run();
+
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800));
+    EXPECT_TRUE(foreign.HasEnded());
+    EXPECT_GT(yieldsWhileHeld, 10);
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(8)});
 }
 
 TEST_F(Conversion, NamesFromTheMediumAreNeverInterpreted) {

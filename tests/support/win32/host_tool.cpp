@@ -29,12 +29,12 @@ bool onHost(const std::string& script, const std::vector<std::string>& paths) {
     TempDir scratch;
     const std::string done = scratch / "done";
     // Wine hands out no process handle for a Unix program: its end is told by a file.
-    std::vector<std::string> arguments = {"-c", "(" + script + ") && echo ok > \"$0\"", unixPath(done)};
+    std::vector<std::string> arguments = {"-c", "if (" + script + "); then echo ok; else echo failed; fi > \"$0.part\" && mv \"$0.part\" \"$0\"",
+                                          unixPath(done)};
     for (const auto& path : paths) arguments.push_back(unixPath(path));
     ChildProcess::Start("Z:\\bin\\sh", arguments);
-    // The shell's own failure writes nothing: waited for as long as a slow host may take.
     for (int waited = 0; waited < 30000 && !exists(done); waited += 5) ::Sleep(5);
-    return exists(done);
+    return exists(done) && readFile(done) == "ok\n";
 }
 
 std::string packedWith(const std::string& tool, const std::string& content, const std::string& scratchFolder) {
