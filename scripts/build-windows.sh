@@ -46,9 +46,9 @@ install_missing() {
 }
 
 packages64=(
-    cmake ninja-build zip gzip ncompress xvfb xauth
+    cmake ninja-build zip unzip gzip ncompress xvfb xauth xdotool xclip python3
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest
-    wine wine64
+    wine wine64 fonts-wine
 )
 install_missing "${packages64[@]}"
 
@@ -98,12 +98,22 @@ prepare_wine() {
         wineserver -w
     fi
     # A persistent server: otherwise Wine's helper processes keep the first
-    # test's output pipe open and ctest waits for them.
-    wineserver -p
+    # test's output pipe open and ctest waits for them. (One left running for
+    # this prefix by an earlier run serves as well.)
+    wineserver -p 2>/dev/null || true
     server_running=1
+    # Tahoma as the window asks for it (else Wine draws Liberation Sans in
+    # other widths), and Marlett for the frame's symbols.
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
+    mkdir -p "$fonts"
+    for font in tahoma.ttf tahomabd.ttf marlett.ttf; do
+        cp -u "/usr/share/wine/fonts/$font" "$fonts/"
+    done
     # German regional settings, as on the practices' PCs (the logs' date and
     # time are checked in that form), as the user's own formats: Wine resets
     # them all should "Locale" differ from the locale of its environment.
+    # And windows not managed: without a window manager, a managed window
+    # waits some 2 s for one.
     local reg
     reg=$(mktemp --suffix=.reg)
     cat >"$reg" <<'REG'
@@ -125,6 +135,9 @@ REGEDIT4
 "sDecimal"=","
 "sThousand"="."
 "sList"=";"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
 REG
     wine regedit /S "$(winepath -w "$reg")" >>"$logs/wine.log" 2>&1
     rm -f "$reg"
@@ -176,10 +189,9 @@ build_one() {
 
     # The test programs too: they prove the static link before the window exists.
     local bin=$build/bin exe
-    for exe in "$bin"/*.exe "$build"/tests/*.exe; do
-        [ -e "$exe" ] || continue
+    while read -r exe; do
         check_imports "$triplet-objdump" "$exe" || failures=$((failures + 1))
-    done
+    done < <(find "$bin" "$build/tests" -name '*.exe')
 
     if [ "$run_tests" -eq 1 ]; then
         t0=$SECONDS

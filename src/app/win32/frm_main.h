@@ -110,6 +110,8 @@ private:
     void keepTypedPacs();
     bool moveFocus(bool backwards);
     void tmrMig_Timer();
+    void progressChanged();
+    void paintProgress();
     void SaveSettings();
     void onClose();
     std::string textOf(Control c) const;
@@ -130,6 +132,9 @@ private:
     bool settingsSaved_ = false;
     bool closePending_ = false;
     bool quitOnDestroy_ = false;
+    // Progress bar and status label are painted at a human rate, not per file.
+    bool progressHeld_ = false;
+    ULONGLONG lastProgressPaint_ = 0;
 };
 
 }  // namespace jor::app

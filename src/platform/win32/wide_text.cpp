@@ -4,44 +4,67 @@
 
 namespace jor {
 
+namespace {
+
+// One UTF-8 sequence at the start of `utf8` appended to `out` as UTF-16;
+// its length, or 0 when it is none.
+size_t appendCharacter(std::string_view utf8, std::wstring& out) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(utf8[k]); };
+    const unsigned char lead = byte(0);
+    size_t length;
+    char32_t c;
+    if (lead < 0x80) {
+        length = 1;
+        c = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        c = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (length > utf8.size()) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(k) & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (byte(k) & 0x3F);
+    }
+    // Overlong forms and values past U+10FFFF name nothing.
+    if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF))) return 0;
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
+        out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+        out.push_back(static_cast<wchar_t>(c));
+    }
+    return length;
+}
+
+}  // namespace
+
 std::optional<std::wstring> wideFromUtf8(std::string_view utf8) {
     std::wstring out;
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
-        const auto byte = [&](size_t k) { return static_cast<unsigned char>(utf8[k]); };
-        const unsigned char lead = byte(i);
-        size_t length;
-        char32_t c;
-        if (lead < 0x80) {
-            length = 1;
-            c = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            c = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            c = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            c = lead & 0x07;
-        } else {
-            return std::nullopt;
-        }
-        if (i + length > utf8.size()) return std::nullopt;
-        for (size_t k = 1; k < length; ++k) {
-            if ((byte(i + k) & 0xC0) != 0x80) return std::nullopt;
-            c = (c << 6) | (byte(i + k) & 0x3F);
-        }
-        // Overlong forms and values past U+10FFFF name nothing.
-        if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF))) return std::nullopt;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<wchar_t>(c));
-        }
+        const size_t length = appendCharacter(utf8.substr(i), out);
+        if (length == 0) return std::nullopt;
         i += length;
+    }
+    return out;
+}
+
+std::wstring wideText(std::string_view utf8) {
+    std::wstring out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t length = appendCharacter(utf8.substr(i), out);
+        if (length == 0) out.push_back(L'\xFFFD');
+        i += length ? length : 1;
     }
     return out;
 }

@@ -11,6 +11,9 @@ namespace jor {
 // every name listed can be named again.
 std::optional<std::wstring> wideFromUtf8(std::string_view utf8);  // nullopt: not UTF-8
 std::string utf8FromWide(std::wstring_view wide);
+// For a text that is shown: a byte outside UTF-8 shows as U+FFFD, and the
+// rest of the text as it is.
+std::wstring wideText(std::string_view utf8);
 
 // The form of `path` handed to the file functions, or nullopt when the text
 // cannot name a file (a NUL byte, not UTF-8, empty). Full drive and UNC paths
