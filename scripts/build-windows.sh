@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Windows program folder with mingw-w64, tests it under Wine and
-# packs it:
+# Builds the Windows program folder with mingw-w64, packs it and tests it
+# under Wine (the end-to-end runs unzip the packed folder):
 #   build-win64/bin -> dist/jor-orvek-windows-x86_64.zip
 #   build-win32/bin -> dist/jor-orvek-windows-x86.zip (where the 32-bit
 #                      toolchain and wine32 install)
@@ -48,7 +48,7 @@ install_missing() {
 packages64=(
     cmake ninja-build zip unzip gzip ncompress xvfb xauth xdotool xclip python3
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest
-    wine wine64 fonts-wine
+    wine wine64 fonts-wine dcmtk
 )
 install_missing "${packages64[@]}"
 
@@ -173,12 +173,36 @@ check_imports() {
     return $bad
 }
 
+pack() {
+    local bin=$1 triplet=$2 zipname=$3
+    # One folder to unzip: the program, its decompressor, nothing else.
+    local stage f
+    stage=$(mktemp -d)
+    mkdir "$stage/Jor-Orvek"
+    for f in jor-orvek.exe gunzip.exe; do
+        if [ ! -f "$bin/$f" ]; then
+            note "ERROR: $bin/$f was not built: dist/$zipname not packed"
+            rm -rf "$stage"
+            return 1
+        fi
+        cp "$bin/$f" "$stage/Jor-Orvek/"
+    done
+    # Symbols only make the download larger; the build folder keeps them.
+    "$triplet-strip" --strip-unneeded "$stage"/Jor-Orvek/*.exe
+    rm -f "dist/$zipname"
+    (cd "$stage" && zip -q -r -9 "$OLDPWD/dist/$zipname" Jor-Orvek)
+    rm -rf "$stage"
+    note "dist/$zipname: $(du -k "dist/$zipname" | cut -f1) KB"
+}
+
 build_one() {
     local build=$1 toolchain=$2 triplet=$3 zipname=$4
     local t0=$SECONDS
     note "== $build: configure and build (log: $logs/$build-build.log)"
+    # The end-to-end tests unzip the packed folder, as a practice would.
     if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" -DJOR_WINEPREFIX="$WINEPREFIX" &&
+        -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" -DJOR_WINEPREFIX="$WINEPREFIX" \
+        -DJOR_DIST_ZIP="$PWD/dist/$zipname" &&
         cmake --build "$build" -j"$jobs"; } >"$logs/$build-build.log" 2>&1; then
         tail -n 40 "$logs/$build-build.log"
         note "$build: build FAILED"
@@ -193,6 +217,8 @@ build_one() {
         check_imports "$triplet-objdump" "$exe" || failures=$((failures + 1))
     done < <(find "$bin" "$build/tests" -name '*.exe')
 
+    pack "$bin" "$triplet" "$zipname" || failures=$((failures + 1))
+
     if [ "$run_tests" -eq 1 ]; then
         t0=$SECONDS
         note "== $build: ctest under Wine (log: $logs/$build-ctest.log)"
@@ -206,27 +232,6 @@ build_one() {
         fi
         note "$build: tests took $((SECONDS - t0))s"
     fi
-
-    if [ ! -f "$bin/jor-orvek.exe" ]; then
-        note "WARNING: $bin/jor-orvek.exe was not built (no Win32 window in this tree): dist/$zipname not packed"
-        return
-    fi
-    # One folder to unzip: the program, its decompressor, nothing else.
-    local stage
-    stage=$(mktemp -d)
-    mkdir "$stage/Jor-Orvek"
-    cp "$bin/jor-orvek.exe" "$stage/Jor-Orvek/"
-    if [ -f "$bin/gunzip.exe" ]; then
-        cp "$bin/gunzip.exe" "$stage/Jor-Orvek/"
-    else
-        note "WARNING: $bin/gunzip.exe was not built: the zip has no decompressor"
-    fi
-    # Symbols only make the download larger; the build folder keeps them.
-    "$triplet-strip" --strip-unneeded "$stage"/Jor-Orvek/*.exe
-    rm -f "dist/$zipname"
-    (cd "$stage" && zip -q -r -9 "$OLDPWD/dist/$zipname" Jor-Orvek)
-    rm -rf "$stage"
-    note "dist/$zipname: $(du -k "dist/$zipname" | cut -f1) KB"
 }
 
 build_one build-win64 mingw-w64-x86_64.cmake x86_64-w64-mingw32 jor-orvek-windows-x86_64.zip
