@@ -132,7 +132,7 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
         step("window yields (x3)", [&] {
             for (int i = 0; i < 3; ++i) yield();
         });
-        // Not an engine step: what the same decompression costs without the wrapper process.
+        // Not an engine step: what the same decompression costs in the system's gzip.
         const std::string reference = work + "/" + base + ".ref.dcm.z";
         files.CopyFile(obj.path, reference, true);
         const auto referenceStart = Clock::now();

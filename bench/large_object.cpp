@@ -113,7 +113,7 @@ int benchLargeObject(const Options& o, const Scratch& scratch, Checks& checks) {
     const long rssBefore = statusKiB("VmRSS"), maxrssBefore = maxrssKiB();
     const EngineRun r = runEngine(o.window, src, dest, temp, "Arzt und Praxis", program);
     const long hwmAfter = statusKiB("VmHWM"), maxrssAfter = maxrssKiB();
-    std::printf("large: engine %.1f s (own CPU %.1f s; gzip -d in gunzip.exe's child)\n", r.wall, r.cpu);
+    std::printf("large: engine %.1f s (own CPU %.1f s; the decompression runs in gunzip.exe)\n", r.wall, r.cpu);
     checkReport(checks, r, 1);
     checkErrorLog(checks, program);
 

@@ -67,6 +67,9 @@ void setIndex(QObject* o, int index) { o->setProperty("index", index); }
 // Some thirty pictures a second: smooth to the eye, and a run of small
 // files no longer pays for a repaint of bar and label with every file.
 constexpr qint64 ProgressPaintInterval = 33;  // ms
+// The engine yields for every file and every process it looks at; taking
+// the window's events at most this often is more than any user can tell.
+constexpr qint64 YieldInterval = 1'000'000;  // ns
 
 }  // namespace
 
@@ -398,6 +401,10 @@ void frmMain::showMessage(MessageIcon icon, const std::string& title, const std:
     box.exec();
 }
 
-void frmMain::yield() { QCoreApplication::processEvents(); }
+void frmMain::yield() {
+    if (lastYield_.isValid() && lastYield_.nsecsElapsed() < YieldInterval) return;
+    QCoreApplication::processEvents();
+    lastYield_.start();
+}
 
 }  // namespace jor::app

@@ -123,6 +123,7 @@ private:
     // Progress bar and status label are painted at a human rate, not per file.
     QTimer progressPainter_;
     QElapsedTimer lastProgressPaint_;
+    QElapsedTimer lastYield_;
 };
 
 }  // namespace jor::app

@@ -63,7 +63,10 @@ std::optional<std::string> executableName(int procFd, const std::string& id) {
         if (path.size() > deleted.size() && path.ends_with(deleted)) path.resize(path.size() - deleted.size());
         return path.substr(path.rfind('/') + 1);
     }
-    // Kernel threads and processes we may not inspect still tell their comm.
+    // A kernel thread has no executable, and a process that has gone has no
+    // name left: neither is worth three more reads on every lookup. A process
+    // we may not inspect still tells its comm.
+    if (errno == ENOENT) return std::nullopt;
     std::string comm;
     if (!readProcFile(procFd, id + "/comm", comm)) return std::nullopt;
     if (comm.back() == '\n') comm.pop_back();

@@ -120,15 +120,14 @@ TEST(FindProcess, ExecutableDeletedWhileRunningKeepsItsName) {
     EXPECT_EQ(FindProcess(name + " (deleted)", 1), 0u);
 }
 
-TEST(FindProcess, ProcessWhoseExecutableCannotBeReadIsFoundByComm) {
-    // Kernel threads, and processes a sandbox hides from us, exist only on some machines.
-    std::string comm;
+// The first live process whose executable link fails with `error`, by its comm.
+std::optional<std::string> commOfProcessWhoseExecutableFails(int error) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string id = entry.path().filename();
         if (id.find_first_not_of("0123456789") != std::string::npos) continue;
         char target[4096];
-        if (::readlink((entry.path() / "exe").c_str(), target, sizeof target) >= 0) continue;
-        std::string stat;
+        if (::readlink((entry.path() / "exe").c_str(), target, sizeof target) >= 0 || errno != error) continue;
+        std::string stat, comm;
         try {
             stat = test::readFile(entry.path() / "stat");
             comm = test::readFile(entry.path() / "comm");
@@ -138,11 +137,31 @@ TEST(FindProcess, ProcessWhoseExecutableCannotBeReadIsFoundByComm) {
         const auto close = stat.rfind(')');
         if (close == std::string::npos || stat.substr(close + 2, 1) == "Z" || comm.size() < 2) continue;
         comm.pop_back();
-        break;
+        return comm;
     }
-    if (comm.empty()) GTEST_SKIP() << "every process's executable is readable here";
-    EXPECT_NE(FindProcess(comm, 1), 0u) << comm;
-    EXPECT_EQ(FindProcess(comm + "\n", 1), 0u) << "the line end is not part of the name";
+    return std::nullopt;
+}
+
+TEST(FindProcess, ProcessOfAnotherUserIsFoundByCommAndAKernelThreadNotAtAll) {
+    // Kernel threads have no executable: none of them is a decompressor.
+    if (const auto kernelThread = commOfProcessWhoseExecutableFails(ENOENT))
+        EXPECT_EQ(FindProcess(*kernelThread, 1), 0u) << *kernelThread;
+
+    // Another user's executable cannot be read; root's processes, seen as nobody.
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+        const auto comm = commOfProcessWhoseExecutableFails(EACCES);
+        if (!comm) ::_exit(3);
+        ::_exit(FindProcess(*comm, 1) != 0 && FindProcess(*comm + "\n", 1) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become nobody here";
+    if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "every process's executable is readable here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "another user's process, found by its comm without the line end";
 }
 
 TEST(FindProcessWindow, NoDisplayGivesZero) {
