@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 
 namespace jor::app {
@@ -22,6 +23,9 @@ constexpr UINT_PTR kProgressPainter = 2;
 // Some thirty pictures a second: smooth to the eye, and a run of small
 // files no longer pays for a repaint of bar and label with every file.
 constexpr ULONGLONG kProgressPaintInterval = 33;  // ms
+// The engine yields for every file and every process it looks at; taking
+// the window's events at most this often is more than any user can tell.
+constexpr std::chrono::microseconds kYieldInterval{1000};
 constexpr UINT kKeepTypedPacs = WM_APP + 1;
 
 HINSTANCE instance() { return GetModuleHandleW(nullptr); }
@@ -440,6 +444,9 @@ bool frmMain::preTranslate(MSG& msg) {
 }
 
 void frmMain::yield() {
+    const auto now = std::chrono::steady_clock::now();
+    if (lastYield_ && now - *lastYield_ < kYieldInterval) return;
+    lastYield_ = now;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -135,6 +136,7 @@ private:
     // Progress bar and status label are painted at a human rate, not per file.
     bool progressHeld_ = false;
     ULONGLONG lastProgressPaint_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> lastYield_;
 };
 
 }  // namespace jor::app
