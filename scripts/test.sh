@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test; then the tests again
+# Installs what is missing, builds and runs every test; then the Windows
+# build with its tests under Wine (scripts/build-windows.sh), the tests again
 # under ASan and UBSan (build-asan) and a short run of each fuzzer (build-fuzz).
 # FUZZ_SECONDS sets how long each fuzzer runs (default 60).
 set -euo pipefail
@@ -42,6 +43,18 @@ status=0
 ctest --test-dir build --output-on-failure -j"$jobs" 2>&1 | tee "$work/ctest.log" || status=$?
 count_ctest "$work/ctest.log"
 stage "ctest build" "$t0" "$status"
+
+echo "== windows: mingw-w64 build and ctest under Wine (scripts/build-windows.sh)"
+t0=$SECONDS
+status=0
+scripts/build-windows.sh || status=$?
+before=$failed
+for log in build-win-logs/build-win64-ctest.log build-win-logs/build-win32-ctest.log; do
+    [ -f "$log" ] && count_ctest "$log"
+done
+# A build or import check that failed before any test did counts once.
+if [ "$status" -ne 0 ] && [ "$failed" -eq "$before" ]; then failed=$((failed + 1)); fi
+stage "windows" "$t0" "$status"
 
 echo "== ASan+UBSan build and ctest (build-asan, without e2e)"
 t0=$SECONDS

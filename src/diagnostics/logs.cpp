@@ -1,6 +1,7 @@
 #include "diagnostics/logs.h"
 
 #include "platform/date_time.h"
+#include "platform/system_text.h"
 
 namespace jor {
 
@@ -46,7 +47,7 @@ void Logs::LogDebug(const std::string& text) const {
 
 void Logs::appendLine(const std::string& path, const std::string& line) const {
     if (!fs_.FolderExists(folder())) fs_.CreateFolder(folder());
-    fs_.AppendToFile(path, line + "\r\n");
+    fs_.AppendToFile(path, toSystemText(line + "\r\n"));
 }
 
 }  // namespace jor

@@ -113,7 +113,8 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
             ChildProcess child = ChildProcess::Start(decompressor, {"-d", "-f", state_.WorkingPath});
             // The stopped run logs the interrupt once, naming this object.
             if (!waitForDecompressor(child)) return;
-            if (child.exitCode() > 0) logDecompressorFailure(child, sourceObject.Name);
+            if (const int code = child.exitCode(); code != 0 && code != -1)
+                logDecompressorFailure(child, sourceObject.Name);
         }
 
         // The object is never held whole: it may be larger than the memory.

@@ -9,13 +9,15 @@
 namespace jor {
 
 // A program started without a shell: every argument reaches it whole, so
-// names from an untrusted disc are never interpreted.
+// names from an untrusted disc are never interpreted. A kill also ends the
+// programs the child started.
 class ChildProcess {
 public:
-    // Starts `program` with `arguments` (not including argv[0]), no standard
-    // input, no window, its standard error into a pipe of ours. Raises
-    // jor::Error when it cannot start; BadFileName (52) when the program or
-    // an argument holds a NUL byte, which would reach the child cut short.
+    // Starts `program` (its path as given, never searched) with `arguments`
+    // (not including argv[0]), no standard input, no window, its standard
+    // error into a pipe of ours. Raises jor::Error when it cannot start;
+    // BadFileName (52) when the program or an argument holds a NUL byte,
+    // which would reach the child cut short.
     static ChildProcess Start(const std::string& program, const std::vector<std::string>& arguments);
 
     ChildProcess(ChildProcess&& other) noexcept;
@@ -29,17 +31,18 @@ public:
     bool HasEnded();
 
     // Waits until the child has ended and been reaped, calling `yield`
-    // between checks and blocking at most about a millisecond at a time (no
-    // busy spin). When `stop` turns true first, kills and reaps the child
-    // and returns false.
+    // between checks and blocking at most about a millisecond (on Windows a
+    // timer tick) at a time (no busy spin). When `stop` turns true first,
+    // kills and reaps the child and returns false.
     bool WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop);
 
     // Exit status once ended (as the platform reports it), or -1.
     int status() const { return status_; }
 
     // Once ended: the code the program returned, or 128 plus the signal's
-    // number when a signal ended it (Windows: GetExitCodeProcess). -1 while
-    // it runs or when the platform cannot tell.
+    // number when a signal ended it (Windows: GetExitCodeProcess, so an
+    // exception's code such as 0xC0000005 reads negative). -1 while it runs
+    // or when the platform cannot tell.
     int exitCode() const;
 
     // What the child wrote to its standard error, at most the last
@@ -57,6 +60,7 @@ private:
 
     uint32_t pid_ = 0;
     intptr_t handle_ = -1;  // what the wait blocks on: a pidfd, or the process handle
+    intptr_t group_ = -1;   // where the platform needs one: what a kill reaches (the job object)
     intptr_t errorPipe_ = -1;  // our end of the child's standard error
     bool ended_ = false;
     int status_ = -1;

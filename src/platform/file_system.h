@@ -12,11 +12,15 @@
 
 namespace jor {
 
-// Attribute bits as the archive tools know them.
+// Attribute bits as the archive tools know them: Windows reports its own
+// bits; elsewhere read-only stands for a missing write permission and hidden
+// for a name starting with ".".
 namespace attr {
 inline constexpr int32_t ReadOnly = 1;
 inline constexpr int32_t Hidden = 2;
+inline constexpr int32_t System = 4;
 inline constexpr int32_t Directory = 16;
+inline constexpr int32_t Archive = 32;
 }  // namespace attr
 
 struct FileEntry {
@@ -49,7 +53,7 @@ struct FolderListing {
     // files: nothing is left out, and the copy, which never follows a link,
     // names each of them in its failure.
     std::vector<FileEntry> Files;
-    std::vector<FileEntry> SubFolders;  // real folders only
+    std::vector<FileEntry> SubFolders;  // real folders only (no links, no junctions)
 };
 
 // Folder and file handling apart from reading and writing contents. Every
@@ -67,6 +71,7 @@ public:
     // Copies one file, carrying its attributes over. The copy is made in a
     // temporary file beside the destination and renamed into place once
     // complete, so a failure leaves no partial file; the source is only read.
+    // A link on the source side is not followed but fails (75).
     // Temporary files (here and in WriteFileAtomically) are always created
     // new and exclusively under a random name of our own, another one when
     // the name is taken, and never through an existing name or link: a file
@@ -78,7 +83,8 @@ public:
 
     FolderListing GetFolder(const std::string& path) const;
     int32_t FolderAttributes(const std::string& path) const;
-    // 0 gives the file ordinary read-write permissions (0666 less the umask).
+    // 0 clears every attribute: an ordinary read-write file (on Linux 0666
+    // less the umask).
     void SetFileAttributes(const std::string& path, int32_t attributes) const;
 
     // Identity of the folder `path` leads to; nullopt when it leads to none.

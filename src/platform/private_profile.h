@@ -12,21 +12,30 @@ namespace jor {
 // default comes back when the file, section or key is missing; a key with
 // nothing after "=" gives the empty text. When a section or key appears
 // twice, the first one counts. Lines are read with CR LF or LF ends and
-// written with CR LF; texts are the bytes the file holds.
+// written with CR LF.
+//
+// On Windows these are the system's own GetPrivateProfileStringA and
+// WritePrivateProfileStringA: the file holds the ANSI code page, converted
+// from and to the UTF-8 texts here (a character the code page lacks comes
+// back as "?"), and the system decides how the file is rewritten (Wine, for
+// one, writes the whole file anew with the blanks around "=" removed). On
+// Linux this is our own reading of those rules over the bytes the file
+// holds.
 
-// Returns the value (or default), cut to its first size - 1 characters as
-// utf8_text.h counts them, so no UTF-8 sequence is split and written back
-// broken at the next save; size 0 gives "".
+// Returns the value (or default), cut to its first size - 1 characters (on
+// Linux as utf8_text.h counts them, so no UTF-8 sequence is split and written
+// back broken at the next save; on Windows characters of the ANSI code page);
+// size 0 gives "".
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, size_t size,
                                     const std::string& fileName);
 
 // Creates the file, section or key when missing (a new section at the end of
 // the file, a new key after the last key of its section), replaces an
-// existing value where it stands and keeps every other line and its order.
-// The new content is written to "<fileName>.part" and renamed into place, so
-// a failure leaves the old file as it was. False when the file cannot be
-// read or written.
+// existing value where it stands and keeps every other section and key in
+// its order. False when the file cannot be read or written. On Linux the new
+// content goes to a temporary file beside it and is renamed into place, so a
+// failure leaves the old file as it was.
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName);
 

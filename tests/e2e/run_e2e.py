@@ -158,12 +158,12 @@ def wait_for(condition, seconds, what, poll=0.1):
     raise Failure(f"timed out waiting for {what}")
 
 
-def write_settings(program, settings):
+def write_settings(program, settings, encoding="utf-8"):
     sections = collections.defaultdict(str)
     for (section, key), value in settings.items():
         sections[section] += f"{key}={value}\r\n"
     text = "".join(f"[{section}]\r\n{keys}" for section, keys in sections.items())
-    (program / "Settings.ini").write_bytes(text.encode())
+    (program / "Settings.ini").write_bytes(text.encode(encoding))
 
 
 def start_second_instance(desktop, program, extra):
@@ -257,19 +257,21 @@ class Checker:
             self.faults.append(message)
 
 
-def crlf_lines(path, c):
+def crlf_lines(path, c, encoding="utf-8"):
+    """The text file's lines; `encoding` is the code page the program writes
+    in (UTF-8 on Linux, the ANSI code page on Windows)."""
     data = path.read_bytes() if path.exists() else b""
     c.check(not data or data.endswith(b"\r\n"), f"{path.name} does not end in CR LF")
     lines = data.split(b"\r\n")[:-1] if data else []
     c.check(all(b"\n" not in l and b"\r" not in l for l in lines), f"{path.name} has lines not ended by CR LF")
-    return [l.decode("utf-8", "surrogateescape") for l in lines]
+    return [l.decode(encoding, "surrogateescape") for l in lines]
 
 
 def snapshot(root):
     return [(str(p.relative_to(root)), p.stat().st_mode & 0o777, sha(p)) for p in root.rglob("*") if p.is_file()]
 
 
-def verify(manifest, program, dest, temp, settings, report, c):
+def verify(manifest, program, dest, temp, settings, report, c, encoding="utf-8"):
     # Destination: fresh names only, the expected images, copies writable.
     expected_dirs = {"BadObjects"} if any(l.startswith("-1 - File ") for l in manifest["error_log"]) else set()
     c.same("folders in the destination", expected_dirs, [p.name for p in dest.iterdir() if p.is_dir()])
@@ -294,14 +296,14 @@ def verify(manifest, program, dest, temp, settings, report, c):
 
     # Error log: compared without its date and time field, and without the
     # decompressor's own words for why it failed, which depend on the tool.
-    lines = crlf_lines(program / "Logs" / "Error.txt", c)
+    lines = crlf_lines(program / "Logs" / "Error.txt", c, encoding)
     reason = re.compile(r"^(-1 - File .* could not be decompressed: ).*( - ScanFolder)$")
     c.same("Logs/Error.txt lines", manifest["error_log"],
            [reason.sub(r"\1<reason>\2", l.split(" - ", 1)[-1]) for l in lines])
 
     # Settings.ini keeps the values the window was started with.
     section, values = None, {}
-    for line in crlf_lines(program / "Settings.ini", c):
+    for line in crlf_lines(program / "Settings.ini", c, encoding):
         if line.startswith("["):
             section = line.strip("[]")
         elif "=" in line:

@@ -2,6 +2,9 @@
 
 #include "diagnostics/logs.h"
 #include "migration/engine.h"
+#include "platform/path.h"
+#include "platform/system_text.h"
+#include "support/host_tool.h"
 #include "support/recording_window.h"
 #include "support/temp_tree.h"
 
@@ -41,7 +44,7 @@ protected:
 
     TempDir root;
     const std::string prog = root / "prog", src = root / "src", dst = root / "dst", tmp = root / "tmp";
-    const std::string work = tmp + "/TempOrvek";
+    const std::string work = workingFolderOf(tmp);
     RecordingWindow w;
     Logs logs{prog, [this] { return w.debug; }, [] { return std::string("24.03.2008 14:05:09"); }};
     MigrationEngine engine{w, logs, prog};
@@ -52,15 +55,21 @@ protected:
         if (w.armed) engine.tmrMig_Timer();
     }
 
-    std::vector<std::string> errorLines() const { return linesWithoutTime(prog + "/Logs/Error.txt"); }
-    std::vector<std::string> debugLines() const { return linesWithoutTime(prog + "/Logs/DebugOrvek.log"); }
+    std::vector<std::string> errorLines() const { return logLines("Error.txt"); }
+    std::vector<std::string> debugLines() const { return logLines("DebugOrvek.log"); }
+    // As UTF-8: the logs hold the system's code page.
+    std::vector<std::string> logLines(const std::string& name) const {
+        auto lines = linesWithoutTime(pathUnder(pathUnder(prog, "Logs"), name));
+        for (auto& line : lines) line = fromSystemText(line);
+        return lines;
+    }
 
     // Names of the files directly in `folder`, sorted.
     static std::vector<std::string> filesIn(const std::string& folder) {
         std::vector<std::string> names;
         std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-            if (e.is_regular_file()) names.push_back(e.path().filename().string());
+        for (const auto& e : std::filesystem::directory_iterator(fsPath(folder), ec))
+            if (e.is_regular_file()) names.push_back(utf8Of(e.path().filename()));
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -72,27 +81,44 @@ protected:
         std::vector<std::string> contents;
         for (const auto& name : filesIn(dst)) {
             EXPECT_TRUE(std::regex_match(name, outputName)) << "unexpected file in destination: " << name;
-            contents.push_back(readFile(dst + "/" + name));
+            contents.push_back(readFile(pathUnder(dst, name)));
         }
         std::sort(contents.begin(), contents.end());
         return contents;
     }
 
     void useRealDecompressor() {
-        std::filesystem::copy_file(std::string(JOR_PROGRAM_DIR) + "/gunzip.exe", prog + "/gunzip.exe");
+        std::filesystem::copy_file(fsPath(pathUnder(JOR_PROGRAM_DIR, "gunzip.exe")), fsPath(pathUnder(prog, "gunzip.exe")));
     }
     void useFakeDecompressor(const std::string& shellBody) {
         writeFile(prog + "/gunzip.exe", "#!/bin/sh\n" + shellBody + "\n", 0755);
     }
 
+    // Something that is no folder stands where the working folder goes.
+    void expectStartRefusedWhileWorkingFolderIsBlocked(void (*block)(const std::string& path)) {
+        std::filesystem::remove(fsPath(pathUnder(pathUnder(prog, "Logs"), "Error.txt")));
+        block(work);
+        RecordingWindow window;
+        window.source = src, window.dest = dst, window.temp = tmp;
+        MigrationEngine e(window, logs, prog);
+
+        e.StartRun();
+
+        EXPECT_EQ(errorLines(), std::vector<std::string>{"58 - File already exists - Start - " + work});
+        EXPECT_EQ(window.boxes(),
+                  std::vector<std::string>{"box stop|Jor-Orvek|Arbeitsverzeichnis konnte nicht angelegt werden."});
+        EXPECT_FALSE(window.armed);
+        EXPECT_TRUE(window.beendenEnabled);
+        EXPECT_TRUE(window.migrierenEnabled);
+        EXPECT_TRUE(e.state().TempFolder.empty());
+    }
+
     // `content` packed by gzip or compress, as the archive wrote its objects.
     std::string packed(const std::string& tool, const std::string& content) {
-        const std::string in = root / "scratch.bin", out = root / "scratch.out";
-        writeFile(in, content);
-        const std::string command = tool + " -c -f '" + in + "' > '" + out + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        return readFile(out);
+        return packedWith(tool, content, root.path());
     }
 };
+
+class MigrationRun : public MigrationFixture {};
 
 }  // namespace jor::test

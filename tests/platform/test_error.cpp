@@ -1,35 +1,10 @@
-#include "platform/linux/errno_error.h"
+#include "platform/error.h"
 
-#include <cerrno>
+#include <cstdint>
 #include <gtest/gtest.h>
 
 namespace jor {
 namespace {
-
-TEST(ErrorNumbers, ErrnoMapsOntoClassicNumbers) {
-    struct Case { int errnoValue; bool folder; int32_t number; const char* description; };
-    const Case cases[] = {
-        {ENOENT, false, 53, "File not found"},
-        {ENOENT, true, 76, "Path not found"},
-        {ENOTDIR, false, 76, "Path not found"},
-        {EACCES, false, 70, "Permission denied"},
-        {EROFS, false, 70, "Permission denied"},
-        {EEXIST, false, 58, "File already exists"},
-        {ENOSPC, false, 61, "Disk full"},
-        {EIO, false, 57, "Device I/O error"},
-        {EINVAL, false, 5, "Invalid procedure call or argument"},
-        {EBUSY, false, 75, "Path/File access error"},
-    };
-    for (const auto& c : cases) {
-        try {
-            raiseErrno(c.errnoValue, c.folder);
-            ADD_FAILURE() << "no error raised for errno " << c.errnoValue;
-        } catch (const Error& e) {
-            EXPECT_EQ(e.number(), c.number) << "errno " << c.errnoValue;
-            EXPECT_EQ(e.description(), c.description) << "errno " << c.errnoValue;
-        }
-    }
-}
 
 TEST(ErrorNumbers, CountsOverflowInsteadOfWrapping) {
     EXPECT_EQ(checkedIncrement(32767), 32768);  // past the old 16-bit limit

@@ -1,45 +1,65 @@
 #include "support/temp_tree.h"
 
+#include "platform/path.h"
+
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace jor::test {
 namespace stdfs = std::filesystem;
 
+std::filesystem::path fsPath(const std::string& utf8) {
+    return stdfs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+std::string utf8Of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 TempDir::TempDir() {
-    char pattern[] = "/tmp/jor-test-XXXXXX";
-    if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    const stdfs::path base = stdfs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const stdfs::path candidate = base / ("jor-test-" + std::to_string(random()));
+        std::error_code ec;
+        if (stdfs::create_directory(candidate, ec)) {
+            path_ = utf8Of(candidate);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    // Read-only folders would keep their content.
-    for (stdfs::recursive_directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_directory(ec)) stdfs::permissions(it->path(), stdfs::perms::owner_all, stdfs::perm_options::add, ec);
-    stdfs::remove_all(path_, ec);
+    // Read-only entries would keep themselves (Windows) or their content (Linux).
+    for (stdfs::recursive_directory_iterator it(fsPath(path_), ec), end; !ec && it != end; it.increment(ec))
+        if (!it->is_symlink(ec)) stdfs::permissions(it->path(), stdfs::perms::owner_all, stdfs::perm_options::add, ec);
+    stdfs::remove_all(fsPath(path_), ec);
 }
 
-void makeFolders(const std::string& path) { stdfs::create_directories(path); }
+std::string TempDir::operator/(const std::string& part) const { return pathUnder(path_, part); }
+
+void makeFolders(const std::string& path) { stdfs::create_directories(fsPath(path)); }
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode) {
-    const auto parent = stdfs::path(path).parent_path();
+    const auto parent = fsPath(path).parent_path();
     if (!parent.empty()) stdfs::create_directories(parent);
     {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
         if (!out) throw std::runtime_error("cannot write " + path);
         out << content;
     }
-    ::chmod(path.c_str(), mode);
+    std::error_code ec;
+    stdfs::permissions(fsPath(path), static_cast<stdfs::perms>(mode), ec);
 }
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     std::ostringstream s;
     s << in.rdbuf();
@@ -47,14 +67,14 @@ std::string readFile(const std::string& path) {
 }
 
 bool exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return stdfs::exists(stdfs::symlink_status(fsPath(path), ec));
 }
 
 void makeTree(const std::string& root, const std::vector<std::string>& lines) {
     for (const auto& line : lines) {
         if (!line.empty() && line.back() == '/') {
-            makeFolders(root + "/" + line);
+            makeFolders(pathUnder(root, line));
             continue;
         }
         const auto eq = line.find('=');
@@ -65,15 +85,19 @@ void makeTree(const std::string& root, const std::vector<std::string>& lines) {
             content.resize(content.size() - 5);
             mode = 0444;
         }
-        writeFile(root + "/" + rel, content, mode);
+        writeFile(pathUnder(root, rel), content, mode);
     }
 }
 
 std::vector<std::string> listFiles(const std::string& root) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (stdfs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec)) out.push_back(stdfs::relative(it->path(), root).string());
+    const stdfs::path base = fsPath(root);
+    for (stdfs::recursive_directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        const std::u8string relative = stdfs::relative(it->path(), base).generic_u8string();
+        out.emplace_back(relative.begin(), relative.end());
+    }
     std::sort(out.begin(), out.end());
     return out;
 }

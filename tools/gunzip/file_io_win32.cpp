@@ -11,7 +11,31 @@
 namespace gunzip {
 namespace {
 
+constexpr DWORD ErrorDiskQuotaExceeded = 1295;  // not in mingw's headers
+
 std::string describe(DWORD code) {
+    // gzip's words for the failures the migration tells apart (a full disk
+    // from a broken object): the same on every platform and in English,
+    // whatever the language of this Windows.
+    switch (code) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return "No space left on device";
+    case ErrorDiskQuotaExceeded: return "Disk quota exceeded";
+    case ERROR_FILE_TOO_LARGE: return "File too large";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return "Permission denied";
+    case ERROR_WRITE_PROTECT: return "Read-only file system";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "No such file or directory";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return "Cannot allocate memory";
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE: return "Input/output error";
+    }
     char* text = nullptr;
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -181,9 +205,21 @@ void OutputFile::keep() {
     handle_->kept = true;
 }
 
-// DeleteFileW removes a symbolic link itself and refuses folders and junctions.
+// DeleteFileW removes a symbolic link itself and refuses folders and
+// junctions. It also refuses a read-only file, which gzip removes (on POSIX
+// only the folder's permissions keep a file): the attribute goes first.
 void RemoveEntry(const NativeString& name) {
-    if (!DeleteFileW(name.c_str())) raiseLastError();
+    if (DeleteFileW(name.c_str())) return;
+    const DWORD code = GetLastError(), attributes = GetFileAttributesW(name.c_str());
+    if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (SetFileAttributesW(name.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) &&
+            DeleteFileW(name.c_str()))
+            return;
+        SetFileAttributesW(name.c_str(), attributes);
+    }
+    SetLastError(code);
+    raiseLastError();
 }
 
 }  // namespace gunzip

@@ -1,6 +1,6 @@
 #include "app/win32/folder_dialog.h"
 
-#include "app/win32/wide_text.h"
+#include "platform/win32/wide_text.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -9,7 +9,7 @@ namespace jor::app {
 
 std::string ShowFolderDialog(const std::string& title) {
     // The Unicode browser: a folder named outside the ANSI code page comes back whole.
-    const std::wstring wideTitle = widen(title);
+    const std::wstring wideTitle = wideText(title);
     BROWSEINFOW request{};
     request.hwndOwner = GetActiveWindow();
     request.lpszTitle = wideTitle.c_str();
@@ -19,7 +19,7 @@ std::string ShowFolderDialog(const std::string& title) {
     wchar_t path[MAX_PATH] = {};
     SHGetPathFromIDListW(chosen, path);
     CoTaskMemFree(chosen);
-    return narrow(path);
+    return utf8FromWide(path);
 }
 
 }  // namespace jor::app

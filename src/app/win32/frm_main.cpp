@@ -3,12 +3,13 @@
 #include "app/win32/folder_dialog.h"
 #include "app/win32/resource.h"
 #include "app/win32/text_progress_bar.h"
-#include "app/win32/wide_text.h"
+#include "platform/win32/wide_text.h"
 #include "settings/settings.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 
 namespace jor::app {
@@ -18,6 +19,13 @@ constexpr wchar_t kMainClass[] = L"JorOrvek.frmMain";
 constexpr wchar_t kFrameClass[] = L"JorOrvek.Frame";  // frame without caption
 constexpr wchar_t kPanelClass[] = L"JorOrvek.Panel";  // plain container
 constexpr UINT_PTR kTmrMig = 1;
+constexpr UINT_PTR kProgressPainter = 2;
+// Some thirty pictures a second: smooth to the eye, and a run of small
+// files no longer pays for a repaint of bar and label with every file.
+constexpr ULONGLONG kProgressPaintInterval = 33;  // ms
+// The engine yields for every file and every process it looks at; taking
+// the window's events at most this often is more than any user can tell.
+constexpr std::chrono::microseconds kYieldInterval{1000};
 constexpr UINT kKeepTypedPacs = WM_APP + 1;
 
 HINSTANCE instance() { return GetModuleHandleW(nullptr); }
@@ -303,11 +311,11 @@ void frmMain::InitMainWindow() {
     for (const wchar_t* entry : {L"Arzt und Praxis", L"GEMED", L"HIPAX"})
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
     const SettingsValues values = LoadSettings(programFolder_);
-    SetWindowTextW(control(Control::txtTemp), widen(values.TempPath).c_str());
-    SetWindowTextW(control(Control::txtDest), widen(values.DestinationPath).c_str());
-    SetWindowTextW(control(Control::txtSource), widen(values.SourcePath).c_str());
+    SetWindowTextW(control(Control::txtTemp), wideText(values.TempPath).c_str());
+    SetWindowTextW(control(Control::txtDest), wideText(values.DestinationPath).c_str());
+    SetWindowTextW(control(Control::txtSource), wideText(values.SourcePath).c_str());
     setDebugValue(values.DebugValue);
-    SetWindowTextW(combo, widen(values.Pacs).c_str());
+    SetWindowTextW(combo, wideText(values.Pacs).c_str());
 }
 
 void frmMain::SaveSettings() {
@@ -324,7 +332,7 @@ void frmMain::ChooseFolder(int16_t index) {
     const std::string chosen = showFolderDialog("W\xC3\xA4hlen Sie Ihren Ordner ...");
     if (chosen.empty()) return;
     const Control boxes[3] = {Control::txtSource, Control::txtDest, Control::txtTemp};
-    if (index >= 0 && index < 3) SetWindowTextW(control(boxes[index]), widen(chosen).c_str());
+    if (index >= 0 && index < 3) SetWindowTextW(control(boxes[index]), wideText(chosen).c_str());
 }
 
 void frmMain::DispatchToolbarButton(int commandId) {
@@ -333,7 +341,7 @@ void frmMain::DispatchToolbarButton(int commandId) {
     const LRESULT length = SendMessageW(control(Control::Toolbar), TB_GETBUTTONTEXTW, commandId, 0);
     if (length < 0 || length >= static_cast<LRESULT>(std::size(caption))) return;
     SendMessageW(control(Control::Toolbar), TB_GETBUTTONTEXTW, commandId, reinterpret_cast<LPARAM>(caption));
-    const std::string text = narrow(caption);
+    const std::string text = utf8FromWide(caption);
     if (text == "Migrieren")
         engine_->StartRun();
     else if (text == "Beenden")
@@ -436,6 +444,9 @@ bool frmMain::preTranslate(MSG& msg) {
 }
 
 void frmMain::yield() {
+    const auto now = std::chrono::steady_clock::now();
+    if (lastYield_ && now - *lastYield_ < kYieldInterval) return;
+    lastYield_ = now;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
@@ -520,6 +531,10 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
             tmrMig_Timer();
             return 0;
         }
+        if (wp == kProgressPainter) {
+            paintProgress();
+            return 0;
+        }
         break;
     case WM_ACTIVATE:
         // Focus comes back to the control that had it, as in a dialog.
@@ -557,7 +572,7 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-std::string frmMain::textOf(Control c) const { return narrow(windowText(control(c))); }
+std::string frmMain::textOf(Control c) const { return utf8FromWide(windowText(control(c))); }
 
 std::string frmMain::sourceText() const { return textOf(Control::txtSource); }
 std::string frmMain::destText() const { return textOf(Control::txtDest); }
@@ -574,13 +589,50 @@ int32_t frmMain::debugValue() const {
     }
 }
 
-void frmMain::setProgressMax(int32_t value) { jor::app::setProgressMaximum(control(Control::ProgBar), value); }
-void frmMain::setProgressValue(int32_t value) { jor::app::setProgressValue(control(Control::ProgBar), value); }
+void frmMain::setProgressMax(int32_t value) {
+    jor::app::setProgressMaximum(control(Control::ProgBar), value);
+    progressChanged();
+}
+void frmMain::setProgressValue(int32_t value) {
+    jor::app::setProgressValue(control(Control::ProgBar), value);
+    progressChanged();
+}
 void frmMain::setProgressText(const std::string& text) {
-    jor::app::setProgressText(control(Control::ProgBar), widen(text));
+    jor::app::setProgressText(control(Control::ProgBar), wideText(text));
+    progressChanged();
 }
 void frmMain::setStatusText(const std::string& text) {
-    SetWindowTextW(control(Control::lblLoadInfo), widen(text).c_str());
+    SetWindowTextW(control(Control::lblLoadInfo), wideText(text).c_str());
+    progressChanged();
+}
+
+// The controls take every value at once, so what they report is current;
+// only their painting waits. A change after a quiet spell is painted at the
+// next yield; within the interval, the timer paints the latest values.
+void frmMain::progressChanged() {
+    if (progressHeld_ || !hwnd_) return;
+    const ULONGLONG sincePaint = GetTickCount64() - lastProgressPaint_;
+    if (sincePaint >= kProgressPaintInterval) {
+        lastProgressPaint_ = GetTickCount64();
+        return;
+    }
+    for (Control c : {Control::ProgBar, Control::lblLoadInfo}) SendMessageW(control(c), WM_SETREDRAW, FALSE, 0);
+    progressHeld_ = true;
+    SetTimer(hwnd_, kProgressPainter, static_cast<UINT>(kProgressPaintInterval - sincePaint), nullptr);
+}
+
+void frmMain::paintProgress() {
+    KillTimer(hwnd_, kProgressPainter);
+    progressHeld_ = false;
+    for (Control c : {Control::ProgBar, Control::lblLoadInfo}) {
+        SendMessageW(control(c), WM_SETREDRAW, TRUE, 0);
+        // The parent's background under the label too: a shorter text leaves none of the longer one.
+        RECT r;
+        GetWindowRect(control(c), &r);
+        MapWindowPoints(nullptr, GetParent(control(c)), reinterpret_cast<POINT*>(&r), 2);
+        RedrawWindow(GetParent(control(c)), &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    }
+    lastProgressPaint_ = GetTickCount64();
 }
 void frmMain::setMigrierenEnabled(bool enabled) {
     SendMessageW(control(Control::Toolbar), TB_ENABLEBUTTON, kToolbarCommand[0], MAKELPARAM(enabled, 0));
@@ -594,7 +646,7 @@ void frmMain::disarmTimer() {
 }
 
 void frmMain::showMessage(MessageIcon icon, const std::string& title, const std::string& text) {
-    MessageBoxW(hwnd_, widen(text).c_str(), widen(title).c_str(),
+    MessageBoxW(hwnd_, wideText(text).c_str(), wideText(title).c_str(),
                 MB_OK | (icon == MessageIcon::Stop ? MB_ICONSTOP : MB_ICONINFORMATION));
 }
 

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -110,6 +111,8 @@ private:
     void keepTypedPacs();
     bool moveFocus(bool backwards);
     void tmrMig_Timer();
+    void progressChanged();
+    void paintProgress();
     void SaveSettings();
     void onClose();
     std::string textOf(Control c) const;
@@ -130,6 +133,10 @@ private:
     bool settingsSaved_ = false;
     bool closePending_ = false;
     bool quitOnDestroy_ = false;
+    // Progress bar and status label are painted at a human rate, not per file.
+    bool progressHeld_ = false;
+    ULONGLONG lastProgressPaint_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> lastYield_;
 };
 
 }  // namespace jor::app

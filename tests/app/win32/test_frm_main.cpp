@@ -1,6 +1,6 @@
 #include "app/win32/frm_main.h"
 #include "app/win32/text_progress_bar.h"
-#include "app/win32/wide_text.h"
+#include "platform/win32/wide_text.h"
 #include "win32_test_support.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace jor::app {
 namespace {
@@ -18,7 +20,7 @@ using test::TempDir;
 std::string text(HWND w) {
     wchar_t buffer[1024] = {};
     GetWindowTextW(w, buffer, 1024);
-    return narrow(buffer);
+    return utf8FromWide(buffer);
 }
 
 void click(HWND w, const RECT& r) {
@@ -52,7 +54,7 @@ struct WindowTest : ::testing::Test {
     }
     HWND c(Control id) const { return window->control(id); }
     int px(int twips) const { return MulDiv(twips, dpi, 1440); }
-    void setText(Control id, const std::string& t) { SetWindowTextW(c(id), widen(t).c_str()); }
+    void setText(Control id, const std::string& t) { SetWindowTextW(c(id), wideText(t).c_str()); }
     void clickToolbarButton(int index) {
         RECT r{};
         SendMessageW(c(Control::Toolbar), TB_GETRECT, kToolbarCommand[index - 1], reinterpret_cast<LPARAM>(&r));
@@ -67,7 +69,7 @@ struct WindowTest : ::testing::Test {
     void prepareRun(const TempDir& work, int files) {
         for (int i = 0; i < files; ++i)
             test::writeFile(work / ("src\\" + std::string(i % 2 ? "sub\\" : "") + "IM" + std::to_string(i)), "x");
-        CreateDirectoryW(widen(work / "dest").c_str(), nullptr);
+        CreateDirectoryW(wideText(work / "dest").c_str(), nullptr);
         setText(Control::txtSource, work / "src");
         setText(Control::txtDest, work / "dest");
         setText(Control::txtTemp, work.path());
@@ -166,7 +168,7 @@ TEST_F(WindowTest, FontsAreTahomaWithBoldButtonsAndBar) {
         GetTextFaceW(dc, LF_FACESIZE, face);
         SelectObject(dc, old);
         ReleaseDC(nullptr, dc);
-        EXPECT_EQ(narrow(face), "Tahoma") << name << " (under Wine fonts-wine's tahoma*.ttf belong in windows\\Fonts)";
+        EXPECT_EQ(utf8FromWide(face), "Tahoma") << name << " (under Wine fonts-wine's tahoma*.ttf belong in windows\\Fonts)";
     }
 }
 
@@ -207,7 +209,7 @@ TEST_F(WindowTest, PacsListAndTypedTextStayAsTheyAre) {
     for (int i = 0; i < 3; ++i) {
         wchar_t entry[64] = {};
         SendMessageW(c(Control::cboPACS), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
-        EXPECT_EQ(narrow(entry), entries[i]);
+        EXPECT_EQ(utf8FromWide(entry), entries[i]);
     }
     COMBOBOXINFO info{};
     info.cbSize = sizeof info;
@@ -296,8 +298,46 @@ TEST_F(WindowTest, RunOfPlainCopiesEndsWithReportAndResets) {
     EXPECT_EQ(test::countFiles(work / "dest"), 3u);
     EXPECT_FALSE(test::exists(work / "TempOrvek"));
     EXPECT_TRUE(window->toolbarButtonEnabled(1));
-    EXPECT_EQ(text(c(Control::lblLoadInfo)) + narrow(progressText(c(Control::ProgBar))), "");
+    EXPECT_EQ(text(c(Control::lblLoadInfo)) + utf8FromWide(progressText(c(Control::ProgBar))), "");
     EXPECT_EQ(progressValue(c(Control::ProgBar)), 0);
+}
+
+// Records what the progress bar and the status label show each time they are painted.
+struct PaintRecorder {
+    static inline std::vector<std::string> painted;
+    static LRESULT CALLBACK proc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
+        if (msg == WM_PAINT)
+            painted.push_back(id == 1 ? "bar " + std::to_string(progressValue(w)) + " " + utf8FromWide(progressText(w))
+                                      : "label " + text(w));
+        return DefSubclassProc(w, msg, wp, lp);
+    }
+    static std::string last(const std::string& prefix) {
+        for (auto it = painted.rbegin(); it != painted.rend(); ++it)
+            if (it->starts_with(prefix)) return *it;
+        return "";
+    }
+};
+
+// Hundreds of files: the screen shows the progress at a human rate, and what
+// it shows last is the final state.
+TEST_F(WindowTest, ProgressIsPaintedAtAHumanRateEndingOnTheLastValues) {
+    TempDir work;
+    prepareRun(work, 400);
+    pump();
+    PaintRecorder::painted.clear();
+    SetWindowSubclass(c(Control::ProgBar), PaintRecorder::proc, 1, 0);
+    SetWindowSubclass(c(Control::lblLoadInfo), PaintRecorder::proc, 2, 0);
+    BoxWatcher boxes;
+    const ULONGLONG started = GetTickCount64();
+    clickToolbarButton(1);
+    ASSERT_TRUE(test::waitFor([&] { return !BoxWatcher::seen.empty() && window->toolbarButtonEnabled(2); }, 60000));
+    ASSERT_TRUE(test::waitFor([] { return PaintRecorder::last("bar ") == "bar 0 " && PaintRecorder::last("label ") == "label "; }, 2000))
+        << "last painted: " << PaintRecorder::last("bar ") << " / " << PaintRecorder::last("label ");
+    // Bar and label, each at most about thirty times a second, whatever the machine's speed.
+    EXPECT_LE(PaintRecorder::painted.size(), size_t(2 * ((GetTickCount64() - started) / 25 + 3)));
+    EXPECT_EQ(test::countFiles(work / "dest"), 400u);
+    RemoveWindowSubclass(c(Control::ProgBar), PaintRecorder::proc, 1);
+    RemoveWindowSubclass(c(Control::lblLoadInfo), PaintRecorder::proc, 2);
 }
 
 TEST_F(WindowTest, ClosingDuringARunStopsAfterTheFileAndStoresOnce) {

@@ -7,11 +7,11 @@ namespace {
 
 TEST(ProgramStart, SecondInstanceEndsAtOnceAndStoresNothing) {
     test::TempDir folder;
-    CopyFileW(app::widen(std::string(JOR_PROGRAM_DIR_WINDOWS) + "\\jor-orvek.exe").c_str(),
-              app::widen(folder / "jor-orvek.exe").c_str(), FALSE);
+    CopyFileW(wideText(std::string(JOR_PROGRAM_DIR_WINDOWS) + "\\jor-orvek.exe").c_str(),
+              wideText(folder / "jor-orvek.exe").c_str(), FALSE);
     std::vector<HANDLE> started;
     const auto start = [&] {
-        std::wstring line = L"\"" + app::widen(folder / "jor-orvek.exe") + L"\"";
+        std::wstring line = L"\"" + wideText(folder / "jor-orvek.exe") + L"\"";
         STARTUPINFOW si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/win32/wide_text.h"
+#include "platform/win32/wide_text.h"
 
 #include <windows.h>
 
@@ -23,11 +23,11 @@ public:
         const auto p = std::filesystem::temp_directory_path() /
                        (L"jor-win-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter));
         std::filesystem::create_directories(p);
-        path_ = app::narrow(p.wstring());
+        path_ = utf8FromWide(p.wstring());
     }
     ~TempDir() {
         std::error_code ec;
-        std::filesystem::remove_all(app::widen(path_), ec);
+        std::filesystem::remove_all(wideText(path_), ec);
     }
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& part) const { return path_ + "\\" + part; }
@@ -37,22 +37,22 @@ private:
 };
 
 inline void writeFile(const std::string& path, const std::string& content) {
-    const std::filesystem::path p(app::widen(path));
+    const std::filesystem::path p(wideText(path));
     std::filesystem::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << content;
 }
 
 inline std::string readFile(const std::string& path) {
     std::stringstream s;
-    s << std::ifstream(std::filesystem::path(app::widen(path)), std::ios::binary).rdbuf();
+    s << std::ifstream(std::filesystem::path(wideText(path)), std::ios::binary).rdbuf();
     return s.str();
 }
 
-inline bool exists(const std::string& path) { return std::filesystem::exists(app::widen(path)); }
+inline bool exists(const std::string& path) { return std::filesystem::exists(wideText(path)); }
 
 inline size_t countFiles(const std::string& folder) {
     size_t n = 0;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(app::widen(folder))) n += e.is_regular_file();
+    for (const auto& e : std::filesystem::recursive_directory_iterator(wideText(folder))) n += e.is_regular_file();
     return n;
 }
 
@@ -97,7 +97,7 @@ private:
         GetWindowTextW(hwnd, title, 256);
         std::pair<std::wstring, HICON> box;
         EnumChildWindows(hwnd, readChild, reinterpret_cast<LPARAM>(&box));
-        seen.push_back(app::narrow(title) + "|" + app::narrow(box.first));
+        seen.push_back(utf8FromWide(title) + "|" + utf8FromWide(box.first));
         icons.push_back(box.second);
         PostMessageW(hwnd, WM_COMMAND, IDOK, 0);
         return TRUE;

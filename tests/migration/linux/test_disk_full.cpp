@@ -1,4 +1,4 @@
-#include "migration_fixture.h"
+#include "migration/migration_fixture.h"
 #include "support/small_disk.h"
 
 namespace jor::test {

@@ -1,10 +1,10 @@
 // gunzip.exe against the system's gzip: each case prepares the same folder
 // twice, runs `gzip -d -f` in one and our gunzip.exe in the other, and
 // compares what is left (names, kinds, modes, contents, times) and the exit status.
+#include "gunzip/corpus.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,6 +18,17 @@
 #include <unistd.h>
 
 namespace jor::test {
+
+std::string through(const std::string& command, const std::string& content) {
+    static const TempDir scratch;
+    writeFile(scratch / "in", content);
+    const std::string line = command + " < '" + scratch / "in" + "' > '" + scratch / "out" + "'";
+    // compress exits with 2 when its output is not smaller than its input.
+    const int status = std::system(line.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 2)) << line;
+    return readFile(scratch / "out");
+}
+
 namespace {
 
 using namespace std::string_literals;
@@ -67,73 +78,6 @@ std::string describe(const std::string& folder, int exitStatus) {
     for (const auto& [name, line] : lines) text += "  " + line + "\n";
     return text;
 }
-
-// ---------------------------------------------------------------------------
-// The corpus, made by gzip and compress or, where they cannot, by hand.
-
-std::string through(const std::string& command, const std::string& content) {
-    static const TempDir scratch;
-    writeFile(scratch / "in", content);
-    const std::string line = command + " < '" + scratch / "in" + "' > '" + scratch / "out" + "'";
-    // compress exits with 2 when its output is not smaller than its input.
-    const int status = std::system(line.c_str());
-    EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 2)) << line;
-    return readFile(scratch / "out");
-}
-std::string gz(const std::string& content) { return through("gzip -n -c", content); }
-std::string lzw(const std::string& content, int bits = 16) {
-    return through("compress -c -b " + std::to_string(bits), content);
-}
-
-// Words, so that it compresses; then noise, which makes compress clear its
-// full table when the ratio drops; then words again.
-std::string text(size_t size, unsigned seed) {
-    std::string s;
-    while (s.size() < size) {
-        seed = seed * 1103515245 + 12345;
-        s += "w" + std::to_string((seed >> 16) % 3000) + (seed % 7 == 0 ? "\n" : " ");
-    }
-    return s.substr(0, size);
-}
-std::string mixed() {
-    std::string noise(300000, '\0');
-    unsigned seed = 7;
-    for (char& c : noise) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 23);
-    return text(700000, 1) + noise + text(500000, 2) + std::string(100000, 'z');
-}
-
-// One gzip member with the header fields given, its deflate data from zlib.
-std::string member(const std::string& content, unsigned flags = 0, const std::string& fields = "",
-                   bool goodHeaderCrc = true, const std::string& magic = "\x1f\x8b\x08") {
-    std::string out(compressBound(static_cast<uLong>(content.size())) + 64, '\0');
-    z_stream z = {};
-    deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
-    z.avail_in = static_cast<uInt>(content.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    std::string header = magic + static_cast<char>(flags) + "\0\0\0\0\0\3"s + fields;
-    if (flags & 0x02) {
-        const auto crc = crc32(0, reinterpret_cast<const Bytef*>(header.data()), static_cast<uInt>(header.size())) ^
-                         (goodHeaderCrc ? 0 : 1);
-        header += {static_cast<char>(crc & 0xff), static_cast<char>((crc >> 8) & 0xff)};
-    }
-    const auto le32 = [](uLong v) {
-        return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                           static_cast<char>(v >> 24)};
-    };
-    const auto crc = crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
-    return header + out + le32(crc) + le32(content.size());
-}
-
-std::string flipped(std::string s, size_t at, unsigned char mask = 0x55) {
-    s.at(at) = static_cast<char>(s.at(at) ^ mask);
-    return s;
-}
-std::string cut(const std::string& s, size_t keep) { return s.substr(0, keep); }
 
 // ---------------------------------------------------------------------------
 

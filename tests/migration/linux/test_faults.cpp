@@ -1,6 +1,6 @@
 // Real faults injected into whole runs: each test provokes one, then checks
 // what is left on disk with the same accounting of every file of the medium.
-#include "migration_fixture.h"
+#include "migration/migration_fixture.h"
 #include "settings/settings.h"
 #include "support/small_disk.h"
 

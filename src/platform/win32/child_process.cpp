@@ -1,0 +1,231 @@
+#include "platform/child_process.h"
+
+#include "platform/win32/wide_text.h"
+#include "platform/win32/win_error.h"
+#include "platform/win32/windows_api.h"
+
+#include <utility>
+#include <vector>
+
+namespace jor {
+namespace {
+
+// What a killed child reports, as taskkill /f leaves it.
+constexpr UINT KilledStatus = 1;
+
+// One argument as the C runtime's parser reads it back: always in quotes,
+// backslashes doubled only where a quote follows them. The archive tools
+// passed the working path unquoted, so a temporary folder with blanks split
+// it into several arguments.
+std::wstring quoted(const std::wstring& argument) {
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
+        else out.append(backslashes, L'\\');
+        out.push_back(c);
+        backslashes = 0;
+    }
+    out.append(backslashes * 2, L'\\');
+    out.push_back(L'"');
+    return out;
+}
+
+HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+[[noreturn]] void raiseBadFileName() { throw Error(err::BadFileName, describeError(err::BadFileName)); }
+
+// Handles the child gets as its standard input, output and error, and no
+// other handle of ours.
+class StandardHandles {
+public:
+    StandardHandles() {
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        // Room for what a decompressor says; it is read every few milliseconds anyway.
+        if (!::CreatePipe(&errorRead_, &errorWrite_, &inheritable, 64 * 1024)) raiseLastError();
+        // Only the child's end is passed on.
+        ::SetHandleInformation(errorRead_, HANDLE_FLAG_INHERIT, 0);
+        nul_ = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                             OPEN_EXISTING, 0, nullptr);
+        if (nul_ == INVALID_HANDLE_VALUE) {
+            const DWORD code = ::GetLastError();
+            closeAll();
+            raiseWinError(code);
+        }
+    }
+    ~StandardHandles() { closeAll(); }
+    StandardHandles(const StandardHandles&) = delete;
+    StandardHandles& operator=(const StandardHandles&) = delete;
+
+    HANDLE nul() const { return nul_; }
+    HANDLE errorWrite() const { return errorWrite_; }
+    // Ours to keep: the end the child's standard error is read from.
+    HANDLE takeErrorRead() { return std::exchange(errorRead_, INVALID_HANDLE_VALUE); }
+
+private:
+    void closeAll() {
+        for (HANDLE* h : {&errorRead_, &errorWrite_, &nul_})
+            if (*h != INVALID_HANDLE_VALUE && *h != nullptr) ::CloseHandle(std::exchange(*h, INVALID_HANDLE_VALUE));
+    }
+    HANDLE errorRead_ = INVALID_HANDLE_VALUE;
+    HANDLE errorWrite_ = INVALID_HANDLE_VALUE;
+    HANDLE nul_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+ChildProcess ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+    if (program.find('\0') != std::string::npos) raiseBadFileName();
+    const auto application = wideFromUtf8(program);
+    if (program.empty() || !application) raiseNotFound();
+    // The program's own name needs no escapes: a Windows path holds no quotes.
+    std::wstring commandLine = L"\"" + *application + L"\"";
+    for (const auto& argument : arguments) {
+        if (argument.find('\0') != std::string::npos) raiseBadFileName();
+        const auto wide = wideFromUtf8(argument);
+        if (!wide) throw Error(err::InvalidArgument, describeError(err::InvalidArgument));
+        commandLine += L" " + quoted(*wide);
+    }
+
+    StandardHandles standard;
+    // These alone are inherited, not whatever else of ours is inheritable.
+    HANDLE inherited[] = {standard.nul(), standard.errorWrite()};
+    SIZE_T listSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<uint64_t> listBuffer((listSize + 7) / 8);
+    const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &listSize)) raiseLastError();
+    struct ListDeleter {
+        LPPROC_THREAD_ATTRIBUTE_LIST list;
+        ~ListDeleter() { ::DeleteProcThreadAttributeList(list); }
+    } deleteList{list};
+    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited, nullptr,
+                                     nullptr))
+        raiseLastError();
+
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = standard.nul();
+    startup.StartupInfo.hStdOutput = standard.nul();
+    startup.StartupInfo.hStdError = standard.errorWrite();
+    startup.lpAttributeList = list;
+    PROCESS_INFORMATION info{};
+    // No console of its own (none flashes up); suspended until it is in its
+    // job, so that whatever it starts is in the job too.
+    if (!::CreateProcessW(application->c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                          CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                          &startup.StartupInfo, &info))
+        raiseLastError();
+    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    // Inside a job that forbids nesting the child stays alone; the kill then reaches it only.
+    if (job && !::AssignProcessToJobObject(job, info.hProcess)) {
+        ::CloseHandle(job);
+        job = nullptr;
+    }
+    if (info.hThread) {
+        ::ResumeThread(info.hThread);
+        ::CloseHandle(info.hThread);
+    }
+    ChildProcess child(info.dwProcessId, info.hProcess ? reinterpret_cast<intptr_t>(info.hProcess) : -1,
+                       reinterpret_cast<intptr_t>(standard.takeErrorRead()));
+    if (job) child.group_ = reinterpret_cast<intptr_t>(job);
+    return child;
+}
+
+ChildProcess::ChildProcess(uint32_t pid, intptr_t handle, intptr_t errorPipe)
+    : pid_(pid), handle_(handle), errorPipe_(errorPipe) {}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, 0)),
+      handle_(std::exchange(other.handle_, -1)),
+      group_(std::exchange(other.group_, -1)),
+      errorPipe_(std::exchange(other.errorPipe_, -1)),
+      ended_(std::exchange(other.ended_, true)),
+      status_(other.status_),
+      errorOutput_(std::move(other.errorOutput_)) {}
+
+ChildProcess::~ChildProcess() {
+    killAndReap();
+    if (group_ != -1) ::CloseHandle(asHandle(std::exchange(group_, -1)));
+}
+
+int ChildProcess::exitCode() const { return ended_ ? status_ : -1; }
+
+void ChildProcess::readErrorOutput() {
+    char buffer[4096];
+    while (errorPipe_ != -1) {
+        // Only what is there: a read of an anonymous pipe would block.
+        DWORD available = 0;
+        if (!::PeekNamedPipe(asHandle(errorPipe_), nullptr, 0, nullptr, &available, nullptr)) {
+            closeErrorPipe();  // broken: every writer has closed its end
+            return;
+        }
+        if (available == 0) return;
+        DWORD n = 0;
+        if (!::ReadFile(asHandle(errorPipe_), buffer, available < sizeof buffer ? available : sizeof buffer, &n,
+                        nullptr) ||
+            n == 0) {
+            closeErrorPipe();
+            return;
+        }
+        errorOutput_.append(buffer, n);
+        // Only the end tells why it failed.
+        if (errorOutput_.size() > ErrorOutputLimit) errorOutput_.erase(0, errorOutput_.size() - ErrorOutputLimit);
+    }
+}
+
+void ChildProcess::closeErrorPipe() {
+    if (errorPipe_ != -1) ::CloseHandle(asHandle(std::exchange(errorPipe_, -1)));
+}
+
+bool ChildProcess::HasEnded() {
+    if (ended_) return true;
+    readErrorOutput();
+    // A handle that cannot be waited for (Wine gives none for a Unix program)
+    // would keep a caller waiting forever: such a child counts as ended.
+    if (handle_ != -1 && ::WaitForSingleObject(asHandle(handle_), 0) == WAIT_TIMEOUT) return false;
+    DWORD code = 0;
+    if (handle_ != -1 && ::GetExitCodeProcess(asHandle(handle_), &code) && code != STILL_ACTIVE)
+        status_ = static_cast<int>(code);
+    ended_ = true;
+    // Everything it wrote is in the pipe now; a program it started that still
+    // holds the pipe open is not waited for.
+    readErrorOutput();
+    closeErrorPipe();
+    if (handle_ != -1) ::CloseHandle(asHandle(std::exchange(handle_, -1)));
+    return true;
+}
+
+bool ChildProcess::WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop) {
+    for (;;) {
+        if (HasEnded()) return true;
+        if (stop && stop()) {
+            killAndReap();
+            return false;
+        }
+        if (yield) yield();
+        // An anonymous pipe cannot be waited on: it is read at every turn.
+        ::WaitForSingleObject(asHandle(handle_), 1);
+    }
+}
+
+void ChildProcess::killAndReap() {
+    if (!ended_ && handle_ != -1) {
+        if (group_ == -1 || !::TerminateJobObject(asHandle(group_), KilledStatus))
+            ::TerminateProcess(asHandle(handle_), KilledStatus);
+        ::WaitForSingleObject(asHandle(handle_), INFINITE);
+        DWORD code = 0;
+        if (::GetExitCodeProcess(asHandle(handle_), &code)) status_ = static_cast<int>(code);
+        ended_ = true;
+    }
+    closeErrorPipe();
+    if (handle_ != -1) ::CloseHandle(asHandle(std::exchange(handle_, -1)));
+}
+
+}  // namespace jor

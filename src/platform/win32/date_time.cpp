@@ -1,0 +1,40 @@
+#include "platform/date_time.h"
+
+#include "platform/win32/wide_text.h"
+#include "platform/win32/windows_api.h"
+
+namespace jor {
+namespace {
+
+// Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (time_t).
+constexpr long long EpochDifference = 11644473600LL;
+
+std::wstring formatted(int(WINAPI* format)(LCID, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR, int), DWORD flags,
+                       const SYSTEMTIME& when) {
+    const int size = format(LOCALE_USER_DEFAULT, flags, &when, nullptr, nullptr, 0);
+    if (size <= 0) return {};
+    std::wstring text(static_cast<size_t>(size), L'\0');
+    const int n = format(LOCALE_USER_DEFAULT, flags, &when, nullptr, text.data(), size);
+    text.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
+    return text;
+}
+
+}  // namespace
+
+// The regional settings are read by every call: nothing to take at start-up.
+void initLocale() {}
+
+std::string dateTimeText(std::time_t when) {
+    const unsigned long long ticks = (static_cast<long long>(when) + EpochDifference) * 10000000ULL;
+    FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME utcTime, local;
+    // The zone's rule for that date, not today's offset.
+    if (!::FileTimeToSystemTime(&utc, &utcTime) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local))
+        return {};
+    const bool midnight = local.wHour == 0 && local.wMinute == 0 && local.wSecond == 0;
+    std::wstring text = formatted(::GetDateFormatW, DATE_SHORTDATE, local);
+    if (!midnight) text += L" " + formatted(::GetTimeFormatW, 0, local);
+    return utf8FromWide(text);
+}
+
+}  // namespace jor

@@ -1,0 +1,7 @@
+#include "platform/path.h"
+
+namespace jor {
+
+const char PathSeparator = '\\';
+
+}  // namespace jor

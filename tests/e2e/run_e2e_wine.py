@@ -1,0 +1,284 @@
+#!/usr/bin/env python3
+"""Migrates a generated sample disc with the Windows program under Wine,
+clicking as a user would, and compares what the run leaves behind with the
+disc's manifest, as run_e2e.py does for the Linux program. Exit status 0
+when everything matches.
+
+Runs in the Wine prefix given (its wineserver and, when DISPLAY is set,
+its X display are used as they are: scripts/build-windows.sh starts both).
+Without a window manager the X window is the frame Wine draws itself, so
+clicks go to client coordinates plus that frame."""
+import argparse
+import ctypes
+import json
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from run_e2e import (GENERATOR, Checker, Desktop, Failure, crlf_lines, sha, snapshot, verify,  # noqa: E402
+                     wait_for, write_settings)
+
+# The ANSI code page of Wine's default (English) settings: Settings.ini and the logs.
+ANSI = "cp1252"
+CLIENT = (406, 292)  # client area at 96 DPI
+MIGRIEREN, BEENDEN = (30, 24), (94, 24)  # toolbar buttons, client coordinates
+MAIN, REPORT, STOP = "^Jor - Orvek$", "^Migration abgeschlossen$", "^Jor-Orvek$"
+
+
+def windows_path(path):
+    """The Windows form of a host path: Wine's drive Z: is the host's root."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+class SettingsOpens:
+    """Counts how often the program opens Settings.ini (inotify): Wine's
+    private-profile functions open the file once per key they read or write,
+    so one store of the settings always takes as many opens as another."""
+    IN_OPEN = 0x20
+
+    def __init__(self, folder):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = self.libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        if self.fd < 0 or self.libc.inotify_add_watch(self.fd, str(folder).encode(), self.IN_OPEN) < 0:
+            raise Failure("inotify: " + os.strerror(ctypes.get_errno()))
+        self.count = 0
+
+    def take(self):
+        """Opens counted since the last call."""
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                break
+            at = 0
+            while at < len(data):
+                _wd, _mask, _cookie, length = struct.unpack_from("iIII", data, at)
+                name = data[at + 16:at + 16 + length].rstrip(b"\0")
+                at += 16 + length
+                self.count += name == b"Settings.ini"
+        n, self.count = self.count, 0
+        return n
+
+    def close(self):
+        os.close(self.fd)
+
+
+class WineProgram:
+    """jor-orvek.exe in the program folder, started under Wine on the desktop."""
+
+    def __init__(self, desktop, program, wineprefix, window_texts):
+        self.d, self.program, self.window_texts = desktop, program, window_texts
+        self.env = {"WINEPREFIX": str(wineprefix), "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+        self.proc = None
+
+    def visible(self, title):
+        return self.d.xdo("search", "--onlyvisible", "--name", title, check=False)
+
+    def start(self):
+        if self.visible(MAIN):
+            raise Failure("another Jor-Orvek window is already on this display")
+        # Started from another folder, as from the Explorer: the program finds its folder itself.
+        self.proc = self.d.spawn(["wine", windows_path(self.program / "jor-orvek.exe")], "program.log", **self.env)
+        main = wait_for(lambda: self.visible(MAIN) or self.proc.poll() is not None, 60, "the main window")
+        if self.proc.poll() is not None:
+            raise Failure(f"program ended at start with status {self.proc.returncode}")
+        self.main = main[0]
+        size = dict(line.split("=") for line in self.d.xdo("getwindowgeometry", "--shell", self.main))
+        border = (int(size["WIDTH"]) - CLIENT[0]) // 2
+        self.origin = (border, int(size["HEIGHT"]) - CLIENT[1] - border)
+        time.sleep(0.3)  # mapped is not yet painted and taking input
+
+    def click(self, at):
+        self.d.xdo("mousemove", "--window", self.main, self.origin[0] + at[0], self.origin[1] + at[1], "click", "1")
+
+    def texts(self, title):
+        """The texts of the controls in the window titled `title`, read by a
+        helper inside Wine (the X server knows only the frame)."""
+        r = subprocess.run(["wine", self.window_texts, title], env={**self.d.env, **self.env},
+                           capture_output=True, timeout=60)
+        return r.stdout.decode("utf-8", "replace").splitlines() if r.returncode == 0 else []
+
+    def press(self, window, key):
+        self.d.xdo("windowfocus", window, check=False)
+        self.d.xdo("key", key, check=False)
+
+    def check_running(self):
+        if self.proc.poll() is not None:
+            raise Failure(f"program ended during the run with status {self.proc.returncode}")
+        if self.visible(STOP):
+            raise Failure("a stop box came up: " + " | ".join(self.texts("Jor-Orvek")))
+
+    def end(self, seconds=30):
+        try:
+            self.proc.wait(seconds)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"program still running {seconds} s after it was told to end")
+        if self.proc.returncode != 0:
+            raise Failure(f"program ended with status {self.proc.returncode}")
+
+    def migrate(self, deadline):
+        """Migrieren, the report, Beenden; returns the report's text."""
+        self.click(MIGRIEREN)
+
+        def report():
+            self.check_running()
+            return self.visible(REPORT)
+        box = wait_for(report, deadline, "the report box", poll=0.25)[0]
+        texts = self.texts("Migration abgeschlossen")
+        text = next((t for t in texts if "Dateien" in t), " | ".join(texts)).replace("\\n", "\n")
+        self.press(box, "Return")
+        wait_for(lambda: not self.visible(REPORT), 10, "the report box to close")
+
+        # "Beenden" comes back only once the working folder is cleared away.
+        def ended():
+            if self.proc.poll() is None:
+                self.click(BEENDEN)
+                time.sleep(0.5)
+            return self.proc.poll() is not None
+        wait_for(ended, 30, "the program to end after Beenden", poll=0)
+        self.end()
+        return text
+
+
+def unpack(args, program):
+    """The program folder as the user gets it: the zip's Jor-Orvek folder, or the build's two files."""
+    if args.zip and Path(args.zip).is_file():
+        with zipfile.ZipFile(args.zip) as z:
+            names = sorted(n for n in z.namelist() if not n.endswith("/"))
+            if names != ["Jor-Orvek/gunzip.exe", "Jor-Orvek/jor-orvek.exe"]:
+                raise Failure(f"{args.zip} holds {names}")
+            z.extractall(program.parent)
+        (program.parent / "Jor-Orvek").rename(program)
+        return f"unzipped {Path(args.zip).name}"
+    program.mkdir()
+    for f in ("jor-orvek.exe", "gunzip.exe"):
+        shutil.copy2(args.program_dir / f, program / f)
+    return f"copied from {args.program_dir}"
+
+
+def close_during_run(wine, program, manifest, dest, settings, opens, c):
+    """The window's close command while the run copies: it stops after the
+    file at hand, shows no report, and stores the settings once."""
+    wine.start()
+    opens.take()
+    wine.click(BEENDEN)
+    wine.end()
+    one_store = opens.take()
+    c.check(one_store > 0, "Beenden stored no settings")
+
+    wine.start()
+    opens.take()
+    wine.click(MIGRIEREN)
+
+    def some_outputs():
+        wine.check_running()
+        return len([p for p in dest.iterdir() if p.is_file()]) >= 5
+    wait_for(some_outputs, 60, "the first outputs")
+    wine.press(wine.main, "alt+F4")
+    wine.end()
+    c.check(opens.take() == one_store, "the settings were not stored exactly once")
+    stored = {}
+    section = None
+    for line in crlf_lines(program / "Settings.ini", c, ANSI):
+        if line.startswith("["):
+            section = line.strip("[]")
+        elif "=" in line:
+            stored[(section, line.split("=", 1)[0])] = line.split("=", 1)[1]
+    c.check(stored == settings, f"Settings.ini holds {stored}")
+    c.check(not wine.visible(REPORT), "a report came up for the stopped run")
+
+    outputs = [p for p in dest.iterdir() if p.is_file()]
+    expected = {e["sha256"] for e in manifest["destination"]}
+    c.check(0 < len(outputs) < manifest["migrated"], f"{len(outputs)} outputs of {manifest['migrated']}")
+    for p in outputs:
+        c.check(sha(p) in expected, f"{p.name} is not a whole image")
+    lines = [l.split(" - ", 1)[-1] for l in (program / "Logs" / "Error.txt").read_bytes().decode(ANSI).splitlines()]
+    stops = [l for l in lines if l.startswith("18 - User interrupt occurred - ScanFolder - ")]
+    c.check(len(stops) == 1 and lines[-1] == stops[0], f"the stop is not the log's one last line: {lines[-3:]}")
+    c.check(not (Path(manifest["temp"]) / "TempOrvek").exists(), "the working folder TempOrvek was not removed")
+    return len(outputs)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--system", required=True)
+    parser.add_argument("--program-dir", required=True, type=Path)
+    parser.add_argument("--zip", default="", help="the packed program folder, used when it exists")
+    parser.add_argument("--wineprefix", required=True, type=Path)
+    parser.add_argument("--window-texts", required=True, help="the helper that reads a window's texts")
+    parser.add_argument("--close-during-run", action="store_true")
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    args = parser.parse_args()
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    started = time.monotonic()
+    tmp = Path(tempfile.mkdtemp(prefix="jor-e2e-wine-"))
+    desktop = Desktop(tmp)
+    c = Checker()
+    opens = None
+    try:
+        subprocess.run([sys.executable, str(GENERATOR), "--system", args.system, str(tmp / "sample")],
+                       check=True, stdout=subprocess.DEVNULL)
+        manifest = json.loads((tmp / "sample" / "manifest.json").read_text(encoding="utf-8"))
+        program, dest, temp = tmp / "Jor-Orvek", tmp / "Ziel Ordner", tmp / "temp"
+        source = unpack(args, program)
+        for d in (dest, temp):
+            d.mkdir()
+        manifest["temp"] = str(temp)
+        settings = {("Temp", "TempPath"): windows_path(temp), ("Path", "SourcePath"): windows_path(manifest["disc"]),
+                    ("Path", "DestinationPath"): windows_path(dest), ("Debug", "DebugValue"): "0",
+                    ("PACS", "PACS"): args.system}
+        write_settings(program, settings, ANSI)
+        if os.environ.get("DISPLAY"):
+            desktop.env["DISPLAY"] = os.environ["DISPLAY"]
+        else:
+            desktop.start_x()
+        wine = WineProgram(desktop, program, args.wineprefix, args.window_texts)
+        disc = snapshot(Path(manifest["disc"]))
+        generated = time.monotonic()
+        if args.close_during_run:
+            opens = SettingsOpens(program)
+            images = close_during_run(wine, program, manifest, dest, settings, opens, c)
+            print(f"{args.system}: closed during the run after {images} of {manifest['migrated']} images")
+        else:
+            wine.start()
+            report = wine.migrate(deadline=240)
+            ran = time.monotonic()
+            images = verify(manifest, program, dest, temp, settings, report, c, ANSI)
+            print(f"{args.system}: {manifest['files_on_disc']} files on the disc, {manifest['report']}")
+            print(f"{images} DICOM outputs checked with dcmftest and dcmdump; program {source}")
+            print(f"times: disc {generated - started:.1f} s, window run {ran - generated:.1f} s, "
+                  f"total {time.monotonic() - started:.1f} s")
+        desktop.close()
+        c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
+    except Failure as e:
+        c.faults.append(str(e))
+    finally:
+        if opens:
+            opens.close()
+        desktop.close()
+        if c.faults:
+            log = tmp / "program.log"
+            if log.exists() and log.stat().st_size:
+                print(f"--- program.log:\n{log.read_text(errors='replace')[-2000:]}")
+        if args.keep:
+            print(f"kept: {tmp}")
+        else:
+            subprocess.run(["chmod", "-R", "u+w", str(tmp)], check=False)
+            shutil.rmtree(tmp, ignore_errors=True)
+    for f in c.faults:
+        print("FAIL:", f)
+    print("PASSED" if not c.faults else f"FAILED ({len(c.faults)} faults)")
+    return 1 if c.faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

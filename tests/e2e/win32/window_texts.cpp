@@ -1,0 +1,30 @@
+// For the end-to-end runs under Wine: prints the texts of the controls in
+// the top-level window titled argv[1] (a message box, say), one UTF-8 line
+// each, CR LF inside a text as "\n". Exit status 1 when no such window shows.
+#include "platform/win32/wide_text.h"
+#include "platform/win32/windows_api.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+BOOL CALLBACK printText(HWND control, LPARAM) {
+    wchar_t text[4096] = {};
+    // WM_GETTEXT, which reaches into the other process, unlike GetWindowText.
+    SendMessageTimeoutW(control, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
+    std::string line = jor::utf8FromWide(text);
+    for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, "\\n");
+    if (!line.empty()) std::printf("%s\n", line.c_str());
+    return TRUE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) return 2;
+    const HWND window = FindWindowW(nullptr, argv[1]);
+    if (!window || !IsWindowVisible(window)) return 1;
+    EnumChildWindows(window, printText, 0);
+    return 0;
+}

@@ -1,0 +1,70 @@
+#pragma once
+// The corpus gunzip.exe is compared with gzip on: made by the host's gzip
+// and compress or, where they cannot, by hand.
+#include <zlib.h>
+
+#include <string>
+
+namespace jor::test {
+
+// `content` through `command` (gzip or compress writing to its standard
+// output) on the host.
+std::string through(const std::string& command, const std::string& content);
+
+inline std::string gz(const std::string& content) { return through("gzip -n -c", content); }
+inline std::string lzw(const std::string& content, int bits = 16) {
+    return through("compress -c -b " + std::to_string(bits), content);
+}
+
+// Words, so that it compresses; then noise, which makes compress clear its
+// full table when the ratio drops; then words again.
+inline std::string text(size_t size, unsigned seed) {
+    std::string s;
+    while (s.size() < size) {
+        seed = seed * 1103515245 + 12345;
+        s += "w" + std::to_string((seed >> 16) % 3000) + (seed % 7 == 0 ? "\n" : " ");
+    }
+    return s.substr(0, size);
+}
+inline std::string mixed() {
+    std::string noise(300000, '\0');
+    unsigned seed = 7;
+    for (char& c : noise) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 23);
+    return text(700000, 1) + noise + text(500000, 2) + std::string(100000, 'z');
+}
+
+// One gzip member with the header fields given, its deflate data from zlib.
+inline std::string member(const std::string& content, unsigned flags = 0, const std::string& fields = "",
+                          bool goodHeaderCrc = true, const std::string& magic = "\x1f\x8b\x08") {
+    using namespace std::string_literals;
+    std::string out(compressBound(static_cast<uLong>(content.size())) + 64, '\0');
+    z_stream z = {};
+    deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+    z.avail_in = static_cast<uInt>(content.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    std::string header = magic + static_cast<char>(flags) + "\0\0\0\0\0\3"s + fields;
+    if (flags & 0x02) {
+        const auto crc = crc32(0, reinterpret_cast<const Bytef*>(header.data()), static_cast<uInt>(header.size())) ^
+                         (goodHeaderCrc ? 0 : 1);
+        header += {static_cast<char>(crc & 0xff), static_cast<char>((crc >> 8) & 0xff)};
+    }
+    const auto le32 = [](uLong v) {
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 24)};
+    };
+    const auto crc = crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
+    return header + out + le32(crc) + le32(content.size());
+}
+
+inline std::string flipped(std::string s, size_t at, unsigned char mask = 0x55) {
+    s.at(at) = static_cast<char>(s.at(at) ^ mask);
+    return s;
+}
+inline std::string cut(const std::string& s, size_t keep) { return s.substr(0, keep); }
+
+}  // namespace jor::test

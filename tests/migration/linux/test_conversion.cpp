@@ -1,0 +1,183 @@
+#include "migration/conversion_fixture.h"
+#include "platform/child_process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <optional>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace jor::test {
+namespace {
+
+using namespace std::string_literals;
+
+mode_t currentUmask() {
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+}
+
+// The medium's mode bits (set-user-id, execute) never reach the set-aside copy.
+TEST_F(Conversion, QuarantineCopyHasOrdinaryPermissions) {
+    useRealDecompressor();
+    object("EVIL0001.Z", "#!/bin/sh\necho not an image\n");
+    ASSERT_EQ(::chmod((src + "/EVIL0001.Z").c_str(), 04755), 0);
+    run();
+    struct stat st;
+    ASSERT_EQ(::stat((dst + "/BadObjects/EVIL00.err").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~currentUmask());
+}
+
+TEST_F(Conversion, DecompressorThatCannotStartIsLoggedOnce) {
+    writeFile(prog + "/gunzip.exe", "#!/bin/sh\nexit 0\n", 0644);
+    object("IMG0001.Z", "packed");
+    run();
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"70 - Permission denied - ScanFolder - IMG0001.Z"});
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 1)});
+    EXPECT_FALSE(exists(dst + "/BadObjects"));
+    EXPECT_TRUE(filesIn(dst).empty());
+}
+
+// Only the file it leaves decides what becomes of the object, whatever its
+// speed; a failing status is logged besides.
+TEST_F(Conversion, WhatTheDecompressorLeavesDecides) {
+    const std::string good = archived(payload(5));
+    writeFile(root / "good.bin", good);
+    const std::string failed = "-1 - File OBJ00001.Z could not be decompressed: gunzip.exe ended with code ";
+    const struct { const char* name; std::string script; bool migrated; std::string statusLine; } cases[] = {
+        {"slow", "sleep 1\nexec gzip \"$@\"", true, ""},
+        {"valid output, failing status", "cp '" + root / "good.bin" + "' \"${3%.z}\"\nexit 3", true,
+         failed + "3. - ScanFolder"},
+        {"writes nothing", "exit 0", false, ""},
+        {"writes garbage", "head -c 4096 /dev/urandom | tr -d '\\000' > \"${3%.z}\"", false, ""},
+        {"crashes", "kill -SEGV $$", false, failed + std::to_string(128 + SIGSEGV) + ". - ScanFolder"},
+    };
+    const std::string medium = packed("gzip", good);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& f : {dst, prog + "/Logs"}) std::filesystem::remove_all(f);
+        makeFolders(dst);
+        std::filesystem::remove(prog + "/gunzip.exe");
+        useFakeDecompressor(c.script);
+        object("OBJ00001.Z", medium);
+        w.events.clear();
+
+        run();
+
+        std::vector<std::string> lines;
+        if (!c.statusLine.empty()) lines.push_back(c.statusLine);
+        if (c.migrated) {
+            EXPECT_EQ(outputContents(), std::vector<std::string>{payload(5)});
+            EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 1)});
+        } else {
+            EXPECT_TRUE(filesIn(dst).empty());
+            EXPECT_EQ(readFile(dst + "/BadObjects/OBJ000.err"), medium);
+            EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 1)});
+            lines.push_back("-1 - File OBJ00001.Z could not be migrated. - CorrectImage");
+        }
+        EXPECT_EQ(errorLines(), lines);
+    }
+}
+
+// Any other gunzip.exe holds the conversion until it ends; the window is
+// served all the while.
+TEST_F(Conversion, ForeignDecompressorHoldsTheWait) {
+    useRealDecompressor();
+    object("IMG0001.Z", packed("gzip", archived(payload(8))));
+    makeFolders(root / "foreign");
+    std::filesystem::copy_file("/bin/sleep", root / "foreign/gunzip.exe");
+    std::filesystem::permissions(root / "foreign/gunzip.exe", std::filesystem::perms::owner_all);
+    ChildProcess foreign = ChildProcess::Start(root / "foreign/gunzip.exe", {"0.8"});
+    const auto started = std::chrono::steady_clock::now();
+    int yieldsWhileHeld = 0;
+    w.onYield = [&] {
+        if (!filesIn(work).empty() && !foreign.HasEnded()) ++yieldsWhileHeld;
+    };
+
+    run();
+
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800));
+    EXPECT_TRUE(foreign.HasEnded());
+    EXPECT_GT(yieldsWhileHeld, 10);
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(8)});
+}
+
+TEST_F(Conversion, NamesFromTheMediumAreNeverInterpreted) {
+    useRealDecompressor();
+    const std::string name = "IMG 'one' \"two\"; $(touch pwned) `touch pwned`.Z";
+    object(name, packed("gzip", archived(payload(6))));
+    run();
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(6)});
+    EXPECT_TRUE(errorLines().empty());
+    for (const auto& f : listFiles(root.path()))
+        EXPECT_NE(std::filesystem::path(f).filename(), "pwned") << f;
+    EXPECT_FALSE(exists("pwned"));
+}
+
+// Any other process whose executable name holds "gunzip.exe", in any letter
+// case, keeps the finished conversion waiting until it ends.
+TEST_F(Conversion, AnotherGunzipProcessHoldsTheConversion) {
+    useRealDecompressor();
+    const std::string decompressed = work + "/GOOD0001.dcm", content = archived(payload(8));
+    object("GOOD0001.Z", packed("gzip", content));
+    const std::string holder = root / "Archiv-GUNZIP.EXE-Dienst";
+    std::filesystem::copy_file("/bin/sleep", holder);
+    std::filesystem::permissions(holder, std::filesystem::perms::owner_all);
+    char* argv[] = {const_cast<char*>(holder.c_str()), const_cast<char*>("600"), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, holder.c_str(), nullptr, nullptr, argv, environ), 0);
+    const auto endHolder = [&] {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        pid = 0;
+    };
+    std::optional<std::chrono::steady_clock::time_point> decompressedAt;
+    std::vector<std::string> outputsWhileHeld{"not held"};
+    w.onYield = [&] {
+        if (pid == 0 || !exists(decompressed) || readFile(decompressed).size() != content.size()) return;
+        if (!decompressedAt) decompressedAt = std::chrono::steady_clock::now();
+        if (std::chrono::steady_clock::now() - *decompressedAt < std::chrono::seconds(1)) return;
+        outputsWhileHeld = filesIn(dst);
+        endHolder();
+    };
+    run();
+    endHolder();
+    EXPECT_TRUE(outputsWhileHeld.empty()) << "written while the other process ran";
+    EXPECT_EQ(outputContents(), std::vector<std::string>{payload(8)});
+}
+
+TEST_F(Conversion, ClosingTheWindowEndsAHangingDecompressor) {
+    const std::string pidFile = root / "pid";
+    useFakeDecompressor("echo $$ > '" + pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'\nexec sleep 60");
+    object("HANG0001.Z", "packed");
+    object("LATER/LATE0001.Z", "packed");
+    w.onYield = [&] {
+        if (exists(pidFile)) engine.requestStop();
+    };
+    const auto started = std::chrono::steady_clock::now();
+
+    run();
+
+    // Far below the 60 s the decompressor would take.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    ASSERT_TRUE(exists(pidFile));
+    const pid_t pid = std::stoi(readFile(pidFile));
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HANG0001.Z"});
+    EXPECT_TRUE(w.boxes().empty());
+    EXPECT_TRUE(listFiles(dst).empty());
+    EXPECT_FALSE(exists(work));
+    for (const auto& e : w.eventsStartingWith("status Datei ")) EXPECT_EQ(e.find("LATER"), std::string::npos) << e;
+    EXPECT_TRUE(w.beendenEnabled);
+    EXPECT_TRUE(w.migrierenEnabled);
+}
+
+}  // namespace
+}  // namespace jor::test

@@ -1,0 +1,12 @@
+# The Windows test programs run under Wine, in a prefix of this build's own:
+# another build's Wine (or the user's ~/.wine) is never touched.
+set(JOR_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix the Windows tests run in")
+# No prompts to install Mono or Gecko, no debug chatter.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    env WINEPREFIX=${JOR_WINEPREFIX} WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=" ${CMAKE_CROSSCOMPILING_EMULATOR})
+
+# The Windows form of a host path: Wine's drive Z: is the host's root.
+function(jor_wine_path out path)
+  string(REPLACE "/" "\\\\" windows "${path}")
+  set(${out} "Z:${windows}" PARENT_SCOPE)
+endfunction()
