@@ -328,6 +328,25 @@ def verify(manifest, program, dest, temp, settings, report, c, encoding="utf-8")
     return len(images)
 
 
+def conclude(c, tmp, keep):
+    """Shows the logs of a failed run, clears the scratch folder away (unless
+    kept) and gives the exit status."""
+    if c.faults:
+        for name in ("program.log", "xvfb.log"):
+            log = tmp / name
+            if log.exists() and log.stat().st_size:
+                print(f"--- {name}:\n{log.read_text(errors='replace')[-2000:]}")
+    if keep:
+        print(f"kept: {tmp}")
+    else:
+        subprocess.run(["chmod", "-R", "u+w", str(tmp)], check=False)
+        shutil.rmtree(tmp, ignore_errors=True)
+    for f in c.faults:
+        print("FAIL:", f)
+    print("PASSED" if not c.faults else f"FAILED ({len(c.faults)} faults)")
+    return 1 if c.faults else 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--system", required=True)
@@ -373,20 +392,8 @@ def main():
         c.faults.append(str(e))
     finally:
         desktop.close()
-        if c.faults:
-            for name in ("program.log", "xvfb.log"):
-                log = tmp / name
-                if log.exists() and log.stat().st_size:
-                    print(f"--- {name}:\n{log.read_text(errors='replace')[-2000:]}")
-        if args.keep:
-            print(f"kept: {tmp}")
-        else:
-            subprocess.run(["chmod", "-R", "u+w", str(tmp)], check=False)
-            shutil.rmtree(tmp, ignore_errors=True)
-    for f in c.faults:
-        print("FAIL:", f)
-    print("PASSED" if not c.faults else f"FAILED ({len(c.faults)} faults)")
-    return 1 if c.faults else 0
+        status = conclude(c, tmp, args.keep)
+    return status
 
 
 if __name__ == "__main__":

@@ -23,7 +23,7 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from run_e2e import (GENERATOR, Checker, Desktop, Failure, crlf_lines, sha, snapshot, verify,  # noqa: E402
+from run_e2e import (GENERATOR, Checker, conclude, Desktop, Failure, crlf_lines, sha, snapshot, verify,  # noqa: E402
                      wait_for, write_settings)
 
 # The ANSI code page of Wine's default (English) settings: Settings.ini and the logs.
@@ -265,19 +265,8 @@ def main():
         if opens:
             opens.close()
         desktop.close()
-        if c.faults:
-            log = tmp / "program.log"
-            if log.exists() and log.stat().st_size:
-                print(f"--- program.log:\n{log.read_text(errors='replace')[-2000:]}")
-        if args.keep:
-            print(f"kept: {tmp}")
-        else:
-            subprocess.run(["chmod", "-R", "u+w", str(tmp)], check=False)
-            shutil.rmtree(tmp, ignore_errors=True)
-    for f in c.faults:
-        print("FAIL:", f)
-    print("PASSED" if not c.faults else f"FAILED ({len(c.faults)} faults)")
-    return 1 if c.faults else 0
+        status = conclude(c, tmp, args.keep)
+    return status
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace gunzip {
@@ -31,7 +32,7 @@ std::string format(const char* pattern, unsigned a, unsigned b = 0) {
 
 class Input {
 public:
-    explicit Input(Source& source) : source_(source), block_(InputBlock) {}
+    explicit Input(Source& source) : source_(source), block_(new unsigned char[InputBlock]) {}
 
     int byte() {
         if (pos_ == end_ && !fill()) return Eof;
@@ -41,15 +42,16 @@ public:
     bool atEnd() { return pos_ == end_ && !fill(); }
     bool fill() {
         if (ended_) return false;
-        end_ = source_.read(block_.data(), InputBlock);
+        end_ = source_.read(block_.get(), InputBlock);
         pos_ = 0;
         ended_ = end_ < InputBlock;
         return end_ > 0;
     }
 
     size_t posInBlock() const { return pos_; }
-    const unsigned char* blockStart() const { return block_.data(); }
-    unsigned char* next() { return block_.data() + pos_; }
+    size_t blockFilled() const { return end_; }
+    const unsigned char* blockStart() const { return block_.get(); }
+    unsigned char* next() { return block_.get() + pos_; }
     size_t available() const { return end_ - pos_; }
     void consume(size_t n) { pos_ += n; }
 
@@ -68,15 +70,16 @@ public:
 
 private:
     Source& source_;
-    std::vector<unsigned char> block_;
+    // Not zeroed: only what a read fills is looked at.
+    std::unique_ptr<unsigned char[]> block_;
     size_t pos_ = 0, end_ = 0;
     bool ended_ = false;
 };
 
 class Output {
 public:
-    explicit Output(Sink& sink) : sink_(sink), buffer_(OutputBlock) {}
-    unsigned char* space() { return buffer_.data() + used_; }
+    explicit Output(Sink& sink) : sink_(sink), buffer_(new unsigned char[OutputBlock]) {}
+    unsigned char* space() { return buffer_.get() + used_; }
     size_t room() const { return OutputBlock - used_; }
     void commit(size_t n) {
         used_ += n;
@@ -89,13 +92,13 @@ public:
         used_ += n;
     }
     void flush() {
-        if (used_ > 0) sink_.write(buffer_.data(), used_);
+        if (used_ > 0) sink_.write(buffer_.get(), used_);
         used_ = 0;
     }
 
 private:
     Sink& sink_;
-    std::vector<unsigned char> buffer_;
+    std::unique_ptr<unsigned char[]> buffer_;
     size_t used_ = 0;
 };
 
@@ -141,7 +144,8 @@ Result Decompressor::State::nextMember(bool firstMember, Member& member) {
         member = Member::Gzip;
         return gzipHeader(magic0, magic1);
     }
-    if (magic0 == 'P' && magic1 == 'K' && input.posInBlock() == 2 &&
+    // gzip's first block starts zeroed: fewer than 4 bytes read are no zip.
+    if (magic0 == 'P' && magic1 == 'K' && input.posInBlock() == 2 && input.blockFilled() >= 4 &&
         std::memcmp(input.blockStart(), "PK\3\4", 4) == 0)
         return {Outcome::Unsupported, "zip archive -- not supported"};
     if (magic0 == 0x1f && magic1 == 0x1e) return {Outcome::Unsupported, "packed data -- not supported"};
