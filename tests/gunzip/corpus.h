@@ -26,12 +26,12 @@ inline std::string text(size_t size, unsigned seed) {
     }
     return s.substr(0, size);
 }
-inline std::string mixed() {
-    std::string noise(300000, '\0');
-    unsigned seed = 7;
-    for (char& c : noise) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 23);
-    return text(700000, 1) + noise + text(500000, 2) + std::string(100000, 'z');
+inline std::string noise(size_t size, unsigned seed) {
+    std::string s(size, '\0');
+    for (char& c : s) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 23);
+    return s;
 }
+inline std::string mixed() { return text(700000, 1) + noise(300000, 7) + text(500000, 2) + std::string(100000, 'z'); }
 
 // One gzip member with the header fields given, its deflate data from zlib.
 inline std::string member(const std::string& content, unsigned flags = 0, const std::string& fields = "",

@@ -16,7 +16,11 @@ namespace {
 // gzip reads its input in blocks of this size, and one of its rules (a zip
 // archive where a member could begin) depends on where a block starts.
 constexpr size_t InputBlock = 0x40000;
-constexpr size_t OutputBlock = 0x40000;
+// What we read and write at once. A fresh process pays for each page it
+// touches, and most objects are smaller than a block: pieces of a block
+// keep gzip's block rule without holding a whole block.
+constexpr size_t InputPiece = 0x10000;
+constexpr size_t OutputBlock = 0x10000;
 constexpr size_t WindowSize = 0x8000;
 constexpr int Eof = -1;
 
@@ -32,26 +36,34 @@ std::string format(const char* pattern, unsigned a, unsigned b = 0) {
 
 class Input {
 public:
-    explicit Input(Source& source) : source_(source), block_(new unsigned char[InputBlock]) {}
+    explicit Input(Source& source) : source_(source), piece_(new unsigned char[InputPiece]) {}
 
     int byte() {
         if (pos_ == end_ && !fill()) return Eof;
-        return block_[pos_++];
+        return piece_[pos_++];
     }
     // Like gzip, looks into the next block to tell.
     bool atEnd() { return pos_ == end_ && !fill(); }
     bool fill() {
         if (ended_) return false;
-        end_ = source_.read(block_.get(), InputBlock);
+        pieceInBlock_ += end_;
+        if (pieceInBlock_ == InputBlock) pieceInBlock_ = 0;
+        const size_t wanted = std::min(InputPiece, InputBlock - pieceInBlock_);
+        end_ = source_.read(piece_.get(), wanted);
         pos_ = 0;
-        ended_ = end_ < InputBlock;
+        ended_ = end_ < wanted;
+        if (pieceInBlock_ == 0) {
+            blockHead_.fill(0);
+            std::memcpy(blockHead_.data(), piece_.get(), std::min(end_, blockHead_.size()));
+        }
         return end_ > 0;
     }
 
-    size_t posInBlock() const { return pos_; }
-    size_t blockFilled() const { return end_; }
-    const unsigned char* blockStart() const { return block_.get(); }
-    unsigned char* next() { return block_.get() + pos_; }
+    size_t posInBlock() const { return pieceInBlock_ + pos_; }
+    size_t blockFilled() const { return pieceInBlock_ + end_; }
+    // The first bytes of the current block, zeros past its end.
+    const unsigned char* blockStart() const { return blockHead_.data(); }
+    unsigned char* next() { return piece_.get() + pos_; }
     size_t available() const { return end_ - pos_; }
     void consume(size_t n) { pos_ += n; }
 
@@ -71,8 +83,9 @@ public:
 private:
     Source& source_;
     // Not zeroed: only what a read fills is looked at.
-    std::unique_ptr<unsigned char[]> block_;
-    size_t pos_ = 0, end_ = 0;
+    std::unique_ptr<unsigned char[]> piece_;
+    std::array<unsigned char, 4> blockHead_{};
+    size_t pieceInBlock_ = 0, pos_ = 0, end_ = 0;
     bool ended_ = false;
 };
 
@@ -85,11 +98,15 @@ public:
         used_ += n;
         if (used_ == OutputBlock) flush();
     }
-    // n <= OutputBlock
     void put(const unsigned char* data, size_t n) {
-        if (n > room()) flush();
-        std::memcpy(space(), data, n);
-        used_ += n;
+        while (n > 0) {
+            if (room() == 0) flush();
+            const size_t part = std::min(n, room());
+            std::memcpy(space(), data, part);
+            used_ += part;
+            data += part;
+            n -= part;
+        }
     }
     void flush() {
         if (used_ > 0) sink_.write(buffer_.get(), used_);

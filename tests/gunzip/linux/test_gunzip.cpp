@@ -97,6 +97,13 @@ struct Case {
 std::vector<Case> cases() {
     const std::string small = text(5000, 3), large = text(2000000, 4), big = mixed();
     const std::string valid = gz(small), validLarge = gz(large), dotZ = lzw(small), dotZLarge = lzw(big);
+    // A member that fills gzip's first read exactly, padded by its extra field.
+    const std::string blockFiller = [] {
+        const std::string content = noise(220000, 5);
+        const size_t pad = 0x40000 - member(content, 0x04, "\0\0"s).size();
+        return member(content, 0x04, std::string{static_cast<char>(pad & 0xff), static_cast<char>(pad >> 8)} +
+                                          std::string(pad, 'x'));
+    }();
     const auto link = [](std::string target, std::string name) {
         return [=](const std::string& folder) { stdfs::create_symlink(target, folder + "/" + name); };
     };
@@ -121,6 +128,9 @@ std::vector<Case> cases() {
         {"one trailing byte", valid + "x"},
         {"trailing gzip magic only", valid + "\x1f\x8b"},
         {"trailing zip signature", valid + "PK\3\4 not a zip"},
+        {"zip signature where gzip's second read begins", blockFiller + "PK\3\4 not a zip", "IMG.dcm.z", {},
+         {"-d", "-f"}, {}, 0644, true},
+        {"zip signature a byte after gzip's second read begins", blockFiller + "\0PK\3\4 not a zip"},
         {"a .Z stream after a gzip member", valid + dotZ},
         {"stored name and comment are ignored", member(small, 0x18, "OTHER.NAME\0comment\0"s)},
         {"extra field", member(small, 0x04, "\x05\0abcde"s)},
