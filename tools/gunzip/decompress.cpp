@@ -1,5 +1,7 @@
 #include "decompress.h"
 
+#include "checksum.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -192,15 +194,15 @@ Result Decompressor::State::gzipHeader(int magic0, int magic1) {
     }
     const unsigned flags = fixed[3];
     const bool headerCrc = flags & 0x02;
-    uLong crc = crc32(0L, Z_NULL, 0);
-    if (headerCrc) crc = crc32(crc, fixed, sizeof fixed);
+    uint32_t crc = 0;
+    if (headerCrc) crc = Crc32(crc, fixed, sizeof fixed);
     // Reads one header byte into the header's checksum; false at the end.
     const auto take = [&](int& b) {
         b = input.byte();
         if (b == Eof) return false;
         if (headerCrc) {
             const unsigned char c = static_cast<unsigned char>(b);
-            crc = crc32(crc, &c, 1);
+            crc = Crc32(crc, &c, 1);
         }
         return true;
     };
@@ -245,7 +247,7 @@ Result Decompressor::State::inflateMember(Output& out) {
     } else {
         inflateReset(&z);
     }
-    uLong crc = crc32(0L, Z_NULL, 0);
+    uint32_t crc = 0;
     uint64_t size = 0;
     for (;;) {
         if (input.available() == 0 && !input.fill()) return failure(Truncated);
@@ -258,7 +260,7 @@ Result Decompressor::State::inflateMember(Output& out) {
         const size_t consumed = offered - z.avail_in, produced = room - z.avail_out;
         input.consume(consumed);
         if (produced > 0) {
-            crc = crc32(crc, out.space(), static_cast<uInt>(produced));
+            crc = Crc32(crc, out.space(), produced);
             remember(out.space(), produced, size);
             size += produced;
             out.commit(produced);
