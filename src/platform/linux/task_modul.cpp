@@ -5,10 +5,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <unistd.h>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 // Last: Xlib defines macros such as None and Status.
@@ -54,7 +58,9 @@ bool readProcFile(int procFd, const std::string& path, std::string& text) {
 // The executable name of a process, not yet checked to be alive. The lookup
 // runs after every decompressed object over all of /proc: a readlink rules
 // most processes out, and only a candidate pays for reading its stat.
-std::optional<std::string> executableName(int procFd, const std::string& id) {
+// `noProgram`: the process runs no program (a kernel thread) or has gone.
+std::optional<std::string> executableName(int procFd, const std::string& id, bool& noProgram) {
+    noProgram = false;
     char target[PATH_MAX];
     const ssize_t length = ::readlinkat(procFd, (id + "/exe").c_str(), target, sizeof target);
     if (length > 0) {
@@ -66,22 +72,68 @@ std::optional<std::string> executableName(int procFd, const std::string& id) {
     // A kernel thread has no executable, and a process that has gone has no
     // name left: neither is worth three more reads on every lookup. A process
     // we may not inspect still tells its comm.
-    if (errno == ENOENT) return std::nullopt;
+    if (errno == ENOENT) {
+        noProgram = true;
+        return std::nullopt;
+    }
     std::string comm;
     if (!readProcFile(procFd, id + "/comm", comm)) return std::nullopt;
     if (comm.back() == '\n') comm.pop_back();
     return comm;
 }
 
+// The fields of a stat line after the command name, which may itself hold ") ".
+std::optional<std::string> statFields(int procFd, const std::string& id) {
+    std::string stat;
+    if (!readProcFile(procFd, id + "/stat", stat)) return std::nullopt;
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) return std::nullopt;
+    return stat.substr(close + 2);
+}
+
+bool isKernelThread(int procFd, const std::string& id) {
+    constexpr unsigned long KernelThreadFlag = 0x00200000;  // PF_KTHREAD
+    const auto fields = statFields(procFd, id);
+    if (!fields) return false;
+    // state ppid pgrp session tty_nr tpgid flags
+    const char* field = fields->c_str();
+    for (int skip = 0; skip < 6; ++skip) {
+        field = std::strchr(field, ' ');
+        if (!field) return false;
+        ++field;
+    }
+    return std::strtoul(field, nullptr, 10) & KernelThreadFlag;
+}
+
+// Kernel threads never run a program, and on many machines they are most of
+// /proc; the lookup runs after every object, so each is looked at once. A
+// later process under the same pid has a /proc entry of a new inode number.
+class KernelThreads {
+public:
+    using Entries = std::unordered_map<uint32_t, ino_t>;
+    Entries take() {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return std::exchange(entries_, {});
+    }
+    void put(Entries entries) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        entries_.merge(entries);
+    }
+
+private:
+    std::mutex lock_;
+    Entries entries_;
+};
+
+KernelThreads& kernelThreads() {
+    static KernelThreads threads;
+    return threads;
+}
+
 // False for a zombie and for a process that has gone since the listing.
 bool isAlive(int procFd, const std::string& id) {
-    std::string stat;
-    if (!readProcFile(procFd, id + "/stat", stat)) return false;
-    // The command name in parentheses may itself hold ") ".
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos || close + 2 >= stat.size()) return false;
-    const char state = stat[close + 2];
-    return state != 'Z' && state != 'X';
+    const auto fields = statFields(procFd, id);
+    return fields && (*fields)[0] != 'Z' && (*fields)[0] != 'X';
 }
 
 int ignoreXError(Display*, XErrorEvent*) { return 0; }
@@ -136,17 +188,36 @@ uint32_t FindProcess(const std::string& name, int32_t returnProcessId, const std
     const std::string wanted = lowerAscii(name);
     uint32_t match = 0;
     const int procFd = ::dirfd(proc);
+    // Taken for the walk, so that a lookup from within the yield starts afresh.
+    const KernelThreads::Entries known = kernelThreads().take();
+    KernelThreads::Entries seen;
     const dirent* entry = nextProcessEntry(proc);
     while (entry) {
-        const auto exe = executableName(procFd, entry->d_name);
-        if (exe && lowerAscii(*exe).find(wanted) != std::string::npos && isAlive(procFd, entry->d_name)) {
-            match = static_cast<uint32_t>(std::strtoul(entry->d_name, nullptr, 10));
-            break;
+        const auto pid = static_cast<uint32_t>(std::strtoul(entry->d_name, nullptr, 10));
+        // 0 and 1 stand for "no inode" when /proc could not make the entry's.
+        const bool identified = entry->d_ino > 1;
+        if (const auto it = known.find(pid); identified && it != known.end() && it->second == entry->d_ino) {
+            seen.emplace(pid, entry->d_ino);
+        } else {
+            bool noProgram = false;
+            const auto exe = executableName(procFd, entry->d_name, noProgram);
+            if (exe && lowerAscii(*exe).find(wanted) != std::string::npos && isAlive(procFd, entry->d_name)) {
+                match = pid;
+                break;
+            }
+            if (noProgram && identified && isKernelThread(procFd, entry->d_name)) seen.emplace(pid, entry->d_ino);
         }
         entry = nextProcessEntry(proc);
         if (yield) yield();
     }
     ::closedir(proc);
+    // A whole walk knows every kernel thread there is; one cut short by a
+    // match keeps those it did not reach.
+    kernelThreads().put(match == 0 ? std::move(seen) : [&] {
+        KernelThreads::Entries all = known;
+        for (const auto& [pid, ino] : seen) all[pid] = ino;
+        return all;
+    }());
     if (match == 0 || returnProcessId != 0) return match;
     return FindProcessWindow(match);
 }

@@ -120,6 +120,34 @@ TEST(FindProcess, ExecutableDeletedWhileRunningKeepsItsName) {
     EXPECT_EQ(FindProcess(name + " (deleted)", 1), 0u);
 }
 
+// Kernel threads are remembered between lookups; a process must never be:
+// the pid a lookup saw running a shell may run the decompressor next.
+TEST(FindProcess, ProcessThatBecomesTheDecompressorAfterALookupIsFound) {
+    test::TempDir dir;
+    const std::string name = probeName("later");
+    std::filesystem::copy_file("/bin/sleep", dir / name);
+    std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        char byte;
+        ::close(go[1]);
+        if (::read(go[0], &byte, 1) == 1) ::execl((dir / name).c_str(), name.c_str(), "30", nullptr);
+        ::_exit(1);
+    }
+    ::close(go[0]);
+    EXPECT_EQ(FindProcess(name, 1), 0u) << "before the exec";
+    ASSERT_EQ(::write(go[1], "x", 1), 1);
+    ::close(go[1]);
+    const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+    for (int i = 0; i < 500 && std::filesystem::read_symlink(exe).filename() != name; ++i) ::usleep(2000);
+    EXPECT_EQ(FindProcess(name, 1), static_cast<uint32_t>(pid)) << "after the exec";
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
 // The first live process whose executable link fails with `error`, by its comm.
 std::optional<std::string> commOfProcessWhoseExecutableFails(int error) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
@@ -143,9 +171,11 @@ std::optional<std::string> commOfProcessWhoseExecutableFails(int error) {
 }
 
 TEST(FindProcess, ProcessOfAnotherUserIsFoundByCommAndAKernelThreadNotAtAll) {
-    // Kernel threads have no executable: none of them is a decompressor.
-    if (const auto kernelThread = commOfProcessWhoseExecutableFails(ENOENT))
-        EXPECT_EQ(FindProcess(*kernelThread, 1), 0u) << *kernelThread;
+    // Kernel threads have no executable: none of them is a decompressor,
+    // neither when first seen nor when remembered.
+    if (const auto kernelThread = commOfProcessWhoseExecutableFails(ENOENT)) {
+        for (const char* lookup : {"first", "second"}) EXPECT_EQ(FindProcess(*kernelThread, 1), 0u) << lookup;
+    }
 
     // Another user's executable cannot be read; root's processes, seen as nobody.
     const pid_t pid = ::fork();
