@@ -9,6 +9,7 @@
 #include "platform/task_modul.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -92,7 +93,13 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
     fs::create_directories(dest);
     const jor::FileSystem files;
     jor::UniqueNameSource names;
-    const auto yield = [] { QCoreApplication::processEvents(); };
+    // As the window yields: events at most every millisecond.
+    QElapsedTimer sinceYield;
+    const auto yield = [&sinceYield] {
+        if (sinceYield.isValid() && sinceYield.nsecsElapsed() < 1'000'000) return;
+        QCoreApplication::processEvents();
+        sinceYield.start();
+    };
     const std::string decompressor = programFolder + "/gunzip.exe", gzip = onPath("gzip");
     std::vector<std::string> outputs;
     double referenceWall = 0;
@@ -117,7 +124,7 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
         const std::string decompressed = workingPath.substr(0, workingPath.size() - 2);
         jor::PayloadScanner scanner;
         step("read + scan payload", [&] {
-            files.ReadFileInChunks(decompressed, 1 << 20, [&](std::string_view chunk) {
+            files.ReadFileInChunks(decompressed, 1 << 16, [&](std::string_view chunk) {
                 scanner.feed(chunk);
                 return !scanner.done();
             });

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -415,16 +416,18 @@ void FileSystem::ReadFileInChunks(const std::string& path, size_t chunkSize,
     if (::fstat(fd.get(), &st) != 0) raiseErrno(errno);
     // As long as the file was when opened, as a whole read would take it.
     uint64_t left = static_cast<uint64_t>(st.st_size);
-    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(left, std::max<size_t>(chunkSize, 1))));
+    const size_t bufferSize = static_cast<size_t>(std::min<uint64_t>(left, std::max<size_t>(chunkSize, 1)));
+    // Not zeroed: only what a read fills is handed over.
+    const std::unique_ptr<char[]> buffer(new char[bufferSize]);
     while (left > 0) {
-        const ssize_t n = ::read(fd.get(), buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+        const ssize_t n = ::read(fd.get(), buffer.get(), static_cast<size_t>(std::min<uint64_t>(left, bufferSize)));
         if (n < 0) {
             if (errno == EINTR) continue;
             raiseErrno(errno);
         }
         if (n == 0) return;
         left -= static_cast<uint64_t>(n);
-        if (!consume(std::string_view(buffer.data(), static_cast<size_t>(n)))) return;
+        if (!consume(std::string_view(buffer.get(), static_cast<size_t>(n)))) return;
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -494,12 +495,14 @@ void FileSystem::ReadFileInChunks(const std::string& path, size_t chunkSize,
     if (!::GetFileSizeEx(h.get(), &size)) raiseLastError();
     // As long as the file was when opened, as a whole read would take it.
     uint64_t left = static_cast<uint64_t>(size.QuadPart);
-    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(left, std::max<size_t>(chunkSize, 1))));
+    const size_t bufferSize = static_cast<size_t>(std::min<uint64_t>(left, std::max<size_t>(chunkSize, 1)));
+    // Not zeroed: only what a read fills is handed over.
+    const std::unique_ptr<char[]> buffer(new char[bufferSize]);
     while (left > 0) {
-        const DWORD n = readSome(h.get(), buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+        const DWORD n = readSome(h.get(), buffer.get(), static_cast<size_t>(std::min<uint64_t>(left, bufferSize)));
         if (n == 0) return;
         left -= n;
-        if (!consume(std::string_view(buffer.data(), n))) return;
+        if (!consume(std::string_view(buffer.get(), n))) return;
     }
 }
 
