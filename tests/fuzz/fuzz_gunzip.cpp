@@ -3,6 +3,7 @@
 #include "gunzip/decompress.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -76,8 +77,12 @@ Verdict systemGzip(const uint8_t* data, size_t size) {
         verdict.output.append(buffer, static_cast<size_t>(n));
     }
     ::close(pipeFds[0]);
+    // libFuzzer's timer interrupts the wait; an unchecked wait reads as exit 0.
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    pid_t waited;
+    while ((waited = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    require(waited == pid, "cannot wait for gzip");
     require(WIFEXITED(status), "gzip did not exit");
     verdict.status = WEXITSTATUS(status);
     return verdict;
