@@ -111,13 +111,19 @@ bool isKernelThread(int procFd, const std::string& id) {
 class KernelThreads {
 public:
     using Entries = std::unordered_map<uint32_t, ino_t>;
-    Entries take() {
+    bool known(uint32_t pid, ino_t inode) {
         const std::lock_guard<std::mutex> hold(lock_);
-        return std::exchange(entries_, {});
+        const auto it = entries_.find(pid);
+        return it != entries_.end() && it->second == inode;
     }
-    void put(Entries entries) {
+    // A whole walk knows every kernel thread there is; one cut short by a
+    // match adds those it found.
+    void update(Entries seen, bool wholeWalk) {
         const std::lock_guard<std::mutex> hold(lock_);
-        entries_.merge(entries);
+        if (wholeWalk)
+            entries_ = std::move(seen);
+        else
+            entries_.merge(seen);
     }
 
 private:
@@ -188,15 +194,13 @@ uint32_t FindProcess(const std::string& name, int32_t returnProcessId, const std
     const std::string wanted = lowerAscii(name);
     uint32_t match = 0;
     const int procFd = ::dirfd(proc);
-    // Taken for the walk, so that a lookup from within the yield starts afresh.
-    const KernelThreads::Entries known = kernelThreads().take();
     KernelThreads::Entries seen;
     const dirent* entry = nextProcessEntry(proc);
     while (entry) {
         const auto pid = static_cast<uint32_t>(std::strtoul(entry->d_name, nullptr, 10));
         // 0 and 1 stand for "no inode" when /proc could not make the entry's.
         const bool identified = entry->d_ino > 1;
-        if (const auto it = known.find(pid); identified && it != known.end() && it->second == entry->d_ino) {
+        if (identified && kernelThreads().known(pid, entry->d_ino)) {
             seen.emplace(pid, entry->d_ino);
         } else {
             bool noProgram = false;
@@ -211,13 +215,7 @@ uint32_t FindProcess(const std::string& name, int32_t returnProcessId, const std
         if (yield) yield();
     }
     ::closedir(proc);
-    // A whole walk knows every kernel thread there is; one cut short by a
-    // match keeps those it did not reach.
-    kernelThreads().put(match == 0 ? std::move(seen) : [&] {
-        KernelThreads::Entries all = known;
-        for (const auto& [pid, ino] : seen) all[pid] = ino;
-        return all;
-    }());
+    kernelThreads().update(std::move(seen), match == 0);
     if (match == 0 || returnProcessId != 0) return match;
     return FindProcessWindow(match);
 }
