@@ -4,45 +4,48 @@
 #   build-win64/bin -> dist/jor-orvek-windows-x86_64.zip
 #   build-win32/bin -> dist/jor-orvek-windows-x86.zip (where the 32-bit
 #                      toolchain and wine32 install)
-# Installs what is missing from Debian's packages first. Options:
+# Installs what is missing from Debian's packages first. Started as root, it
+# builds and tests as an ordinary user (jortester, made when missing), as the
+# practices run the program: root may write a read-only file, a Windows user
+# may not. Options:
 #   --no-tests   build and pack only
 #   --only-64    leave the 32-bit build out
 # Logs: build-win-logs/. Exit status non-zero when a build, a test or the
 # import check fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/apt.sh
+# Wine maps file names through the locale: UTF-8, whatever the caller's.
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 run_tests=1
 want_32=1
+as_tester=0
 for arg in "$@"; do
     case "$arg" in
     --no-tests) run_tests=0 ;;
     --only-64) want_32=0 ;;
+    --as-tester) as_tester=1 ;;  # the second half, started by the first as the tester
     *) echo "usage: $0 [--no-tests] [--only-64]" >&2; exit 2 ;;
     esac
 done
 
 logs=build-win-logs
-mkdir -p "$logs" dist
-rm -f "$logs"/*-ctest.log  # scripts/test.sh counts what this run tested
-jobs=$(nproc)
-[ "$jobs" -gt 2 ] && jobs=2  # the machine is shared
-
+tester=jortester
 note() { printf '%s\n' "$*"; }
 
-# --- packages ---------------------------------------------------------------
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-
+# --- packages (root) ---------------------------------------------------------
 install_missing() {
     local missing=()
     for p in "$@"; do installed "$p" || missing+=("$p"); done
     [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        note "missing packages: ${missing[*]}; run this script as root once to install them"
+        return 1
+    fi
     note "installing: ${missing[*]} (log: $logs/packages.log)"
-    export DEBIAN_FRONTEND=noninteractive
-    {
-        apt-get update -qq &&
-            apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    } >>"$logs/packages.log" 2>&1
+    { apt_get update -qq && apt_get install -y -qq --no-install-recommends "${missing[@]}"; } >>"$logs/packages.log" 2>&1
 }
 
 packages64=(
@@ -50,26 +53,66 @@ packages64=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest
     wine wine64 fonts-wine dcmtk
 )
-install_missing "${packages64[@]}"
+packages32=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386)
 
+if [ "$as_tester" -eq 0 ]; then
+    mkdir -p "$logs" dist
+    install_missing "${packages64[@]}"
+    if [ "$want_32" -eq 1 ] && [ "$(id -u)" -eq 0 ]; then
+        if ! dpkg --print-foreign-architectures | grep -qx i386; then
+            dpkg_waiting --add-architecture i386 >>"$logs/packages.log" 2>&1
+            apt_get update -qq >>"$logs/packages.log" 2>&1 || true
+        fi
+        install_missing "${packages32[@]}" ||
+            note "WARNING: the 32-bit toolchain or wine32 did not install; building 64-bit only"
+    fi
+
+    if [ "$(id -u)" -eq 0 ]; then
+        # The ordinary user the builds and tests run as.
+        if ! id -u "$tester" >/dev/null 2>&1; then
+            useradd --system --create-home --home-dir "/var/lib/$tester" --shell /usr/sbin/nologin "$tester"
+        fi
+        home=$(getent passwd "$tester" | cut -d: -f6)
+        # It must read the checkout; one under /root, say, it cannot: then a
+        # copy of the sources is built and tested, and the zips and logs come back.
+        if ! runuser -u "$tester" -- test -r "$PWD/CMakeLists.txt" -a -x "$PWD/tests/e2e"; then
+            copy=/var/tmp/jor-orvek-windows-sources
+            note "$tester cannot read $PWD: building a copy in $copy"
+            mkdir -p "$copy"
+            find "$copy" -mindepth 1 -maxdepth 1 ! -name 'build-win*' ! -name build-wine ! -name dist -exec rm -rf {} +
+            tar -C "$PWD" --exclude=./.git --exclude='./build*' --exclude=./dist -cf - . | tar -C "$copy" -xf -
+            status=0
+            "$copy/scripts/build-windows.sh" "$@" || status=$?
+            rm -rf "$logs"
+            cp -r "$copy/$logs" "$logs"
+            cp "$copy"/dist/jor-orvek-windows-*.zip dist/ 2>/dev/null || true
+            exit "$status"
+        fi
+        mkdir -p build-win64 build-win32 build-wine
+        chown -R "$tester:" build-win64 build-win32 build-wine "$logs" dist
+        exec runuser -u "$tester" -- env -i HOME="$home" USER="$tester" LOGNAME="$tester" \
+            PATH=/usr/local/bin:/usr/bin:/bin LC_ALL=C.UTF-8 ${CI:+CI=$CI} \
+            bash scripts/build-windows.sh --as-tester "$@"
+    fi
+fi
+
+# --- from here on as an ordinary user ------------------------------------------
+mkdir -p "$logs" dist
+rm -f "$logs"/*-ctest.log  # scripts/test.sh counts what this run tested
+jobs=$(nproc)
+[ "$jobs" -gt 2 ] && jobs=2  # the machine is shared
 have_32=0
 if [ "$want_32" -eq 1 ]; then
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386
-        apt-get update -qq >>"$logs/packages.log" 2>&1 || true
-    fi
-    if install_missing g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386; then
-        have_32=1
-    else
-        note "WARNING: the 32-bit toolchain or wine32 did not install; building 64-bit only"
-    fi
+    have_32=1
+    for p in "${packages32[@]}"; do installed "$p" || have_32=0; done
 fi
 
 # --- Wine ------------------------------------------------------------------
 # The tests' own prefix, shared by the 64- and 32-bit builds (a WoW64 prefix
-# runs both). wineserver -k only ever with it set: another Wine user on this
-# machine keeps theirs.
-export WINEPREFIX="$PWD/build-wine/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# runs both), one per user: Wine refuses a prefix another user owns.
+# wineserver -k only ever with it set: another Wine user on this machine
+# keeps theirs.
+export WINEPREFIX="$PWD/build-wine/prefix-$(id -un)" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 server_running=0
 xvfb_pid=
 
@@ -78,69 +121,20 @@ xvfb_pid=
 # window's end-to-end runs need a real one.)
 start_display() {
     [ -n "${DISPLAY:-}" ] && return 0
-    local fifo number
-    fifo=$(mktemp -u)
-    mkfifo "$fifo"
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$fifo" >>"$logs/wine.log" 2>&1 &
-    xvfb_pid=$!
-    read -r number <"$fifo"
-    rm -f "$fifo"
-    export DISPLAY=":$number"
+    local display
+    read -r display xvfb_pid < <(python3 tests/e2e/xserver.py --log "$logs/wine.log")
+    export DISPLAY="$display"
 }
 
 prepare_wine() {
     [ "$server_running" -eq 1 ] && return 0
     start_display
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        note "creating the Wine prefix $WINEPREFIX"
-        mkdir -p "$WINEPREFIX"
-        wineboot -i >>"$logs/wine.log" 2>&1
-        wineserver -w
-    fi
+    scripts/wine-prefix.sh "$logs/wine.log"
     # A persistent server: otherwise Wine's helper processes keep the first
     # test's output pipe open and ctest waits for them. (One left running for
     # this prefix by an earlier run serves as well.)
     wineserver -p 2>/dev/null || true
     server_running=1
-    # Tahoma as the window asks for it (else Wine draws Liberation Sans in
-    # other widths), and Marlett for the frame's symbols.
-    local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
-    mkdir -p "$fonts"
-    for font in tahoma.ttf tahomabd.ttf marlett.ttf; do
-        cp -u "/usr/share/wine/fonts/$font" "$fonts/"
-    done
-    # German regional settings, as on the practices' PCs (the logs' date and
-    # time are checked in that form), as the user's own formats: Wine resets
-    # them all should "Locale" differ from the locale of its environment.
-    # And windows not managed: without a window manager, a managed window
-    # waits some 2 s for one.
-    local reg
-    reg=$(mktemp --suffix=.reg)
-    cat >"$reg" <<'REG'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Control Panel\International]
-"sShortDate"="dd.MM.yyyy"
-"sLongDate"="dddd, d. MMMM yyyy"
-"sDate"="."
-"iDate"="1"
-"iLDate"="1"
-"sTimeFormat"="HH:mm:ss"
-"sShortTime"="HH:mm"
-"sTime"=":"
-"iTime"="1"
-"iTLZero"="1"
-"s1159"=""
-"s2359"=""
-"sDecimal"=","
-"sThousand"="."
-"sList"=";"
-
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-REG
-    wine regedit /S "$(winepath -w "$reg")" >>"$logs/wine.log" 2>&1
-    rm -f "$reg"
     # One Wine start ahead, with its output elsewhere: the helpers it starts stay.
     wine cmd /c exit >/dev/null 2>&1 || true
 }
@@ -150,7 +144,8 @@ stop_wine() {
     server_running=0
     if [ -n "$xvfb_pid" ]; then
         kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
+        # Not our child: its display number is free once it has gone.
+        while kill -0 "$xvfb_pid" 2>/dev/null; do sleep 0.1; done
         xvfb_pid=
     fi
 }
@@ -202,6 +197,7 @@ build_one() {
     # The end-to-end tests unzip the packed folder, as a practice would.
     if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" -DJOR_WINEPREFIX="$WINEPREFIX" \
+        -DPython3_EXECUTABLE="$(command -v python3)" \
         -DJOR_DIST_ZIP="$PWD/dist/$zipname" &&
         cmake --build "$build" -j"$jobs"; } >"$logs/$build-build.log" 2>&1; then
         tail -n 40 "$logs/$build-build.log"

@@ -4,6 +4,7 @@
 # nothing when all is there; otherwise one line per stage, the full output
 # goes to a log file, and a failed stage prints that log whole.
 set -euo pipefail
+. "$(dirname "$0")/lib/apt.sh"
 packages=(
   build-essential cmake ninja-build pkg-config python3
   qt6-base-dev libgl-dev libx11-dev
@@ -15,12 +16,18 @@ packages=(
   locales
 )
 locale=de_DE.UTF-8
+# Listed in locale.gen, the locale outlives every later package operation
+# that regenerates the locales from that list.
+locale_gen=${JOR_LOCALE_GEN:-/etc/locale.gen}
 
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
-has_locale() { locale -a 2>/dev/null | grep -ix "${locale/UTF-8/utf8}" >/dev/null; }
+has_locale() {
+  locale -a 2>/dev/null | grep -ix "${locale/UTF-8/utf8}" >/dev/null &&
+    grep -qx "$locale UTF-8" "$locale_gen" 2>/dev/null
+}
 if [ ${#missing[@]} -eq 0 ] && has_locale; then exit 0; fi
 
 log=$(mktemp -t jor-orvek-setup.XXXXXX.log)
@@ -37,12 +44,19 @@ stage() {
     exit 1
   fi
 }
+generate_locale() {
+  if grep -q "^# *$locale UTF-8\$" "$locale_gen" 2>/dev/null; then
+    sed -i "s/^# *$locale UTF-8\$/$locale UTF-8/" "$locale_gen"
+  elif ! grep -qx "$locale UTF-8" "$locale_gen" 2>/dev/null; then
+    echo "$locale UTF-8" >>"$locale_gen"
+  fi
+  locale-gen
+}
 if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  stage "Updating the package lists" apt-get update
-  stage "Installing ${#missing[@]} missing packages" apt-get install -y --no-install-recommends "${missing[@]}"
+  stage "Updating the package lists" apt_get update
+  stage "Installing ${#missing[@]} missing packages" apt_get install -y --no-install-recommends "${missing[@]}"
 fi
 if ! has_locale; then
-  stage "Generating the locale $locale" localedef -i de_DE -f UTF-8 "$locale"
+  stage "Generating the locale $locale" generate_locale
 fi
 echo "Set-up done."

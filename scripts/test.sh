@@ -5,6 +5,10 @@
 # FUZZ_SECONDS sets how long each fuzzer runs (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# One locale for every stage, whatever the caller's (a bare root login has
+# none): the tests that need German settings set them themselves.
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 scripts/setup.sh
 scripts/build.sh
 build_seconds=$SECONDS

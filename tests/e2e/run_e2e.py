@@ -17,6 +17,9 @@ import tempfile
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import xserver  # noqa: E402
+
 GENERATOR = Path(__file__).resolve().parents[2] / "tools" / "make_sample_disc.py"
 BUS_LAUNCHER = Path("/usr/libexec/at-spi-bus-launcher")
 MIGRIEREN, BEENDEN = (25, 26), (76, 26)
@@ -71,9 +74,10 @@ class Desktop:
         return read_fd_line(r, 10)
 
     def start_x(self):
-        n = self.spawn_answering(["Xvfb", "-displayfd", "{fd}", "-screen", "0", "1024x768x24",
-                                  "-nolisten", "tcp"], "xvfb.log")
-        self.env["DISPLAY"] = ":" + n
+        with open(self.tmp / "xvfb.log", "wb") as log:
+            display, proc = xserver.start(log, env=self.env, start_new_session=True)
+        self.groups.append(proc)
+        self.env["DISPLAY"] = display
 
     def start_accessibility(self):
         """Qt tells its widgets' texts over AT-SPI; without these tools the

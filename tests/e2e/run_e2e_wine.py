@@ -76,7 +76,8 @@ class WineProgram:
 
     def __init__(self, desktop, program, wineprefix, window_texts):
         self.d, self.program, self.window_texts = desktop, program, window_texts
-        self.env = {"WINEPREFIX": str(wineprefix), "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+        self.env = {"WINEPREFIX": str(wineprefix), "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
+                    "LC_ALL": "C.UTF-8"}
         self.proc = None
 
     def visible(self, title):
@@ -102,9 +103,12 @@ class WineProgram:
     def texts(self, title):
         """The texts of the controls in the window titled `title`, read by a
         helper inside Wine (the X server knows only the frame)."""
-        r = subprocess.run(["wine", self.window_texts, title], env={**self.d.env, **self.env},
-                           capture_output=True, timeout=60)
-        return r.stdout.decode("utf-8", "replace").splitlines() if r.returncode == 0 else []
+        # Through a file: a Wine helper started on the way would hold a pipe open.
+        with tempfile.TemporaryFile() as out:
+            r = subprocess.run(["wine", self.window_texts, title], env={**self.d.env, **self.env},
+                               stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=60)
+            out.seek(0)
+            return out.read().decode("utf-8", "replace").splitlines() if r.returncode == 0 else []
 
     def press(self, window, key):
         self.d.xdo("windowfocus", window, check=False)

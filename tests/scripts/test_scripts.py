@@ -31,14 +31,20 @@ class Scripts(unittest.TestCase):
         return subprocess.run(["bash", str(ROOT / "scripts" / script)], env=env, capture_output=True, text=True,
                               timeout=60)
 
-    def setup_with(self, installed, has_locale, install_fails=False):
+    def setup_with(self, installed, has_locale, install_fails=False, locked_runs=0):
         state = "install ok installed" if installed else "unknown ok not-installed"
         self.fake("dpkg-query", f"printf '{state}'")
         self.fake("locale", "printf 'C\\nPOSIX\\n" + ("de_DE.utf8\\n" if has_locale else "") + "'")
-        self.fake("localedef", "echo localedef $*")
-        failing = '[ "$1" = install ] && { echo "E: Unable to locate package"; exit 100; }' if install_fails else ""
-        self.fake("apt-get", f'seq 1 1500 | sed "s/^/apt-get $1 line /"\n{failing}\nexit 0')
-        r = self.run_script("setup.sh")
+        self.locale_gen = Path(self.tmp.name) / "locale.gen"
+        self.locale_gen.write_text("# en_US.UTF-8 UTF-8\n" + ("de_DE.UTF-8 UTF-8\n" if has_locale else "# de_DE.UTF-8 UTF-8\n"))
+        self.fake("locale-gen", "echo locale-gen $*")
+        failing = 'case "$*" in *" install "*) echo "E: Unable to locate package"; exit 100;; esac' if install_fails else ""
+        # Another package operation holds the lock for the first runs.
+        counter = Path(self.tmp.name) / "apt-runs"
+        locked = (f'n=$(($(cat {counter} 2>/dev/null || echo 0) + 1)); echo $n > {counter}\n'
+                  f'[ $n -le {locked_runs} ] && {{ echo "E: Could not get lock /var/lib/apt/lists/lock"; exit 100; }}')
+        self.fake("apt-get", f'{locked}\nseq 1 1500 | sed "s/^/apt-get $* line /"\n{failing}\nexit 0')
+        r = self.run_script("setup.sh", JOR_LOCALE_GEN=str(self.locale_gen), JOR_APT_RETRY_SECONDS="0")
         return r, [p.read_text() for p in self.logs.iterdir()]
 
     def test_setup_is_silent_when_nothing_is_missing(self):
@@ -51,14 +57,22 @@ class Scripts(unittest.TestCase):
         self.assertLessEqual(len(r.stdout.splitlines()), 5, r.stdout)
         self.assertEqual(len(logs), 1)
         self.assertIn(str(next(self.logs.iterdir())), r.stdout)
-        for line in ("apt-get update line 1500", "apt-get install line 1500", "localedef -i de_DE -f UTF-8"):
+        for line in ("apt-get -o DPkg::Lock::Timeout=600 update line 1500", "install -y", "locale-gen"):
             self.assertIn(line, logs[0])
         self.assertNotIn("line 1", r.stdout + r.stderr)
+        # Listed, so that a later regeneration of the locales keeps it.
+        self.assertIn("\nde_DE.UTF-8 UTF-8\n", self.locale_gen.read_text())
+        self.assertNotIn("# de_DE.UTF-8", self.locale_gen.read_text())
+
+    def test_setup_waits_for_another_package_operation(self):
+        r, logs = self.setup_with(installed=False, has_locale=True, locked_runs=3)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("apt-get -o DPkg::Lock::Timeout=600 install", logs[0])
 
     def test_failed_setup_prints_the_whole_log(self):
         r, logs = self.setup_with(installed=False, has_locale=True, install_fails=True)
         self.assertNotEqual(r.returncode, 0)
-        for line in ("apt-get update line 1", "apt-get install line 1500", "E: Unable to locate package"):
+        for line in ("update line 1", "install -y", "E: Unable to locate package"):
             self.assertIn(line, r.stderr)
 
     def test_run_without_a_display_says_so_before_anything_starts(self):
