@@ -67,7 +67,7 @@ private:
     void logCaughtFailure(const std::string& fileName) noexcept;
     // A log that cannot be written must never stop a run.
     void logError(int32_t number, const std::string& description, const std::string& procedure,
-                  const std::string& fileName) noexcept;
+                  const std::string& fileName, const std::string& origin = {}) noexcept;
     void logDebug(const std::string& text) noexcept;
     // Tells the user once per run that the logs cannot be written.
     void logsFailed() noexcept;

@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 
+#include <cstdio>
 #include <new>
 
 namespace jor {
@@ -10,7 +11,13 @@ MigrationEngine::MigrationEngine(WindowPort& window, const Logs& logs, std::stri
     : window_(window), logs_(logs), programFolder_(std::move(programFolder)) {}
 
 void MigrationEngine::logError(int32_t number, const std::string& description, const std::string& procedure,
-                               const std::string& fileName) noexcept {
+                               const std::string& fileName, const std::string& origin) noexcept {
+    // The log keeps the classic number; the program's own output says which
+    // system code it came from.
+    if (!origin.empty())
+        std::fprintf(stderr, "jor-orvek: %d - %s - %s%s%s: %s\n", number, escapeControls(description).c_str(),
+                     procedure.c_str(), fileName.empty() ? "" : " - ", escapeControls(fileName).c_str(),
+                     origin.c_str());
     try {
         logs_.LogError(number, description, procedure, fileName);
     } catch (...) {
@@ -25,7 +32,7 @@ void MigrationEngine::logCaughtFailure(const std::string& fileName) noexcept {
         throw;
     } catch (const Error& e) {
         // The program's own failures (-1) name no file.
-        logError(e.number(), e.description(), "ScanFolder", e.number() == err::Own ? "" : fileName);
+        logError(e.number(), e.description(), "ScanFolder", e.number() == err::Own ? "" : fileName, e.origin());
     } catch (const std::bad_alloc&) {
         logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", fileName);
     } catch (const std::exception& e) {
@@ -71,8 +78,8 @@ void MigrationEngine::StartRun() {
     window_.setBeendenEnabled(false);
     window_.setMigrierenEnabled(false);
     const auto refuse = [this](int32_t number, const std::string& description, const std::string& file,
-                               const std::string& boxText) {
-        logError(number, description, "Start", file);
+                               const std::string& boxText, const std::string& origin = {}) {
+        logError(number, description, "Start", file, origin);
         stopBox(boxText);
         window_.setBeendenEnabled(true);
         window_.setMigrierenEnabled(true);
@@ -92,7 +99,8 @@ void MigrationEngine::StartRun() {
         // have made it first, or put a link in its place.
         fs_.CheckPrivateFolder(workingFolder);
     } catch (const Error& e) {
-        return refuse(e.number(), e.description(), workingFolder, "Arbeitsverzeichnis konnte nicht angelegt werden.");
+        return refuse(e.number(), e.description(), workingFolder, "Arbeitsverzeichnis konnte nicht angelegt werden.",
+                      e.origin());
     }
     workingNameLimit_ = fs_.MaxNameLength(workingFolder);
     state_.TempFolder = temp;
@@ -138,7 +146,8 @@ void MigrationEngine::flushOutputs() noexcept {
             while (next < outputs_.size() && outputs_[next].path != failure.path) ++next;
             if (next == outputs_.size()) break;
             const RunOutput& output = outputs_[next++];
-            logError(failure.error.number(), failure.error.description(), "ScanFolder", output.sourceName);
+            logError(failure.error.number(), failure.error.description(), "ScanFolder", output.sourceName,
+                     failure.error.origin());
             if (output.counted) --state_.MigratedCount;
         }
     } catch (...) {

@@ -25,15 +25,21 @@ inline constexpr int32_t PathNotFound = 76;
 }  // namespace err
 
 // The one way a failure travels: an error number and an English description.
+// A failure the system reported also says which of its codes it came from
+// ("Win32 error 32", "errno 13"): the classic number folds many codes into
+// one (75 above all), and a rare failure must be understood from one log.
 class Error : public std::runtime_error {
 public:
-    Error(int32_t number, const std::string& description) : std::runtime_error(description), number_(number) {}
+    Error(int32_t number, const std::string& description, std::string origin = {})
+        : std::runtime_error(description), number_(number), origin_(std::move(origin)) {}
 
     int32_t number() const noexcept { return number_; }
     std::string description() const { return what(); }
+    const std::string& origin() const noexcept { return origin_; }  // empty for the program's own
 
 private:
     int32_t number_;
+    std::string origin_;
 };
 
 // Standard description of a classic number ("Disk full", ...).

@@ -126,7 +126,9 @@ public:
     // Brings the contents and folder entries of the files at `paths` to
     // stable storage before it returns; it may flush more than these (Linux:
     // every file system they lie on, once each, by syncfs). A file no longer
-    // at its path (moved or deleted by someone else) is skipped. Never
+    // at its path (moved or deleted by someone else) is skipped. On Windows a
+    // read-only file cannot be opened for the flush: CopyFile flushes a copy
+    // before it makes it read-only, and such a file counts as flushed. Never
     // raises: returns the files that could not be flushed, each with its
     // failure, in the order of `paths`.
     struct FlushFailure {

@@ -155,8 +155,17 @@ TEST(FlushToStableStorage, FlushesWhatIsThereAndSkipsWhatWasMovedAway) {
     for (const auto& p : paths) test::writeFile(p, "x");
     std::filesystem::remove_all(dir / "gone");
     std::filesystem::remove(dir / "a/deleted.dcm");
+    // A copy of a read-only object keeps the attribute, as a quarantine copy
+    // of a CD's file does; a user who is not root may not open it for writing.
+    test::writeFile(dir / "disc/IMG.Z", "x");
+    std::filesystem::permissions(dir / "disc/IMG.Z", std::filesystem::perms::owner_read |
+                                                          std::filesystem::perms::group_read |
+                                                          std::filesystem::perms::others_read);
+    FileSystem().CopyFile(dir / "disc/IMG.Z", dir / "b/BadObjects/IMG.err", false);
+    paths.push_back(dir / "b/BadObjects/IMG.err");
     const auto failures = FileSystem().FlushToStableStorage(paths);
-    for (const auto& f : failures) ADD_FAILURE() << f.path << ": " << f.error.description();
+    for (const auto& f : failures) ADD_FAILURE() << f.path << ": " << f.error.description() << " (" << f.error.origin() << ")";
+    std::filesystem::permissions(dir / "disc/IMG.Z", std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
 }
 
 }  // namespace

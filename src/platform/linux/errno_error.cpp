@@ -30,7 +30,7 @@ int32_t numberForErrno(int e, bool isFolder) {
 
 void raiseErrno(int e, bool isFolder) {
     const int32_t number = numberForErrno(e, isFolder);
-    throw Error(number, describeError(number));
+    throw Error(number, describeError(number), "errno " + std::to_string(e));
 }
 
 }  // namespace jor

@@ -182,7 +182,7 @@ Handle openForReading(const std::string& path) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(h.get(), &info)) raiseLastError();
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
+        throw Error(err::PathFileAccess, describeError(err::PathFileAccess), "a reparse point");
     return h;
 }
 
@@ -265,9 +265,11 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(in.get(), &info)) raiseLastError();
     // Folders, links and devices have no content of their own to copy.
-    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        ::GetFileType(in.get()) != FILE_TYPE_DISK)
-        throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
+    if (const DWORD type = ::GetFileType(in.get());
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) || type != FILE_TYPE_DISK)
+        throw Error(err::PathFileAccess, describeError(err::PathFileAccess),
+                    "not a file of its own (attributes " + std::to_string(info.dwFileAttributes) + ", type " +
+                        std::to_string(type) + ", Win32 error " + std::to_string(::GetLastError()) + ")");
     if (const DWORD existing = ::GetFileAttributesW(to.c_str()); existing != INVALID_FILE_ATTRIBUTES) {
         if (!overwrite) raiseWinError(ERROR_FILE_EXISTS);
         // As the system's own copy: a read-only destination is never replaced
@@ -277,10 +279,13 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
 
     TemporaryFile part(to);
     copyContents(in.get(), part.handle());
+    // The attributes come over as the system's own copy carries them. A
+    // read-only copy cannot be opened for the flush before the report (a
+    // user who is not an administrator may not write it): it is flushed now.
+    const DWORD carried = info.dwFileAttributes & SettableAttributes;
+    if ((carried & FILE_ATTRIBUTE_READONLY) && !::FlushFileBuffers(part.handle())) raiseLastError();
     part.close();
-    // The attributes come over as the system's own copy carries them.
-    if (const DWORD carried = info.dwFileAttributes & SettableAttributes)
-        if (!::SetFileAttributesW(part.path().c_str(), carried)) raiseLastError();
+    if (carried && !::SetFileAttributesW(part.path().c_str(), carried)) raiseLastError();
     part.commit(to, overwrite);
 }
 
@@ -537,6 +542,10 @@ std::vector<FileSystem::FlushFailure> FileSystem::FlushToStableStorage(const std
     std::vector<FlushFailure> failures;
     for (const std::string& path : paths) {
         try {
+            // Flushed before it became read-only (CopyFile): it cannot be
+            // opened for writing, and has not been written since.
+            if (const DWORD a = attributesOf(path); a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY))
+                continue;
             // Write access, which the flush needs; a link in the file's place is not followed.
             Handle file(::CreateFileW(pathOrRaise(path).c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,

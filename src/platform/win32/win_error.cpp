@@ -61,7 +61,7 @@ int32_t numberForWinError(uint32_t code, bool isFolder) {
 
 void raiseWinError(uint32_t code, bool isFolder) {
     const int32_t number = numberForWinError(code, isFolder);
-    throw Error(number, describeError(number));
+    throw Error(number, describeError(number), "Win32 error " + std::to_string(code));
 }
 
 void raiseLastError(bool isFolder) { raiseWinError(::GetLastError(), isFolder); }

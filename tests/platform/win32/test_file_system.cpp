@@ -103,7 +103,10 @@ TEST(WindowsFileSystem, ZeroClearsTheAttributesOfAFile) {
     test::writeFile(file, "x");
     const DWORD visible = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     ASSERT_TRUE(::SetFileAttributesW(wide(file).c_str(), visible));
-    ASSERT_EQ(attributesOf(file) & visible, visible);
+    // Wine keeps hidden and system in an extended attribute, which it writes
+    // after taking the write permission away: only root gets it written.
+    if ((attributesOf(file) & visible) != visible)
+        GTEST_SKIP() << "this Wine, as a user other than root, cannot keep hidden and system on a read-only file";
     fs.SetFileAttributes(file, 0);
     // (Wine reports the archive bit on every file, whatever was set.)
     EXPECT_EQ(attributesOf(file) & visible, 0u);
