@@ -22,10 +22,10 @@ namespace jor {
 // Linux this is our own reading of those rules over the bytes the file
 // holds.
 
-// Returns the value (or default), cut to its first size - 1 characters (on
-// Linux as utf8_text.h counts them, so no UTF-8 sequence is split and written
-// back broken at the next save; on Windows characters of the ANSI code page);
-// size 0 gives "".
+// Returns the value (or default) whole, however long: a cut folder path can
+// name an existing parent folder, and a run would put the images there.
+// `size` is only the first buffer the Windows function fills (including its
+// NUL); a longer value is read again into a larger one.
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, size_t size,
                                     const std::string& fileName);

@@ -8,6 +8,7 @@
 namespace jor {
 namespace {
 
+// The first read's buffer, NUL included: most values fit, longer ones are read again.
 constexpr int16_t kValueSize = 256;
 
 // Only the program's own values 0, 1 and 2 count; a hand-edited value loads as 0.

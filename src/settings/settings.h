@@ -16,7 +16,7 @@ struct SettingsValues {
 
 std::string settingsFilePath(const std::string& programFolder);
 
-// modINI
+// modINI. The value comes back whole; `size` is only where the read starts.
 std::string ReadINIValue(const std::string& section, const std::string& key,
                          const std::string& defaultValue, const std::string& fileName, int16_t size);
 

@@ -34,13 +34,13 @@ TEST(SettingsFile, LivesInProgramFolder) {
     EXPECT_EQ(settingsFilePath("/opt/jor-orvek"), std::string("/opt/jor-orvek") + PathSeparator + "Settings.ini");
 }
 
-TEST(SettingsFile, ReadINIValueCutsAtSize) {
+// The size its callers pass is where the read starts, never a limit.
+TEST(SettingsFile, ReadINIValueReadsWholeWhateverTheSize) {
     TempDir dir;
     const std::string file = settingsFilePath(dir.path());
     test::writeFile(file, "[Temp]\r\nTempPath=" + std::string(300, 't') + "\r\n");
-    EXPECT_EQ(ReadINIValue("Temp", "TempPath", "", file, 256), std::string(255, 't'));
-    EXPECT_EQ(ReadINIValue("Temp", "TempPath", "", file, 0), "");
-    EXPECT_EQ(ReadINIValue("Temp", "TempPath", "", file, -1), "");
+    for (const int16_t size : {256, 2, 1, 0, -1})
+        EXPECT_EQ(ReadINIValue("Temp", "TempPath", "", file, size), std::string(300, 't')) << size;
     EXPECT_EQ(ReadINIValue("Temp", "Missing", "dflt", file, 256), "dflt");
 }
 
@@ -69,10 +69,10 @@ TEST(LoadSettings, ReadsFileOrDefaults) {
         {"TempPath with nothing after the equals sign", "[Temp]\r\nTempPath=\r\n", values("", "", "", 0, "Arzt und Praxis")},
         {"empty PACS is not the default", "[PACS]\r\nPACS=\r\n", values("", "", "", 0, "")},
         {"unknown PACS shown unchanged", "[PACS]\r\nPACS=Sonstiges PACS\r\n", values("", "", "", 0, "Sonstiges PACS")},
-        {"300-character folder cut to 255", "[Path]\r\nSourcePath=" + long300 + "\r\n",
-         values("", long300.substr(0, 255), "", 0, "Arzt und Praxis")},
-        {"umlauts count as one character each", "[Temp]\r\nTempPath=" + umlauts(300) + "\r\n",
-         values(umlauts(255), "", "", 0, "Arzt und Praxis")},
+        {"300-character folder whole", "[Path]\r\nSourcePath=" + long300 + "\r\n",
+         values("", long300, "", 0, "Arzt und Praxis")},
+        {"300 umlauts whole", "[Temp]\r\nTempPath=" + umlauts(300) + "\r\n",
+         values(umlauts(300), "", "", 0, "Arzt und Praxis")},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -127,6 +127,35 @@ TEST(SaveSettings, RoundTripKeepsValuesUnchanged) {
         TempDir dir;
         SaveSettings(dir.path(), v);
         expectValues(LoadSettings(dir.path()), v, v.SourcePath);
+    }
+}
+
+// What was saved comes back unchanged at the next start, however long: a
+// value cut short can name an existing parent folder.
+TEST(SaveSettings, LongValuesComeBackWhole) {
+    // Exactly `length` characters, with "/" between parts as a folder path has.
+    const auto folder = [](size_t length, const std::string& part) {
+        std::string path;
+        while (path.size() < length) path += "/" + part;
+        return path.substr(0, length);
+    };
+    const struct {
+        const char* name;
+        SettingsValues values;
+    } cases[] = {
+        {"destination of 255 characters", values("/tmp", "/media/cd", folder(255, "Bilder"), 0, "HIPAX")},
+        {"destination of 256 characters", values("/tmp", "/media/cd", folder(256, "Bilder"), 0, "HIPAX")},
+        {"destination of 300 characters", values("/tmp", "/media/cd", folder(300, "Bilder"), 1, "HIPAX")},
+        {"300 characters with umlauts", values(folder(300, "T\xC3\xBCmp"), "/media/cd", "/srv", 0, "GEMED")},
+        {"every value long", values(folder(511, "tmp"), folder(512, "Quelle"), folder(3000, "Ziel"), 2,
+                                    std::string(400, 'P'))},
+        {"destination of a few thousand characters", values("", "", folder(4096, "Praxis Dr. M\xC3\xBCller"), 0,
+                                                             "Arzt und Praxis")},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        SaveSettings(dir.path(), c.values);
+        expectValues(LoadSettings(dir.path()), c.values, c.name);
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include "platform/ascii_case.h"
 #include "platform/file_system.h"
-#include "platform/utf8_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -97,9 +96,8 @@ std::optional<Place> find(const Lines& lines, const std::string& section, const 
 }  // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, size_t size,
+                                    const std::string& defaultValue, size_t /*size*/,
                                     const std::string& fileName) {
-    if (size == 0) return {};
     std::string_view value = defaultValue;
     Lines lines;
     std::optional<Place> place;
@@ -110,7 +108,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
             value = value.substr(1, value.size() - 2);
     }
-    return std::string(firstCharacters(value, size - 1));
+    return std::string(value);
 }
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,

@@ -4,7 +4,9 @@
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
+#include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace jor {
@@ -43,30 +45,41 @@ std::wstring ansiToWide(const std::string& ansi) {
     return wide.value_or(std::wstring());
 }
 
+// The functions cut a value that does not fit and then answer capacity - 1,
+// as they do for one that just fits: either is read again with twice the room.
+template <typename Char, typename Read>
+std::basic_string<Char> readWhole(size_t size, const Read& read) {
+    constexpr DWORD largest = 0x40000000;  // far beyond any line of a settings file
+    DWORD capacity = static_cast<DWORD>(std::clamp<size_t>(size, 2, largest));
+    for (;;) {
+        std::vector<Char> buffer(capacity, Char(' '));
+        const DWORD n = std::min<DWORD>(read(buffer.data(), capacity), capacity - 1);
+        if (n < capacity - 1 || capacity == largest) return std::basic_string<Char>(buffer.data(), n);
+        capacity = std::min(capacity * 2, largest);
+    }
+}
+
 }  // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, size_t size, const std::string& fileName) {
-    if (size == 0) return {};
-    const DWORD capacity = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
     const auto file = fullPath(fileName);
     // Texts travel as the file holds them: in the ANSI code page.
     const std::string ansiSection = toSystemText(section), ansiKey = toSystemText(key);
     const std::string ansiDefault = toSystemText(defaultValue);
-    if (!file) return fromSystemText(ansiDefault.substr(0, capacity - 1));
-    std::vector<char> buffer(capacity, ' ');
-    DWORD n;
+    if (!file) return fromSystemText(ansiDefault);
     if (const auto ansiFile = ansiPath(*file)) {
-        n = ::GetPrivateProfileStringA(ansiSection.c_str(), ansiKey.c_str(), ansiDefault.c_str(), buffer.data(),
-                                       capacity, ansiFile->c_str());
-    } else {
-        std::vector<wchar_t> wide(capacity, L' ');
-        const DWORD w = ::GetPrivateProfileStringW(ansiToWide(ansiSection).c_str(), ansiToWide(ansiKey).c_str(),
-                                                   ansiToWide(ansiDefault).c_str(), wide.data(), capacity,
-                                                   file->c_str());
-        return utf8FromWide(std::wstring_view(wide.data(), w));
+        return fromSystemText(readWhole<char>(size, [&](char* buffer, DWORD capacity) {
+            return ::GetPrivateProfileStringA(ansiSection.c_str(), ansiKey.c_str(), ansiDefault.c_str(), buffer,
+                                              capacity, ansiFile->c_str());
+        }));
     }
-    return fromSystemText(std::string(buffer.data(), n));
+    const std::wstring wideSection = ansiToWide(ansiSection), wideKey = ansiToWide(ansiKey);
+    const std::wstring wideDefault = ansiToWide(ansiDefault);
+    return utf8FromWide(readWhole<wchar_t>(size, [&](wchar_t* buffer, DWORD capacity) {
+        return ::GetPrivateProfileStringW(wideSection.c_str(), wideKey.c_str(), wideDefault.c_str(), buffer, capacity,
+                                          file->c_str());
+    }));
 }
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,

@@ -15,7 +15,7 @@ namespace {
 using test::TempDir;
 
 TEST(PrivateProfileRead, FollowsWindowsRules) {
-    const std::string long300(300, 'x');
+    const std::string long300(300, 'x'), long4000(4000, 'y');
     struct Case {
         const char* name;
         std::optional<std::string> content;  // nullopt: no file
@@ -57,16 +57,17 @@ TEST(PrivateProfileRead, FollowsWindowsRules) {
         {"no line end at end of file", "[A]\r\nk=v", "A", "k", "dflt", 256, "v"},
         {"UTF-8 passes through", "[Path]\r\nSourcePath=/media/Müller Ärzte\r\n", "Path", "SourcePath", "", 256,
          "/media/Müller Ärzte"},
-        {"300 characters cut to 255", "[A]\r\nk=" + long300 + "\r\n", "A", "k", "dflt", 256, long300.substr(0, 255)},
-        {"cut by characters, never inside an umlaut", "[A]\r\nk=" + std::string(254, 'x') + "\xC3\xA4yz\r\n", "A", "k",
-         "dflt", 256, std::string(254, 'x') + "\xC3\xA4"},
-        {"Latin-1 bytes count one each", "[A]\r\nk=M\xFCller \xE4\r\n", "A", "k", "dflt", 5, "M\xFCll"},
+        // The size is no limit: a cut folder path would name another folder.
+        {"300 characters whole", "[A]\r\nk=" + long300 + "\r\n", "A", "k", "dflt", 256, long300},
+        {"thousands of characters whole", "[A]\r\nk=" + long4000 + "\r\n", "A", "k", "dflt", 256, long4000},
+        {"umlaut across the 256th byte", "[A]\r\nk=" + std::string(254, 'x') + "\xC3\xA4yz\r\n", "A", "k", "dflt",
+         256, std::string(254, 'x') + "\xC3\xA4yz"},
         {"bytes outside UTF-8 beside umlauts", "[A]\r\nk=\xC3\xC3\xA4\xA4\xE2\x82\r\n", "A", "k", "dflt", 5,
-         "\xC3\xC3\xA4\xA4\xE2"},
-        {"quotes removed before cutting", "[A]\r\nk=\"abcdef\"\r\n", "A", "k", "dflt", 4, "abc"},
-        {"size 1 gives empty", "[A]\r\nk=v\r\n", "A", "k", "dflt", 1, ""},
-        {"size 0 gives empty", "[A]\r\nk=v\r\n", "A", "k", "dflt", 0, ""},
-        {"default cut as well", std::nullopt, "A", "k", "Arzt und Praxis", 5, "Arzt"},
+         "\xC3\xC3\xA4\xA4\xE2\x82"},
+        {"quotes removed from a value longer than the size", "[A]\r\nk=\"abcdef\"\r\n", "A", "k", "dflt", 4, "abcdef"},
+        {"size 1", "[A]\r\nk=v\r\n", "A", "k", "dflt", 1, "v"},
+        {"size 0", "[A]\r\nk=v\r\n", "A", "k", "dflt", 0, "v"},
+        {"default longer than the size", std::nullopt, "A", "k", "Arzt und Praxis", 5, "Arzt und Praxis"},
     };
     for (const auto& c : cases) {
         TempDir dir;
