@@ -23,6 +23,10 @@ std::string lastLine(std::string text) {
     return start == std::string::npos ? text : text.substr(start + 1);
 }
 
+// gzip's statuses: 1 failed; 2 only warned (trailing garbage ignored, say),
+// so, as after 0, what it left decides alone. -1: the platform cannot tell.
+bool decompressorFailed(int exitCode) { return exitCode != 0 && exitCode != 2 && exitCode != -1; }
+
 // System failures behind a decompressor's reason keep their classic number,
 // so that the log tells a full disk from a broken object.
 std::optional<int32_t> classicNumberOf(std::string_view reason) {
@@ -112,11 +116,11 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         if (fs_.FileExists(decompressed)) fs_.DeleteFile(decompressed, true);
         {
             // Separate arguments, no shell: names from the disc are never interpreted.
-            ChildProcess child = ChildProcess::Start(decompressor, {"-d", "-f", state_.WorkingPath});
+            ChildProcess child =
+                ChildProcess::Start(decompressor, {"-d", "-f", fileArgument(state_.WorkingPath)});
             // The stopped run logs the interrupt once, naming this object.
             if (!waitForDecompressor(child)) return;
-            if (const int code = child.exitCode(); code != 0 && code != -1)
-                logDecompressorFailure(child, sourceObject.Name);
+            if (decompressorFailed(child.exitCode())) logDecompressorFailure(child, sourceObject.Name);
         }
 
         // The object is never held whole: it may be larger than the memory.

@@ -8,6 +8,9 @@
 
 namespace jor {
 
+// `path` as a child program opens that very file, whatever its name and length (Windows: the \\?\ form).
+std::string fileArgument(const std::string& path);
+
 // A program started without a shell: every argument reaches it whole, so
 // names from an untrusted disc are never interpreted. A kill also ends the
 // programs the child started.

@@ -1,5 +1,6 @@
 #include "migration/conversion_fixture.h"
 
+#include "platform/file_system.h"
 #include "platform/path.h"
 
 namespace jor::test {
@@ -83,6 +84,55 @@ TEST_F(Conversion, TemporaryFolderWithBlanks) {
     EXPECT_TRUE(errorLines().empty());
     EXPECT_FALSE(exists(workingFolderOf(blanks)));
 }
+
+struct ReadableObject {
+    const char* name;  // as a test name
+    const char* file;
+    bool longWorkingPath;
+    const char* trailer;  // after the packed object
+};
+
+void PrintTo(const ReadableObject& c, std::ostream* out) { *out << c.name; }
+
+class ReadableObjects : public Conversion, public ::testing::WithParamInterface<ReadableObject> {};
+
+// Names Win32 reads as devices, a working path past Windows' 260 characters
+// and an object gzip only warns about (exit status 2) are all the
+// decompressor can read: each migrates, and nothing is logged.
+TEST_P(ReadableObjects, MigrateWithoutAnErrorLine) {
+    const ReadableObject& c = GetParam();
+    const FileSystem fs;
+    useRealDecompressor();
+    const std::string deepTop = pathUnder(tmp, std::string(60, 'a'));
+    if (c.longWorkingPath) {
+        std::string deep = tmp;
+        for (char part = 'a'; pathUnder(workingFolderOf(deep), "IMG0001.dcm.z").size() < 260; ++part) {
+            deep = pathUnder(deep, std::string(60, part));
+            fs.CreateFolder(deep);
+        }
+        w.temp = deep;
+    }
+    // Through the platform: the standard library would open the device CON on Windows.
+    fs.WriteFileAtomically(pathUnder(src, c.file), packed("gzip", archived(payload(11))) + c.trailer);
+
+    run();
+
+    EXPECT_TRUE(outputContents() == std::vector<std::string>{payload(11)}) << "the payload, once";
+    EXPECT_EQ(errorLines(), std::vector<std::string>{});
+    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 1)});
+    // The temporary folder's own removal reaches neither such a name nor such a depth on Windows.
+    fs.DeleteFolder(src, true);
+    if (c.longWorkingPath) fs.DeleteFolder(deepTop, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Decompressor, ReadableObjects,
+    ::testing::Values(ReadableObject{"DeviceNameCon", "CON.Z", false, ""},
+                      ReadableObject{"DeviceNameAux", "aux.R", false, ""},
+                      ReadableObject{"DeviceNameLpt1", "LPT1.Z", false, ""},
+                      ReadableObject{"WorkingPathOf260OrMore", "IMG0001.Z", true, ""},
+                      ReadableObject{"TrailingGarbage", "GARB0001.Z", false, "garbage"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Conversion, MissingDecompressorIsReportedForEveryObject) {
     object("IMG0001.Z", "packed 1");

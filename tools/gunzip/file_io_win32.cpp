@@ -13,10 +13,10 @@ namespace {
 
 constexpr DWORD ErrorDiskQuotaExceeded = 1295;  // not in mingw's headers
 
+// gzip's words (strerror's) for the Win32 failures behind them: English on
+// every Windows, whose own texts come in the user's language and code page.
+// The migration tells a full disk from a broken object by them.
 std::string describe(DWORD code) {
-    // gzip's words for the failures the migration tells apart (a full disk
-    // from a broken object): the same on every platform and in English,
-    // whatever the language of this Windows.
     switch (code) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: return "No space left on device";
@@ -24,27 +24,52 @@ std::string describe(DWORD code) {
     case ERROR_FILE_TOO_LARGE: return "File too large";
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return "Permission denied";
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_DRIVE_LOCKED:
+    case ERROR_DELETE_PENDING:
+    case ERROR_USER_MAPPED_FILE:
+    case ERROR_CANT_ACCESS_FILE:
+    case ERROR_PRIVILEGE_NOT_HELD: return "Permission denied";
     case ERROR_WRITE_PROTECT: return "Read-only file system";
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return "No such file or directory";
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME: return "No such file or directory";
     case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return "Cannot allocate memory";
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NOT_ENOUGH_QUOTA: return "Cannot allocate memory";
     case ERROR_CRC:
+    case ERROR_SEEK:
+    case ERROR_SECTOR_NOT_FOUND:
     case ERROR_READ_FAULT:
     case ERROR_WRITE_FAULT:
     case ERROR_GEN_FAILURE:
-    case ERROR_IO_DEVICE: return "Input/output error";
+    case ERROR_IO_DEVICE:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_UNEXP_NET_ERR: return "Input/output error";
+    case ERROR_NOT_READY:
+    case ERROR_NO_MEDIA_IN_DRIVE: return "No medium found";
+    case ERROR_DEV_NOT_EXIST: return "No such device";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "File exists";
+    case ERROR_DIRECTORY: return "Not a directory";
+    case ERROR_DIR_NOT_EMPTY: return "Directory not empty";
+    case ERROR_FILENAME_EXCED_RANGE: return "File name too long";
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_PARAMETER: return "Invalid argument";
+    case ERROR_CANT_RESOLVE_FILENAME: return "Too many levels of symbolic links";
+    case ERROR_NOT_SAME_DEVICE: return "Invalid cross-device link";
+    case ERROR_TOO_MANY_OPEN_FILES: return "Too many open files";
+    case ERROR_INVALID_HANDLE: return "Bad file descriptor";
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA: return "Broken pipe";
+    case ERROR_NOT_SUPPORTED: return "Operation not supported";
+    case ERROR_NETWORK_UNREACHABLE: return "Network is unreachable";
     }
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
-    if (text) LocalFree(text);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
-        result.pop_back();
-    return result;
+    return "Windows error " + std::to_string(code);
 }
 
 [[noreturn]] void raiseLastError() {
@@ -62,6 +87,48 @@ std::wstring fromUtf8(std::string_view text) {
     return wide;
 }
 
+constexpr std::wstring_view Verbatim = L"\\\\?\\", VerbatimShare = L"\\\\?\\UNC\\";
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The name as a reader knows it, without the \\?\ the program puts before it.
+std::wstring shown(const std::wstring& name) {
+    if (name.starts_with(VerbatimShare)) return L"\\\\" + name.substr(VerbatimShare.size());
+    if (name.starts_with(Verbatim)) return name.substr(Verbatim.size());
+    return name;
+}
+
+// What the W functions are given: the \\?\ full form, in which CON.Z is a
+// file and a path has no 260-character limit. The program passes that form;
+// a plain path from anyone else gets it here, since gzip opens such a name
+// as a file too. Only the folder part goes through GetFullPathNameW, which
+// would take a last part such as CON.Z for the console device; the last part
+// stays as given (trailing dots and blanks included).
+std::wstring opened(const std::wstring& name) {
+    // Already verbatim, or a device or NT name given on purpose.
+    if (name.empty() || name.starts_with(Verbatim) || name.starts_with(L"\\\\.\\") || name.starts_with(L"\\??\\"))
+        return name;
+    size_t cut = name.find_last_of(L"\\/");
+    if (cut != std::wstring::npos) ++cut;
+    else cut = name.size() >= 2 && name[1] == L':' ? 2 : 0;  // "C:name": relative to C:'s folder
+    const std::wstring last = name.substr(cut);
+    if (last.empty() || last == L"." || last == L"..") return name;
+    const std::wstring folder = name.substr(0, cut) + L".\\";
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameW(folder.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) return name;
+        const bool fits = n < full.size();
+        full.resize(n);
+        if (fits) break;
+    }
+    if (!isSeparator(full.back())) full += L'\\';
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return std::wstring(Verbatim) + full + last;
+    if (full.starts_with(L"\\\\") && !full.starts_with(L"\\\\?\\") && !full.starts_with(L"\\\\.\\"))
+        return std::wstring(VerbatimShare) + full.substr(2) + last;
+    return name;
+}
+
 }  // namespace
 
 std::vector<NativeString> Arguments(int, char**) {
@@ -76,7 +143,7 @@ std::vector<NativeString> Arguments(int, char**) {
 }
 
 void Complain(const NativeString& name, std::string_view text) {
-    const std::wstring line = L"gunzip.exe: " + name + L": " + fromUtf8(text) + L"\n";
+    const std::wstring line = L"gunzip.exe: " + shown(name) + L": " + fromUtf8(text) + L"\n";
     const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
     DWORD mode = 0, written = 0;
@@ -108,7 +175,7 @@ InputFile InputFile::Open(const NativeString& name, bool followLink) {
     // Backup semantics open a folder as well, so that it can be told apart.
     const DWORD flags =
         FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    handle->file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    handle->file = CreateFileW(opened(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle->file == INVALID_HANDLE_VALUE) raiseLastError();
     InputFile file(std::move(handle));
@@ -165,9 +232,10 @@ OutputFile::~OutputFile() {
 
 OutputFile OutputFile::Create(const NativeString& name) {
     auto handle = std::make_unique<Handle>();
-    handle->name = name;
+    handle->name = opened(name);
     // CREATE_NEW fails on any entry of that name, a link included, and never follows it.
-    handle->file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle->file =
+        CreateFileW(handle->name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle->file == INVALID_HANDLE_VALUE) raiseLastError();
     return OutputFile(std::move(handle));
 }
@@ -208,7 +276,8 @@ void OutputFile::keep() {
 // DeleteFileW removes a symbolic link itself and refuses folders and
 // junctions. It also refuses a read-only file, which gzip removes (on POSIX
 // only the folder's permissions keep a file): the attribute goes first.
-void RemoveEntry(const NativeString& name) {
+void RemoveEntry(const NativeString& given) {
+    const std::wstring name = opened(given);
     if (DeleteFileW(name.c_str())) return;
     const DWORD code = GetLastError(), attributes = GetFileAttributesW(name.c_str());
     if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&

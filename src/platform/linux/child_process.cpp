@@ -18,6 +18,8 @@ extern char** environ;
 
 namespace jor {
 
+std::string fileArgument(const std::string& path) { return path; }
+
 ChildProcess ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
     const auto holdsNul = [](const std::string& text) { return text.find('\0') != std::string::npos; };
     if (holdsNul(program) || std::any_of(arguments.begin(), arguments.end(), holdsNul))

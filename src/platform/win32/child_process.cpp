@@ -78,6 +78,13 @@ private:
 
 }  // namespace
 
+// A plain path would lose a name such as CON.Z to the device of that name,
+// and one of 260 characters or more to the length limit.
+std::string fileArgument(const std::string& path) {
+    const auto system = systemPath(path);
+    return system ? utf8FromWide(*system) : path;
+}
+
 ChildProcess ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
     if (program.find('\0') != std::string::npos) raiseBadFileName();
     const auto application = wideFromUtf8(program);

@@ -5,6 +5,7 @@
 // Windows has otherwise or not at all, are compared on Linux only.
 #include "gunzip/corpus.h"
 #include "platform/child_process.h"
+#include "platform/file_system.h"
 #include "platform/path.h"
 #include "support/host_tool.h"
 #include "support/temp_tree.h"
@@ -62,12 +63,18 @@ int gzipOnHost(const std::vector<std::string>& options, const std::string& opera
     return code;
 }
 
-int ours(const std::vector<std::string>& options, const std::string& operand, const std::string& folder) {
-    std::vector<std::string> arguments = options;
-    arguments.push_back(pathUnder(folder, operand));
+ChildProcess gunzipExe(std::vector<std::string> arguments) {
     auto child = ChildProcess::Start(pathUnder(JOR_PROGRAM_DIR, "gunzip.exe"), arguments);
     EXPECT_TRUE(child.WaitUntilEnded({}, {}));
-    return child.exitCode();
+    return child;
+}
+
+// `verbatim`: the \\?\ form, as the program hands it over.
+int ours(const std::vector<std::string>& options, const std::string& operand, const std::string& folder, bool verbatim) {
+    std::vector<std::string> arguments = options;
+    const std::string path = pathUnder(folder, operand);
+    arguments.push_back(verbatim ? fileArgument(path) : path);
+    return gunzipExe(arguments).exitCode();
 }
 
 struct Case {
@@ -78,6 +85,7 @@ struct Case {
     std::vector<std::string> options = {"-d", "-f"};
     std::string operand = {};  // `file` when empty
     bool readOnly = false;
+    bool verbatim = false;
 };
 
 TEST(Differential, LeavesWhatGzipLeaves) {
@@ -115,6 +123,10 @@ TEST(Differential, LeavesWhatGzipLeaves) {
         {"suffix -gz", valid, "IMG-gz"},
         {"no known suffix", valid, "IMG.dcm"},
         {"name without suffix, the file has one", valid, "IMG.dcm.z", {}, {"-d", "-f"}, "IMG.dcm"},
+        {"\\\\?\\ path", valid, "IMG.dcm.z", {}, {"-d", "-f"}, {}, false, true},
+        {"\\\\?\\ path, read-only input", valid, "IMG.dcm.z", {}, {"-d", "-f"}, {}, true, true},
+        {"\\\\?\\ path, output exists", valid, "IMG.dcm.z", older, {"-d", "-f"}, {}, false, true},
+        {"\\\\?\\ path without suffix, the file has one", valid, "IMG.dcm.z", {}, {"-d", "-f"}, "IMG.dcm", false, true},
     };
     TempDir root;
     int index = 0;
@@ -127,8 +139,39 @@ TEST(Differential, LeavesWhatGzipLeaves) {
         }
         const std::string operand = c.operand.empty() ? c.file : c.operand;
         const std::string gzipLeft = describe(theirs, gzipOnHost(c.options, operand, theirs));
-        EXPECT_EQ(describe(mine, ours(c.options, operand, mine)), gzipLeft) << "case: " << c.name;
+        EXPECT_EQ(describe(mine, ours(c.options, operand, mine, c.verbatim)), gzipLeft) << "case: " << c.name;
     }
+}
+
+// A name Win32 reads as a device is a file to gzip, whether the path comes
+// in the \\?\ form or plain (from someone other than the program).
+TEST(GunzipNames, DeviceNamesAreFiles) {
+    TempDir root;
+    const FileSystem fs;
+    const std::string content = text(5000, 5);
+    for (const std::string base : {"CON", "aux", "LPT1", "nul"}) {
+        for (const bool verbatim : {true, false}) {
+            SCOPED_TRACE(base + (verbatim ? " as \\\\?\\ path" : " as plain path"));
+            const std::string input = root / (base + ".dcm.z"), output = root / (base + ".dcm");
+            fs.WriteFileAtomically(input, gz(content));
+            const ChildProcess child = gunzipExe({"-d", "-f", verbatim ? fileArgument(input) : input});
+            EXPECT_EQ(child.exitCode(), 0);
+            EXPECT_EQ(child.errorOutput(), "");
+            EXPECT_FALSE(fs.FileExists(input));
+            ASSERT_TRUE(fs.FileExists(output));
+            EXPECT_EQ(fs.ReadWholeFile(output), content);
+            fs.DeleteFile(output);
+        }
+    }
+}
+
+// Complaints name the path as a reader knows it, in gzip's English words.
+TEST(GunzipNames, ComplaintsNameTheUsualPath) {
+    TempDir root;
+    const std::string missing = root / "IMG.dcm.z";
+    const ChildProcess child = gunzipExe({"-d", "-f", fileArgument(missing)});
+    EXPECT_EQ(child.exitCode(), 1);
+    EXPECT_EQ(child.errorOutput(), "gunzip.exe: " + missing + ": No such file or directory\n");
 }
 
 }  // namespace
