@@ -97,6 +97,12 @@ prepare_wine() {
         wineboot -i >>"$logs/wine.log" 2>&1
         wineserver -w
     fi
+    # >>> A CD-ROM drive R: with label and serial for the medium's identity tests
+    # (tests/platform/win32/test_volume_identity.cpp); before the server below,
+    # as Wine reads its drives when it starts.
+    scripts/wine-cdrom-drive.sh "$WINEPREFIX" r "$PWD/build-wine/cdrom" "JOR TESTCD" 1A2B3C4D >>"$logs/wine.log" 2>&1 ||
+        note "WARNING: drive R: not set up (log: $logs/wine.log)"
+    # <<<
     # A persistent server: otherwise Wine's helper processes keep the first
     # test's output pipe open and ctest waits for them. (One left running for
     # this prefix by an earlier run serves as well.)

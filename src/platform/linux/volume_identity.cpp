@@ -104,6 +104,8 @@ ProbedVolume probeVolume(const std::string& device) {
     if (!probe) return volume;
     ::blkid_probe_enable_superblocks(probe, 1);
     ::blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID);
+    // RAID signatures lie at the end of a device: no seek to a disc's last sector for them.
+    ::blkid_probe_filter_superblocks_usage(probe, BLKID_FLTR_ONLYIN, BLKID_USAGE_FILESYSTEM);
     if (::blkid_do_safeprobe(probe) == 0) {
         const char* value = nullptr;
         if (::blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value) volume.Label = value;
