@@ -70,7 +70,8 @@ std::string journalLine(const JournalRecord& r) {
     std::string line;
     for (const std::string* text : {&r.Start, &r.End, &r.Label, &r.Serial, &r.Source, &r.Destination, &r.Pacs})
         line += quoted(inFile(*text)) + ';';
-    for (const int32_t number : {r.Selected, r.Migrated, r.SetAside, r.ErrorLines}) line += std::to_string(number) + ';';
+    for (const int32_t number : {r.Selected, r.Migrated, r.SetAside, r.ErrorLines})
+        line += std::to_string(number) + ';';
     return line.append(journalResultText(r.Result));
 }
 
@@ -135,8 +136,8 @@ std::optional<JournalRecord> Journal::LastCompleted(const std::string& label, co
         const auto take = [&](std::string_view line) {
             if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
             const auto fields = journalFields(line);
-            if (!fields || fields->size() != ColumnCount || (*fields)[11] != journalResultText(JournalResult::Completed))
-                return;
+            if (!fields || fields->size() != ColumnCount) return;
+            if ((*fields)[11] != journalResultText(JournalResult::Completed)) return;
             if ((*fields)[2] != wanted[0] || (*fields)[3] != wanted[1] || (*fields)[4] != wanted[2] ||
                 (*fields)[5] != wanted[3])
                 return;

@@ -37,6 +37,7 @@ TEST(FileSystemPaths, APathWithANulByteNamesNothing) {
         {"GetFolder", [&] { fs.GetFolder(bad); }},
         {"CopyFile to", [&] { fs.CopyFile(victim + "/kept.dcm", file, true); }},
         {"ReadWholeFile", [&] { fs.ReadWholeFile(file); }},
+        {"ReadSharedFileInChunks", [&] { fs.ReadSharedFileInChunks(file, 16, [](std::string_view) { return true; }); }},
         {"WriteFileAtomically", [&] { fs.WriteFileAtomically(file, "overwritten"); }},
         {"AppendToFile", [&] { fs.AppendToFile(file, "appended"); }},
     };
@@ -144,6 +145,27 @@ TEST(ReadFileInChunks, HandsTheFileOverInOrderUntilAskedToStop) {
     fs.ReadFileInChunks(dir / "missing", 100, [&](std::string_view) { return ++calls > 0; });
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(test::readFile(dir / "missing"), "");
+}
+
+// For a file someone else may hold open: the same content, but a missing one is not made.
+TEST(ReadSharedFileInChunks, ReadsWhatIsThereAndCreatesNothing) {
+    TempDir dir;
+    const std::string content = pattern(10007);
+    test::writeFile(dir / "Journal.csv", content);
+    const FileSystem fs;
+    std::string seen;
+    fs.ReadSharedFileInChunks(dir / "Journal.csv", 4096, [&](std::string_view part) {
+        seen += part;
+        return true;
+    });
+    EXPECT_TRUE(seen == content);
+    try {
+        fs.ReadSharedFileInChunks(dir / "missing", 100, [](std::string_view) { return true; });
+        ADD_FAILURE() << "a missing file read as empty";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::FileNotFound);
+    }
+    EXPECT_FALSE(test::exists(dir / "missing"));
 }
 
 TEST(FlushToStableStorage, FlushesWhatIsThereAndSkipsWhatWasMovedAway) {

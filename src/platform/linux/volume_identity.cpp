@@ -26,7 +26,8 @@ std::string withoutOctalEscapes(std::string_view field) {
     for (size_t i = 0; i < field.size(); ++i) {
         if (field[i] == '\\' && i + 3 < field.size() && octal(field[i + 1]) && octal(field[i + 2]) &&
             octal(field[i + 3])) {
-            out.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
+            out.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                            (field[i + 3] - '0')));
             i += 3;
         } else {
             out.push_back(field[i]);
@@ -54,10 +55,10 @@ bool holds(std::string_view mountPoint, std::string_view path) {
 
 // udev names its links with \xNN for every byte outside a small safe set.
 std::string withoutHexEscapes(const std::string& name) {
+    const auto hex = [&](size_t at) { return at < name.size() && std::isxdigit(static_cast<unsigned char>(name[at])); };
     std::string out;
     for (size_t i = 0; i < name.size(); ++i) {
-        if (name.compare(i, 2, "\\x") == 0 && i + 3 < name.size() && std::isxdigit(static_cast<unsigned char>(name[i + 2])) &&
-            std::isxdigit(static_cast<unsigned char>(name[i + 3]))) {
+        if (name.compare(i, 2, "\\x") == 0 && hex(i + 2) && hex(i + 3)) {
             out.push_back(static_cast<char>(std::stoi(name.substr(i + 2, 2), nullptr, 16)));
             i += 3;
         } else {

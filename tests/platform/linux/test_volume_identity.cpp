@@ -24,7 +24,8 @@ TEST(MountHolding, FindsTheMountOfTheDeviceThatHoldsThePath) {
         "100 22 0:45 / /tmp rw,nosuid shared:9 - tmpfs tmpfs rw";
     struct Case { unsigned major, minor; const char* path; std::optional<MountEntry> mount; };
     const Case cases[] = {
-        {11, 0, "/media/user/CT M\xC3\xBCller/DICOM", MountEntry{"/media/user/CT M\xC3\xBCller", "iso9660", "/dev/sr0"}},
+        {11, 0, "/media/user/CT M\xC3\xBCller/DICOM",
+         MountEntry{"/media/user/CT M\xC3\xBCller", "iso9660", "/dev/sr0"}},
         {253, 1, "/home/user", MountEntry{"/", "ext4", "/dev/vda1"}},
         {253, 1, "/mnt/daten/x", MountEntry{"/mnt/daten", "ext4", "/dev/vda1"}},  // the bind mount
         {253, 1, "/mnt/datenbank", MountEntry{"/", "ext4", "/dev/vda1"}},          // a name, not below it
@@ -90,7 +91,8 @@ TEST(RemovableBlockDevice, TheDiskTellsForItsPartitions) {
     namespace fs = std::filesystem;
     fs::create_directories(dir / "dev");
     const std::pair<const char*, const char*> links[] = {
-        {"8:16", "../block/sdb"}, {"8:17", "../block/sdb/sdb1"}, {"8:1", "../block/sda/sda1"}, {"11:0", "../block/sr0"}};
+        {"8:16", "../block/sdb"}, {"8:17", "../block/sdb/sdb1"}, {"8:1", "../block/sda/sda1"},
+        {"11:0", "../block/sr0"}};
     for (const auto& [name, target] : links) fs::create_symlink(target, dir / (std::string("dev/") + name));
     struct Case { unsigned major, minor; bool removable; };
     const Case cases[] = {{8, 16, true}, {8, 17, true}, {8, 1, false}, {11, 0, true}, {8, 32, false}};
