@@ -55,3 +55,7 @@ REGEDIT4
 "Managed"="N"
 REG
 wine regedit /S "$(winepath -w "$reg")" >>"$log" 2>&1
+
+# A CD-ROM drive R: with a label and a serial, for the tests of the medium's
+# identity (tests/platform/win32/test_volume_identity.cpp).
+"$(dirname "$0")/wine-cdrom-drive.sh" "$WINEPREFIX" r "$WINEPREFIX/cdrom-r" "JOR TESTCD" 1A2B3C4D >>"$log" 2>&1

@@ -115,6 +115,11 @@ public:
     // false. Holds one chunk at a time, whatever the file's size.
     void ReadFileInChunks(const std::string& path, size_t chunkSize,
                           const std::function<bool(std::string_view)>& consume) const;
+    // As ReadFileInChunks, for a file another program may hold open (a
+    // spreadsheet showing it): opened for reading only and shared with
+    // writers, never created (a missing file raises), a link not followed.
+    void ReadSharedFileInChunks(const std::string& path, size_t chunkSize,
+                                const std::function<bool(std::string_view)>& consume) const;
     // Writes the `length` bytes of `source` that begin at `offset` into
     // `destination` (replacing a file there), under a temporary name beside
     // it that is renamed into place once complete; holds no more than a

@@ -37,6 +37,7 @@ TEST(FileSystemPaths, APathWithANulByteNamesNothing) {
         {"GetFolder", [&] { fs.GetFolder(bad); }},
         {"CopyFile to", [&] { fs.CopyFile(victim + "/kept.dcm", file, true); }},
         {"ReadWholeFile", [&] { fs.ReadWholeFile(file); }},
+        {"ReadSharedFileInChunks", [&] { fs.ReadSharedFileInChunks(file, 16, [](std::string_view) { return true; }); }},
         {"WriteFileAtomically", [&] { fs.WriteFileAtomically(file, "overwritten"); }},
         {"AppendToFile", [&] { fs.AppendToFile(file, "appended"); }},
     };
@@ -144,6 +145,19 @@ TEST(ReadFileInChunks, HandsTheFileOverInOrderUntilAskedToStop) {
     fs.ReadFileInChunks(dir / "missing", 100, [&](std::string_view) { return ++calls > 0; });
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(test::readFile(dir / "missing"), "");
+}
+
+// Unlike ReadFileInChunks: a missing file is not made.
+TEST(ReadSharedFileInChunks, AMissingFileRaisesAndStaysMissing) {
+    TempDir dir;
+    const FileSystem fs;
+    try {
+        fs.ReadSharedFileInChunks(dir / "missing", 100, [](std::string_view) { return true; });
+        ADD_FAILURE() << "a missing file read as empty";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::FileNotFound);
+    }
+    EXPECT_FALSE(test::exists(dir / "missing"));
 }
 
 TEST(FlushToStableStorage, FlushesWhatIsThereAndSkipsWhatWasMovedAway) {

@@ -406,21 +406,16 @@ int flushOne(const std::string& path) {
     return 0;
 }
 
-}  // namespace
-
-void FileSystem::ReadFileInChunks(const std::string& path, size_t chunkSize,
-                                  const std::function<bool(std::string_view)>& consume) const {
-    Fd fd(::open(systemPath(path), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (fd.get() < 0) raiseErrno(errno);
+void readChunks(int fd, size_t chunkSize, const std::function<bool(std::string_view)>& consume) {
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) raiseErrno(errno);
+    if (::fstat(fd, &st) != 0) raiseErrno(errno);
     // As long as the file was when opened, as a whole read would take it.
     uint64_t left = static_cast<uint64_t>(st.st_size);
     const size_t bufferSize = static_cast<size_t>(std::min<uint64_t>(left, std::max<size_t>(chunkSize, 1)));
     // Not zeroed: only what a read fills is handed over.
     const std::unique_ptr<char[]> buffer(new char[bufferSize]);
     while (left > 0) {
-        const ssize_t n = ::read(fd.get(), buffer.get(), static_cast<size_t>(std::min<uint64_t>(left, bufferSize)));
+        const ssize_t n = ::read(fd, buffer.get(), static_cast<size_t>(std::min<uint64_t>(left, bufferSize)));
         if (n < 0) {
             if (errno == EINTR) continue;
             raiseErrno(errno);
@@ -429,6 +424,22 @@ void FileSystem::ReadFileInChunks(const std::string& path, size_t chunkSize,
         left -= static_cast<uint64_t>(n);
         if (!consume(std::string_view(buffer.get(), static_cast<size_t>(n)))) return;
     }
+}
+
+}  // namespace
+
+void FileSystem::ReadFileInChunks(const std::string& path, size_t chunkSize,
+                                  const std::function<bool(std::string_view)>& consume) const {
+    Fd fd(::open(systemPath(path), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd.get() < 0) raiseErrno(errno);
+    readChunks(fd.get(), chunkSize, consume);
+}
+
+void FileSystem::ReadSharedFileInChunks(const std::string& path, size_t chunkSize,
+                                        const std::function<bool(std::string_view)>& consume) const {
+    Fd fd(::open(systemPath(path), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0) raiseErrno(errno);
+    readChunks(fd.get(), chunkSize, consume);
 }
 
 void FileSystem::WriteFileRange(const std::string& source, uint64_t offset, uint64_t length,

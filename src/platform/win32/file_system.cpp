@@ -193,6 +193,22 @@ DWORD readSome(HANDLE h, char* data, size_t size) {
     return n;
 }
 
+void readChunks(HANDLE h, size_t chunkSize, const std::function<bool(std::string_view)>& consume) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(h, &size)) raiseLastError();
+    // As long as the file was when opened, as a whole read would take it.
+    uint64_t left = static_cast<uint64_t>(size.QuadPart);
+    const size_t bufferSize = static_cast<size_t>(std::min<uint64_t>(left, std::max<size_t>(chunkSize, 1)));
+    // Not zeroed: only what a read fills is handed over.
+    const std::unique_ptr<char[]> buffer(new char[bufferSize]);
+    while (left > 0) {
+        const DWORD n = readSome(h, buffer.get(), static_cast<size_t>(std::min<uint64_t>(left, bufferSize)));
+        if (n == 0) return;
+        left -= n;
+        if (!consume(std::string_view(buffer.get(), n))) return;
+    }
+}
+
 struct FindCloser {
     HANDLE h;
     ~FindCloser() { ::FindClose(h); }
@@ -495,20 +511,19 @@ std::string FileSystem::ReadWholeFile(const std::string& path) const {
 
 void FileSystem::ReadFileInChunks(const std::string& path, size_t chunkSize,
                                   const std::function<bool(std::string_view)>& consume) const {
-    Handle h = openForReading(path);
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(h.get(), &size)) raiseLastError();
-    // As long as the file was when opened, as a whole read would take it.
-    uint64_t left = static_cast<uint64_t>(size.QuadPart);
-    const size_t bufferSize = static_cast<size_t>(std::min<uint64_t>(left, std::max<size_t>(chunkSize, 1)));
-    // Not zeroed: only what a read fills is handed over.
-    const std::unique_ptr<char[]> buffer(new char[bufferSize]);
-    while (left > 0) {
-        const DWORD n = readSome(h.get(), buffer.get(), static_cast<size_t>(std::min<uint64_t>(left, bufferSize)));
-        if (n == 0) return;
-        left -= n;
-        if (!consume(std::string_view(buffer.get(), n))) return;
-    }
+    readChunks(openForReading(path).get(), chunkSize, consume);
+}
+
+void FileSystem::ReadSharedFileInChunks(const std::string& path, size_t chunkSize,
+                                        const std::function<bool(std::string_view)>& consume) const {
+    Handle h(::CreateFileW(pathOrRaise(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h.valid()) raiseLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(h.get(), &info)) raiseLastError();
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
+    readChunks(h.get(), chunkSize, consume);
 }
 
 void FileSystem::WriteFileRange(const std::string& source, uint64_t offset, uint64_t length,
