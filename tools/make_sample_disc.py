@@ -147,6 +147,11 @@ def arzt_objects(payloads, rng, good):
     objects.append((twin, "BILD 7.R", compress(wrapper("BILD 7.R", 1) + payloads[7] + MARKER, "compress")))
     # Short names that unwrap are migrated like any other.
     objects.append(("DICOM", "Q.r", compress(payloads[3] + MARKER, "gzip")))
+    # Legal on a disc, device names to Win32; and a name whose working path
+    # passes Windows' 260 characters.
+    for folder, name in (("", "CON.Z"), ("DICOM", "aux.R"), ("DICOM/PAT00001", "LPT1.Z"),
+                         ("ARCHIV/2003/Januar", "Langer Name " + "x" * 226 + ".Z")):
+        objects.append((folder, name, compress(wrapper(name, 1) + payloads[2] + MARKER, "gzip")))
 
     p = payloads[0]
     gz, lzw = (compress(b"kopf" + p + MARKER, tool) for tool in ("gzip", "compress"))
@@ -163,6 +168,8 @@ def arzt_objects(payloads, rng, good):
         ("DICOM/PAT00001", "Kaputt Öl.r", compress(p[:200], "gzip")),
         ("DICOM/PAT00001", "XY.Z", compress(b"vier Zeichen", "gzip")),
         ("Ärzte/Dr. Weiß", "A.Z", compress(b"zu kurz" + MARKER, "gzip")),
+        # Set aside as AUX.O.err: a device name to Win32 too.
+        ("DICOM", "AUX.OLD.Z", compress(b"kopf ohne Nullbyte", "compress")),
     ]
     return objects + bad
 
