@@ -118,6 +118,12 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
             // Separate arguments, no shell: names from the disc are never interpreted.
             ChildProcess child =
                 ChildProcess::Start(decompressor, {"-d", "-f", fileArgument(state_.WorkingPath)});
+            // The session's end kills it from inside the wait.
+            decompressor_ = &child;
+            const struct Forget {
+                ChildProcess*& child;
+                ~Forget() { child = nullptr; }
+            } forget{decompressor_};
             // The stopped run logs the interrupt once, naming this object.
             if (!waitForDecompressor(child)) return;
             if (decompressorFailed(child.exitCode())) logDecompressorFailure(child, sourceObject.Name);

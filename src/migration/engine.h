@@ -37,6 +37,12 @@ public:
     // The window was closed during a run: the run ends after the file at
     // hand, without a report but with one error-log line naming that file.
     void requestStop() { stopRequested_ = true; }
+    // The desktop session ends during a run, and the process with it: the run
+    // ends now, from inside the yield that brought the news. The decompressor
+    // at hand is ended, the stop logged as a close logs it, what was written
+    // flushed and the working folder removed. Whatever the engine was doing
+    // when it yielded is not taken up again.
+    void EndSessionNow();
 
     const RunState& state() const { return state_; }
     RunState& state() { return state_; }
@@ -51,6 +57,7 @@ private:
     void endStoppedRun(const std::string& fileAtHand);
     void flushOutputs() noexcept;
     void removeWorkingFolder();
+    void removeLeftovers(const std::string& destination) noexcept;
     void resetAfterRun();
     void handleFile(const FileEntry& file, int32_t& position);
     bool isRunFolder(const FolderIdentity& folder) const;
@@ -87,6 +94,8 @@ private:
     std::vector<RunOutput> outputs_;
     bool running_ = false;
     bool stopRequested_ = false;
+    bool sessionEnded_ = false;
+    class ChildProcess* decompressor_ = nullptr;  // while one runs
     bool logFailureShown_ = false;
     std::set<FolderIdentity> scannedFolders_;  // of this run
     size_t workingNameLimit_ = 255;            // of the working folder's file system

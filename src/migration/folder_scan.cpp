@@ -79,6 +79,7 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
         position = checkedIncrement(position);
         window_.setProgressValue(position);
         window_.yield();
+        if (sessionEnded_) return;
         window_.setStatusText("Datei " + escapeControls(file.Path) + " wird migriert...");
         state_.CurrentFileName = file.Name;
 

@@ -1,5 +1,6 @@
 #include "migration/engine.h"
 
+#include "platform/child_process.h"
 #include "platform/error.h"
 
 #include <cstdio>
@@ -103,12 +104,14 @@ void MigrationEngine::StartRun() {
                       e.origin());
     }
     workingNameLimit_ = fs_.MaxNameLength(workingFolder);
+    removeLeftovers(window_.destText());
     state_.TempFolder = temp;
     // Only "Arzt und Praxis" holds compressed objects; any other text takes
     // the plain-copy rules, which tell GEMED from HIPAX per file.
     state_.PacsMode = window_.pacsText() == "Arzt und Praxis" ? "Z" : "";
     running_ = true;
     stopRequested_ = false;
+    sessionEnded_ = false;
     outputs_.clear();
     window_.armTimer();
 }
@@ -119,7 +122,9 @@ void MigrationEngine::tmrMig_Timer() {
     try {
         const bool scanned = !stopRequested_;
         if (scanned) ScanFolder(window_.sourceText());
-        if (stopRequested_)
+        if (sessionEnded_)
+            ;  // ended already, inside the scan
+        else if (stopRequested_)
             endStoppedRun(scanned ? state_.CurrentFileName : std::string());
         else
             FinishRun();
@@ -173,6 +178,24 @@ void MigrationEngine::FinishRun() {
     }
     removeWorkingFolder();
     resetAfterRun();
+}
+
+void MigrationEngine::EndSessionNow() {
+    if (!running_ || sessionEnded_) return;
+    sessionEnded_ = stopRequested_ = true;
+    if (decompressor_) decompressor_->Stop();
+    endStoppedRun(state_.CurrentFileName);
+}
+
+// What a run cut short (a power cut, the session's end) left beside the
+// outputs: a temporary file the new archive's import might take for an image.
+void MigrationEngine::removeLeftovers(const std::string& destination) noexcept {
+    for (const std::string& folder : {destination, pathUnder(destination, "BadObjects")}) {
+        try {
+            if (fs_.FolderExists(folder)) fs_.RemoveOwnTemporaryFiles(folder);
+        } catch (...) {
+        }
+    }
 }
 
 // A run stopped by closing the window: no report, but one log line that

@@ -39,6 +39,10 @@ public:
     // kills and reaps the child and returns false.
     bool WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop);
 
+    // Kills the child (and what it started) and reaps it, now; nothing when
+    // it has ended.
+    void Stop() { killAndReap(); }
+
     // Exit status once ended (as the platform reports it), or -1.
     int status() const { return status_; }
 

@@ -144,6 +144,23 @@ public:
 
     // Opens for appending (creating when missing), writes, closes.
     void AppendToFile(const std::string& path, const std::string& text) const;
+
+    // Removes what a write cut short by a power cut or the session's end
+    // leaves: the temporary files of CopyFile, WriteFileRange and
+    // WriteFileAtomically (ownTemporaryName) directly in `folder`, read-only
+    // ones too. Nothing else is touched; links are removed, never followed.
+    // Raises when the folder cannot be listed; a file that cannot be removed
+    // is left.
+    void RemoveOwnTemporaryFiles(const std::string& folder) const;
 };
+
+// "jor-", 16 lower-case hex digits, ".part": the name of a temporary file of
+// ours, and no name anybody else would give a file of theirs.
+inline bool ownTemporaryName(std::string_view name) {
+    if (name.size() != 4 + 16 + 5 || !name.starts_with("jor-") || !name.ends_with(".part")) return false;
+    for (const char c : name.substr(4, 16))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
 
 }  // namespace jor

@@ -246,6 +246,44 @@ def run_window(desktop, program, deadline, second_instance=False):
     return text
 
 
+def session_end_during_run(desktop, program, manifest, dest, temp, settings, c):
+    """The desktop session ends while the run copies (the session's SIGTERM):
+    the run ends at once, with one "18" line, no report, nothing half
+    written, no working folder, and the settings stored."""
+    desktop.start_x()
+    proc = desktop.spawn([str(program / "jor-orvek")], "program.log", QT_QPA_PLATFORM="xcb")
+    main = wait_for(lambda: desktop.xdo("search", "--onlyvisible", "--name", "^Jor - Orvek$", check=False)
+                    or proc.poll() is not None, 20, "the main window")
+    if proc.poll() is not None:
+        raise Failure(f"program ended at start with status {proc.returncode}")
+    time.sleep(0.3)
+    (program / "Settings.ini").unlink()
+    desktop.xdo("mousemove", "--window", main[0], *MIGRIEREN, "click", "1")
+    wait_for(lambda: len([p for p in dest.iterdir() if p.is_file()]) >= 5, 60, "the first outputs")
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(10)
+    except subprocess.TimeoutExpired:
+        raise Failure("still running 10 s after the session's end")
+    c.check(proc.returncode == 0, f"ended with status {proc.returncode}")
+    outputs = [p for p in dest.iterdir() if p.is_file()]
+    expected = {e["sha256"] for e in manifest["destination"]}
+    c.check(0 < len(outputs) < manifest["migrated"], f"{len(outputs)} outputs of {manifest['migrated']}")
+    for p in outputs:
+        c.check(sha(p) in expected, f"{p.name} is not a whole image")
+    for folder in (dest, dest / "BadObjects"):
+        if folder.is_dir():
+            c.check(not list(folder.glob("jor-*.part")), f"a temporary file was left in {folder}")
+    lines = [l.split(" - ", 1)[-1] for l in crlf_lines(program / "Logs" / "Error.txt", c)]
+    stops = [l for l in lines if l.startswith("18 - User interrupt occurred - ScanFolder")]
+    c.check(len(stops) == 1 and lines[-1] == stops[0], f"the stop is not the log's one last line: {lines[-3:]}")
+    c.check(not (temp / "TempOrvek").exists(), "the working folder TempOrvek was not removed")
+    stored = (program / "Settings.ini").read_text(encoding="utf-8") if (program / "Settings.ini").exists() else ""
+    for (section, key), value in settings.items():
+        c.check(f"{key}={value}" in stored, f"Settings.ini lacks {key}={value}")
+    return len(outputs)
+
+
 class Checker:
     def __init__(self):
         self.faults = []
@@ -358,6 +396,8 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     parser.add_argument("--second-instance", action="store_true",
                         help="start the program a second time during the run")
+    parser.add_argument("--session-end", action="store_true",
+                        help="end the desktop session (SIGTERM) during the run")
     args = parser.parse_args()
 
     # A terminated test still clears away its X server and program.
@@ -382,16 +422,22 @@ def main():
 
         disc = snapshot(Path(manifest["disc"]))
         generated = time.monotonic()
-        report = run_window(desktop, program, deadline=150, second_instance=args.second_instance)
-        ran = time.monotonic()
-        desktop.close()
-        c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
-        images = verify(manifest, program, dest, temp, settings, report, c)
-        print(f"{args.system}: {manifest['files_on_disc']} files on the disc, {manifest['report']}")
-        print(f"report text: {'checked' if report is not None else 'not readable here (no AT-SPI), judged by the files'}")
-        print(f"{images} DICOM outputs checked with dcmftest and dcmdump")
-        print(f"times: disc {generated - started:.1f} s, window run {ran - generated:.1f} s, "
-              f"total {time.monotonic() - started:.1f} s")
+        if args.session_end:
+            images = session_end_during_run(desktop, program, manifest, dest, temp, settings, c)
+            desktop.close()
+            c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
+            print(f"{args.system}: the session ended during the run after {images} of {manifest['migrated']} images")
+        else:
+            report = run_window(desktop, program, deadline=150, second_instance=args.second_instance)
+            ran = time.monotonic()
+            desktop.close()
+            c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
+            images = verify(manifest, program, dest, temp, settings, report, c)
+            print(f"{args.system}: {manifest['files_on_disc']} files on the disc, {manifest['report']}")
+            print(f"report text: {'checked' if report is not None else 'not readable here (no AT-SPI), judged by the files'}")
+            print(f"{images} DICOM outputs checked with dcmftest and dcmdump")
+            print(f"times: disc {generated - started:.1f} s, window run {ran - generated:.1f} s, "
+                  f"total {time.monotonic() - started:.1f} s")
     except Failure as e:
         c.faults.append(str(e))
     finally:

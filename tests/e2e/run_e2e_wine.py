@@ -211,6 +211,48 @@ def close_during_run(wine, program, manifest, dest, settings, opens, c):
     return len(outputs)
 
 
+def session_end_during_run(wine, program, manifest, dest, settings, c):
+    """The desktop session ends while the run copies: the window holds it up,
+    and when it ends anyway the run ends at once, with one "18" line, no
+    report, nothing half written, no working folder, the settings stored."""
+    wine.start()
+    (program / "Settings.ini").unlink()
+    wine.click(MIGRIEREN)
+
+    def some_outputs():
+        wine.check_running()
+        return len([p for p in dest.iterdir() if p.is_file()]) >= 5
+    wait_for(some_outputs, 60, "the first outputs")
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(["wine", wine.window_texts, "--end-session", "Jor - Orvek"], env={**wine.d.env, **wine.env},
+                       stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=60)
+        out.seek(0)
+        answer = out.read().decode().strip()
+    c.check(answer == "hold", f"the window answered {answer!r} to the session's end during a run")
+    wine.end()
+    outputs = [p for p in dest.iterdir() if p.is_file()]
+    expected = {e["sha256"] for e in manifest["destination"]}
+    c.check(0 < len(outputs) < manifest["migrated"], f"{len(outputs)} outputs of {manifest['migrated']}")
+    for p in outputs:
+        c.check(sha(p) in expected, f"{p.name} is not a whole image")
+    for folder in (dest, dest / "BadObjects"):
+        if folder.is_dir():
+            c.check(not list(folder.glob("jor-*.part")), f"a temporary file was left in {folder}")
+    lines = [l.split(" - ", 1)[-1] for l in crlf_lines(program / "Logs" / "Error.txt", c, ANSI)]
+    stops = [l for l in lines if l.startswith("18 - User interrupt occurred - ScanFolder")]
+    c.check(len(stops) == 1 and lines[-1] == stops[0], f"the stop is not the log's one last line: {lines[-3:]}")
+    c.check(not (Path(manifest["temp"]) / "TempOrvek").exists(), "the working folder TempOrvek was not removed")
+    stored = {}
+    section = None
+    for line in crlf_lines(program / "Settings.ini", c, ANSI):
+        if line.startswith("["):
+            section = line.strip("[]")
+        elif "=" in line:
+            stored[(section, line.split("=", 1)[0])] = line.split("=", 1)[1]
+    c.check(stored == settings, f"Settings.ini holds {stored}")
+    return len(outputs)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--system", required=True)
@@ -219,6 +261,7 @@ def main():
     parser.add_argument("--wineprefix", required=True, type=Path)
     parser.add_argument("--window-texts", required=True, help="the helper that reads a window's texts")
     parser.add_argument("--close-during-run", action="store_true")
+    parser.add_argument("--session-end", action="store_true", help="end the desktop session during the run")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = parser.parse_args()
 
@@ -248,7 +291,10 @@ def main():
         wine = WineProgram(desktop, program, args.wineprefix, args.window_texts)
         disc = snapshot(Path(manifest["disc"]))
         generated = time.monotonic()
-        if args.close_during_run:
+        if args.session_end:
+            images = session_end_during_run(wine, program, manifest, dest, settings, c)
+            print(f"{args.system}: the session ended during the run after {images} of {manifest['migrated']} images")
+        elif args.close_during_run:
             opens = SettingsOpens(program)
             images = close_during_run(wine, program, manifest, dest, settings, opens, c)
             print(f"{args.system}: closed during the run after {images} of {manifest['migrated']} images")

@@ -18,6 +18,8 @@
 #include <QTabBar>
 #include <QToolButton>
 
+#include <cstdlib>
+
 namespace jor::app {
 namespace {
 
@@ -103,6 +105,7 @@ frmMain::frmMain(std::string programFolder, QWidget* parent)
     setFont(tahoma(8.25));
     setFixedSize(406, 292);
     showFolderDialog = ShowFolderDialog;
+    endProcess = [] { std::_Exit(0); };
     buildControls();
 
     tmrMig_.setObjectName("tmrMig");
@@ -330,6 +333,25 @@ void frmMain::tmrMig_Timer() {
         closePending_ = false;
         QTimer::singleShot(0, this, [this] { close(); });
     }
+}
+
+bool frmMain::holdSessionEnd() {
+    if (engine_->running()) return true;
+    SaveSettings();
+    return false;
+}
+
+void frmMain::EndSession() {
+    if (!engine_->running()) {
+        close();
+        return;
+    }
+    engine_->EndSessionNow();
+    if (!settingsSaved_) {
+        settingsSaved_ = true;
+        SaveSettings();
+    }
+    endProcess();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -55,6 +55,15 @@ public:
 
     // The folder chooser, replaceable in tests.
     std::function<std::string(const std::string& title)> showFolderDialog;
+    // Ends the process when the session ends during a run, replaceable in tests.
+    std::function<void()> endProcess;
+
+    // The desktop session is about to end: true while a run holds it up.
+    // Idle, the settings are stored as a close would store them.
+    bool holdSessionEnd();
+    // The desktop session ends: a run ends now and the process with it (its
+    // scan must not take up its file again); idle, the window closes.
+    void EndSession();
 
     MigrationEngine& engine() { return *engine_; }
     const Logs& logs() const { return logs_; }

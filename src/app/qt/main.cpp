@@ -3,7 +3,10 @@
 #include "platform/program_folder.h"
 #include "platform/single_instance.h"
 
+#include "app/qt/session_end.h"
+
 #include <QApplication>
+#include <QSessionManager>
 
 int main(int argc, char** argv) {
     const std::string folder = jor::programFolder();
@@ -16,6 +19,12 @@ int main(int argc, char** argv) {
     jor::app::frmMain window(folder);
     window.InitMainWindow();
     window.centreOnScreen();
+    // A session manager asks before the session ends, then the session's
+    // end comes as a signal.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager& manager) {
+        if (window.holdSessionEnd() && manager.allowsInteraction()) manager.cancel();
+    });
+    jor::app::SessionEnd sessionEnd([&window] { window.EndSession(); });
     window.show();
     return app.exec();
 }

@@ -147,6 +147,7 @@ frmMain::frmMain(std::string programFolder)
     : programFolder_(std::move(programFolder)),
       logs_(programFolder_, [this] { return debugValue(); }) {
     showFolderDialog = ShowFolderDialog;
+    endProcess = [] { ::ExitProcess(0); };
     registerClasses(windowProc);
     HDC screen = GetDC(nullptr);
     dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
@@ -462,6 +463,7 @@ void frmMain::yield() {
 
 void frmMain::tmrMig_Timer() {
     engine_->tmrMig_Timer();
+    ShutdownBlockReasonDestroy(hwnd_);
     // A close asked for during the run is carried out now that the scan has
     // left the stack.
     if (closePending_) {
@@ -555,14 +557,26 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
         onClose();
         return 0;
-    case WM_ENDSESSION:
-        // Windows ends the process after this message: the settings are
-        // stored as a close would store them.
-        if (wp && !settingsSaved_) {
+    case WM_QUERYENDSESSION:
+        // A run is held up against the session's end, with the reason Windows
+        // shows the user; the run goes on unless the user ends the session anyway.
+        if (!engine_->running()) return TRUE;
+        ShutdownBlockReasonCreate(hwnd_, L"Migration l\u00e4uft");
+        return FALSE;
+    case WM_ENDSESSION: {
+        if (!wp) return 0;
+        // Windows may end the process any time after this message: a run
+        // ends now, and the settings are stored as a close would store them.
+        const bool running = engine_->running();
+        engine_->EndSessionNow();
+        if (!settingsSaved_) {
             settingsSaved_ = true;
             SaveSettings();
         }
+        // The scan this message came through must not take up its file again.
+        if (running) endProcess();
         return 0;
+    }
     case WM_NCDESTROY:
         hwnd_ = nullptr;
         controls_.fill(nullptr);

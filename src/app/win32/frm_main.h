@@ -72,6 +72,8 @@ public:
 
     // The folder chooser, replaceable in tests.
     std::function<std::string(const std::string& title)> showFolderDialog;
+    // Ends the process when the session ends during a run, replaceable in tests.
+    std::function<void()> endProcess;
 
     HWND hwnd() const { return hwnd_; }
     HWND control(Control c) const { return controls_[static_cast<size_t>(static_cast<int>(c) - 1000)]; }

@@ -491,4 +491,14 @@ std::vector<FileSystem::FlushFailure> FileSystem::FlushToStableStorage(const std
     return failures;
 }
 
+void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
+    const Fd dir(::open(systemPath(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) raiseErrno(errno, true);
+    DIR* listing = ::fdopendir(::dup(dir.get()));
+    if (!listing) raiseErrno(errno, true);
+    const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, ::closedir);
+    while (const dirent* entry = ::readdir(listing))
+        if (ownTemporaryName(entry->d_name)) ::unlinkat(dir.get(), entry->d_name, 0);
+}
+
 }  // namespace jor

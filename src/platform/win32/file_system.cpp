@@ -594,4 +594,26 @@ void FileSystem::AppendToFile(const std::string& path, const std::string& text) 
     if (!out.close()) raiseLastError();
 }
 
+void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
+    const std::wstring wide = withoutTrailingSeparators(pathOrRaise(folder, true));
+    WIN32_FIND_DATAW found;
+    const HANDLE find = ::FindFirstFileExW((wide + L"\\jor-*.part").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND) return;
+        raiseLastError(true);
+    }
+    const FindCloser closer{find};
+    do {
+        // The pattern also matches short names and longer ones: the whole name decides.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !ownTemporaryName(utf8FromWide(found.cFileName)))
+            continue;
+        const std::wstring path = wide + L"\\" + found.cFileName;
+        try {
+            removeEntry(path, found.dwFileAttributes);
+        } catch (const Error&) {
+        }
+    } while (::FindNextFileW(find, &found));
+}
+
 }  // namespace jor

@@ -322,6 +322,40 @@ TEST_F(WindowFixture, ClosingDuringARunStopsItAndStoresSettingsOnce) {
     EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker");
 }
 
+TEST_F(WindowFixture, SessionEndDuringARunEndsItAtOnceAndStoresSettingsOnce) {
+    TempDir work;
+    std::vector<std::string> tree;
+    for (int i = 0; i < 200; ++i) tree.push_back("IM" + std::to_string(i) + "=x");
+    prepareRun(work, tree);
+    int ended = 0;
+    window->endProcess = [&] { ++ended; };
+    // Idle, the session may end: the settings are stored as a close stores them.
+    EXPECT_FALSE(window->holdSessionEnd());
+    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=HIPAX"), std::string::npos);
+    test::writeFile(programFolder / "Settings.ini", "");
+    BoxWatcher boxes;
+    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
+    bool held = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        held = window->holdSessionEnd();
+        window->EndSession();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ended > 0 && !window->engine().running(); }, 10000));
+    EXPECT_TRUE(held) << "a run holds the session's end up";
+    EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(boxes.seen.empty()) << "no report for a stopped run";
+    const auto lines = test::linesWithoutTime(window->logs().errorLogPath());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex("18 - User interrupt occurred - ScanFolder( - IM[0-9]+)?")))
+        << lines[0];
+    EXPECT_FALSE(test::exists(work / "TempOrvek"));
+    for (const auto& name : test::listFiles(work / "dest")) EXPECT_FALSE(ownTemporaryName(name)) << name;
+    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=HIPAX"), std::string::npos);
+    test::writeFile(programFolder / "Settings.ini", "marker");
+    window->close();
+    EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
+}
+
 TEST_F(WindowFixture, MigrierenWithEmptySourceLogsAndShowsStopBox) {
     QString boxTitle, boxText;
     QTimer::singleShot(0, [&] {

@@ -358,6 +358,38 @@ TEST_F(WindowTest, ClosingDuringARunStopsAfterTheFileAndStoresOnce) {
     EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
 }
 
+TEST_F(WindowTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
+    TempDir work;
+    prepareRun(work, 200);
+    int ended = 0;
+    window->endProcess = [&] { ++ended; };
+    EXPECT_EQ(SendMessageW(window->hwnd(), WM_QUERYENDSESSION, 0, 0), TRUE) << "idle, the session may end";
+    BoxWatcher boxes;
+    // Both come, as Windows sends them, while the run yields to the message loop.
+    static frmMain* target;
+    static LRESULT query;
+    target = window.get();
+    query = -1;
+    SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR id, DWORD) {
+        if (!target->engine().running()) return;  // not yet, or no more
+        KillTimer(nullptr, id);
+        query = SendMessageW(target->hwnd(), WM_QUERYENDSESSION, 0, 0);
+        SendMessageW(target->hwnd(), WM_ENDSESSION, TRUE, 0);
+    });
+    clickToolbarButton(1);
+    ASSERT_TRUE(test::waitFor([&] { return ended > 0 && !window->engine().running(); }, 10000));
+    EXPECT_EQ(query, FALSE) << "a run holds the session's end up";
+    EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(BoxWatcher::seen.empty()) << "no report for a stopped run";
+    EXPECT_LT(test::countFiles(work / "dest"), 200u) << "the run stopped early";
+    EXPECT_FALSE(test::exists(work / "TempOrvek"));
+    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=HIPAX"), std::string::npos);
+    test::writeFile(programFolder / "Settings.ini", "marker");
+    window->close();
+    window.reset();
+    EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
+}
+
 TEST_F(WindowTest, FolderButtonsFillTheBoxOfTheirIndex) {
     std::string answer;
     window->showFolderDialog = [&](const std::string& title) { return title + answer; };

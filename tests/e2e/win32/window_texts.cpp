@@ -1,6 +1,9 @@
 // For the end-to-end runs under Wine: prints the texts of the controls in
 // the top-level window titled argv[1] (a message box, say), one UTF-8 line
 // each, CR LF inside a text as "\n". Exit status 1 when no such window shows.
+// With "--end-session" first, ends the desktop session for that window as
+// Windows does when the user ends it anyway: WM_QUERYENDSESSION, its answer
+// printed ("hold" or "agree"), then WM_ENDSESSION.
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
@@ -22,9 +25,19 @@ BOOL CALLBACK printText(HWND control, LPARAM) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) return 2;
-    const HWND window = FindWindowW(nullptr, argv[1]);
+    const bool endSession = argc == 3 && std::wstring(argv[1]) == L"--end-session";
+    if (argc < 2 || (argc == 3 && !endSession)) return 2;
+    const HWND window = FindWindowW(nullptr, argv[argc - 1]);
     if (!window || !IsWindowVisible(window)) return 1;
-    EnumChildWindows(window, printText, 0);
+    if (!endSession) {
+        EnumChildWindows(window, printText, 0);
+        return 0;
+    }
+    DWORD_PTR answer = TRUE;
+    SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
+    std::printf("%s\n", answer ? "agree" : "hold");
+    std::fflush(stdout);
+    // The program ends inside this message, as Windows would end it after.
+    SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 20000, nullptr);
     return 0;
 }

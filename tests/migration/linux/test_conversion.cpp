@@ -152,13 +152,22 @@ TEST_F(Conversion, AnotherGunzipProcessHoldsTheConversion) {
     EXPECT_EQ(outputContents(), std::vector<std::string>{payload(8)});
 }
 
-TEST_F(Conversion, ClosingTheWindowEndsAHangingDecompressor) {
+// Closing the window, or the desktop session's end, while the decompressor hangs.
+class HangingDecompressor : public Conversion, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Stop, HangingDecompressor, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "SessionEnds" : "WindowCloses"; });
+
+TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
     const std::string pidFile = root / "pid";
     useFakeDecompressor("echo $$ > '" + pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'\nexec sleep 60");
     object("HANG0001.Z", "packed");
     object("LATER/LATE0001.Z", "packed");
     w.onYield = [&] {
-        if (exists(pidFile)) engine.requestStop();
+        if (!exists(pidFile)) return;
+        if (GetParam())
+            engine.EndSessionNow();
+        else
+            engine.requestStop();
     };
     const auto started = std::chrono::steady_clock::now();
 

@@ -14,14 +14,23 @@ bool running(uint32_t pid) {
     return alive;
 }
 
-// The test child (platform/win32/child) as gunzip.exe: it never finishes.
-TEST_F(Conversion, ClosingTheWindowEndsAHangingDecompressor) {
+// Closing the window, or the desktop session's end, while the decompressor
+// (the test child, platform/win32/child, as gunzip.exe) never finishes.
+class HangingDecompressor : public Conversion, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Stop, HangingDecompressor, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "SessionEnds" : "WindowCloses"; });
+
+TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
     std::filesystem::copy_file(fsPath(pathUnder(programFolder(), JOR_TEST_CHILD)), fsPath(pathUnder(prog, "gunzip.exe")));
     const std::string pidFile = pathUnder(prog, "decompressor.pid");
     object("HANG0001.Z", "packed");
     object("LATER/LATE0001.Z", "packed");
     w.onYield = [&] {
-        if (exists(pidFile) && !readFile(pidFile).empty()) engine.requestStop();
+        if (!exists(pidFile) || readFile(pidFile).empty()) return;
+        if (GetParam())
+            engine.EndSessionNow();
+        else
+            engine.requestStop();
     };
     const ULONGLONG started = ::GetTickCount64();
 
