@@ -882,6 +882,10 @@ TEST_F(FaultSettings, SharedTemporaryFolderPlantsAreNeverUsed) {
         EXPECT_EQ(st.st_mode & 07777, 0600u);
         EXPECT_EQ(listFiles(myFolder), std::vector<std::string>{"letter.txt"});
         EXPECT_TRUE(filesIn(dst).empty());
+        struct stat planted;
+        if (::lstat(work.c_str(), &planted) == 0 && S_ISDIR(planted.st_mode)) {
+            EXPECT_EQ(planted.st_mode & 07777, 0777u) << "another user's folder is left as it was";
+        }
     }
     // The user's own working folder there, new or left over open to every
     // user: none but the user may enter it while the run works in it.
