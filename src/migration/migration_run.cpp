@@ -97,8 +97,13 @@ void MigrationEngine::StartRun() {
     try {
         if (!fs_.FolderExists(workingFolder)) fs_.CreatePrivateFolder(workingFolder);
         // In a temporary folder that others can write to, another user may
-        // have made it first, or put a link in its place.
-        fs_.CheckPrivateFolder(workingFolder);
+        // have made it first, or put a link in its place. One left over by
+        // the user, open to others as its parent is, is shut to them first.
+        if (fs_.PreparePrivateFolder(workingFolder) == FolderVerdict::OtherOwner)
+            return refuse(err::PermissionDenied, describeError(err::PermissionDenied), workingFolder,
+                          "Das Arbeitsverzeichnis " + escapeControls(workingFolder) +
+                              " geh\xC3\xB6rt einem anderen Benutzer. Bitte w\xC3\xA4hlen Sie ein anderes "
+                              "Tempverzeichnis.");
     } catch (const Error& e) {
         return refuse(e.number(), e.description(), workingFolder, "Arbeitsverzeichnis konnte nicht angelegt werden.",
                       e.origin());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/folder_verdict.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -90,12 +91,21 @@ public:
     // Identity of the folder `path` leads to; nullopt when it leads to none.
     std::optional<FolderIdentity> FolderIdentityOf(const std::string& path) const;
 
-    // One level, readable and writable by the current user alone (Windows:
-    // a protected DACL granting the user only).
+    // One level, private to the current user (Linux: mode 0700; Windows: a
+    // protected DACL granting the user, the system and the administrators,
+    // passed on to everything inside).
     void CreatePrivateFolder(const std::string& path) const;
-    // Raises unless `path` is the current user's own folder: a real folder,
-    // not a link or junction (PathFileAccess, 75), owned by the effective
-    // user and writable by no one else (PermissionDenied, 70).
+    // Readies an existing folder for the user's work and tells what it
+    // found. MakePrivate: it was the user's own but open to others, and is
+    // now private as CreatePrivateFolder makes it. OtherOwner: it is left
+    // untouched, for the caller to refuse. A link, junction or file in its
+    // place raises PathFileAccess (75); a folder that cannot be made
+    // private raises.
+    FolderVerdict PreparePrivateFolder(const std::string& path) const;
+    // Raises unless `path` may be worked in as it stands: a real folder (a
+    // link or junction raises PathFileAccess, 75), either the effective
+    // user's own and writable by no one else, or on a volume that keeps no
+    // permissions (else PermissionDenied, 70).
     void CheckPrivateFolder(const std::string& path) const;
 
     // The longest file name the file system of `folder` takes (bytes on

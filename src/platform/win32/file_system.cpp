@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include "platform/win32/folder_verdict.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win_error.h"
 #include "platform/win32/windows_api.h"
@@ -9,6 +10,7 @@
 #include <ntsecapi.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -390,80 +392,130 @@ std::optional<FolderIdentity> FileSystem::FolderIdentityOf(const std::string& pa
     return identityOf(info);
 }
 
+namespace {
+
+// The DACL of a private working folder: full control for the user, the
+// system and the administrators, passed on to everything inside. The
+// latter two may take any folder anyway; without them backups and virus
+// scanners running as the system would fail on it.
+class PrivateAcl {
+public:
+    explicit PrivateAcl(PSID user) {
+        DWORD size = sizeof system_;
+        if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &size)) raiseLastError(true);
+        size = sizeof administrators_;
+        if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_, &size)) raiseLastError(true);
+        const PSID sids[] = {user, system_, administrators_};
+        DWORD aclSize = sizeof(ACL);
+        for (const PSID sid : sids) aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + ::GetLengthSid(sid);
+        buffer_.resize((aclSize + 7) / 8);
+        if (!::InitializeAcl(get(), aclSize, ACL_REVISION)) raiseLastError(true);
+        for (const PSID sid : sids)
+            if (!::AddAccessAllowedAceEx(get(), ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                         FILE_ALL_ACCESS, sid))
+                raiseLastError(true);
+    }
+    PACL get() { return reinterpret_cast<PACL>(buffer_.data()); }
+
+private:
+    BYTE system_[SECURITY_MAX_SID_SIZE];
+    BYTE administrators_[SECURITY_MAX_SID_SIZE];
+    std::vector<uint64_t> buffer_;  // 8-byte aligned, as an ACL wants
+};
+
+// The entry itself: a junction or link in its place is not followed. The
+// first of `accesses` the folder grants; another account's folder may not
+// let even its owner be read, and is opened for its attributes alone then.
+Handle openEntry(const std::wstring& path, std::initializer_list<DWORD> accesses, DWORD& granted) {
+    for (const DWORD access : accesses) {
+        Handle entry(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+        granted = access;
+        if (entry.valid()) return entry;
+        if (::GetLastError() != ERROR_ACCESS_DENIED) break;
+    }
+    raiseLastError(true);
+}
+
+FolderVerdict verdictOf(HANDLE entry, const std::wstring& path, DWORD granted) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(entry, &info)) raiseLastError(true);
+    FolderFacts facts;
+    facts.attributes = info.dwFileAttributes;
+    // Wine opens a link's target even when asked for the link itself; the
+    // entry's own attributes still tell.
+    if (const DWORD own = ::GetFileAttributesW(path.c_str()); own != INVALID_FILE_ATTRIBUTES)
+        facts.attributes |= own & FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!::GetVolumeInformationByHandleW(entry, nullptr, 0, nullptr, nullptr, &facts.volumeFlags, nullptr, 0))
+        raiseLastError(true);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (granted & READ_CONTROL) {
+        if (const DWORD rc = ::GetSecurityInfo(entry, SE_FILE_OBJECT,
+                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &facts.owner,
+                                               nullptr, &facts.dacl, nullptr, &descriptor);
+            rc != ERROR_SUCCESS)
+            raiseWinError(rc, true);
+    }
+    const LocalFreer freeDescriptor{descriptor};
+    auto user = tokenInformation(TokenUser);
+    auto defaultOwner = tokenInformation(TokenOwner);
+    facts.user = userSid(user);
+    facts.defaultOwner = reinterpret_cast<TOKEN_OWNER*>(defaultOwner.data())->Owner;
+    return judgeFolder(facts);
+}
+
+[[noreturn]] void refuse(FolderVerdict verdict) {
+    const int32_t number = verdict == FolderVerdict::NotAFolder ? err::PathFileAccess : err::PermissionDenied;
+    throw Error(number, describeError(number));
+}
+
+}  // namespace
+
 void FileSystem::CreatePrivateFolder(const std::string& path) const {
     const std::wstring wide = pathOrRaise(path, true);
     auto user = tokenInformation(TokenUser);
     const PSID sid = userSid(user);
-    // One ACE: the user, full control, passed on to everything inside; the
-    // DACL is protected, so nothing is inherited from the folder above.
-    const DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + ::GetLengthSid(sid);
-    std::vector<uint64_t> aclBuffer((aclSize + 7) / 8);
-    const auto acl = reinterpret_cast<PACL>(aclBuffer.data());
+    PrivateAcl acl(sid);
     SECURITY_DESCRIPTOR descriptor;
-    if (!::InitializeAcl(acl, aclSize, ACL_REVISION) ||
-        !::AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, sid) ||
-        !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+    // Protected: nothing is inherited from the folder above.
+    if (!::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
         !::SetSecurityDescriptorOwner(&descriptor, sid, FALSE) ||
-        !::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
+        !::SetSecurityDescriptorDacl(&descriptor, TRUE, acl.get(), FALSE) ||
         !::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
         raiseLastError(true);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
     if (!::CreateDirectoryW(wide.c_str(), &attributes)) raiseLastError(true);
 }
 
-void FileSystem::CheckPrivateFolder(const std::string& path) const {
+FolderVerdict FileSystem::PreparePrivateFolder(const std::string& path) const {
     const std::wstring wide = pathOrRaise(path, true);
-    // The entry itself: a junction or link in its place is not followed.
-    Handle folder(::CreateFileW(wide.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!folder.valid()) raiseLastError(true);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(folder.get(), &info)) raiseLastError(true);
-    // Wine opens a link's target even when asked for the link itself; the
-    // entry's own attributes still tell.
-    const DWORD entry = ::GetFileAttributesW(wide.c_str());
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        (entry != INVALID_FILE_ATTRIBUTES && (entry & FILE_ATTRIBUTE_REPARSE_POINT)))
-        throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
-
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (const DWORD rc = ::GetSecurityInfo(folder.get(), SE_FILE_OBJECT,
-                                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                                           &dacl, nullptr, &descriptor);
+    constexpr DWORD reading = READ_CONTROL | FILE_READ_ATTRIBUTES;
+    DWORD granted = 0;
+    const Handle entry = openEntry(wide, {reading | WRITE_DAC, reading, FILE_READ_ATTRIBUTES}, granted);
+    const FolderVerdict verdict = verdictOf(entry.get(), wide, granted);
+    if (verdict == FolderVerdict::NotAFolder) refuse(verdict);
+    if (verdict != FolderVerdict::MakePrivate) return verdict;
+    if (!(granted & WRITE_DAC)) raiseWinError(ERROR_ACCESS_DENIED, true);
+    // Through the handle judged, so a folder swapped in meanwhile is not the
+    // one changed. On NTFS the new DACL also reaches what the folder holds.
+    auto user = tokenInformation(TokenUser);
+    PrivateAcl acl(userSid(user));
+    if (const DWORD rc = ::SetSecurityInfo(entry.get(), SE_FILE_OBJECT,
+                                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                           nullptr, acl.get(), nullptr);
         rc != ERROR_SUCCESS)
         raiseWinError(rc, true);
-    const LocalFreer freeDescriptor{descriptor};
-    auto user = tokenInformation(TokenUser);
-    auto defaultOwner = tokenInformation(TokenOwner);
-    const PSID self = userSid(user), selfAsOwner = reinterpret_cast<TOKEN_OWNER*>(defaultOwner.data())->Owner;
-    const auto denied = [] { throw Error(err::PermissionDenied, describeError(err::PermissionDenied)); };
-    // An elevated administrator's folders belong to the Administrators group by default.
-    if (!owner || !(::EqualSid(owner, self) || ::EqualSid(owner, selfAsOwner))) denied();
-    // No DACL at all lets everyone in.
-    if (!dacl) denied();
-    // The system and the administrators may take any folder anyway: their
-    // rights give nobody else a way in.
-    const auto trusted = [&](PSID sid) {
-        return ::EqualSid(sid, self) || ::EqualSid(sid, selfAsOwner) || ::IsWellKnownSid(sid, WinLocalSystemSid) ||
-               ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(sid, WinCreatorOwnerRightsSid);
-    };
-    constexpr ACCESS_MASK writing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
-                                    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                                    GENERIC_ALL;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!::GetAce(dacl, i, &ace)) raiseLastError(true);
-        const auto* header = static_cast<const ACE_HEADER*>(ace);
-        if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what is created inside, not the folder
-        // Both have the mask and the SID where the plain allowing ACE has them.
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)
-            continue;
-        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        if ((allowed->Mask & writing) && !trusted(const_cast<DWORD*>(&allowed->SidStart))) denied();
-    }
+    if (const FolderVerdict now = verdictOf(entry.get(), wide, granted); now != FolderVerdict::Use) refuse(now);
+    return verdict;
+}
+
+void FileSystem::CheckPrivateFolder(const std::string& path) const {
+    const std::wstring wide = pathOrRaise(path, true);
+    DWORD granted = 0;
+    const Handle entry = openEntry(wide, {READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_READ_ATTRIBUTES}, granted);
+    const FolderVerdict verdict = verdictOf(entry.get(), wide, granted);
+    if (verdict != FolderVerdict::Use && verdict != FolderVerdict::NoAccessLists) refuse(verdict);
 }
 
 size_t FileSystem::MaxNameLength(const std::string& folder) const {

@@ -845,6 +845,7 @@ TEST_F(FaultSettings, SharedTemporaryFolderPlantsAreNeverUsed) {
         const char* name;
         std::function<bool()> plant;  // as nobody
         std::string line;
+        std::string box;
     } cases[] = {
         {"TempOrvek made by another user, with links at the working names",
          [&] {
@@ -855,14 +856,16 @@ TEST_F(FaultSettings, SharedTemporaryFolderPlantsAreNeverUsed) {
                  stdfs::create_symlink(mine, work + "/" + name, ec);
              return !ec;
          },
-         "70 - Permission denied - Start - " + work},
+         "70 - Permission denied - Start - " + work,
+         "Das Arbeitsverzeichnis " + work +
+             " geh\xC3\xB6rt einem anderen Benutzer. Bitte w\xC3\xA4hlen Sie ein anderes Tempverzeichnis."},
         {"TempOrvek is another user's link to a folder of the user",
          [&] {
              std::error_code ec;
              stdfs::create_directory_symlink(myFolder, work, ec);
              return !ec;
          },
-         "75 - Path/File access error - Start - " + work},
+         "75 - Path/File access error - Start - " + work, "Arbeitsverzeichnis konnte nicht angelegt werden."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -872,26 +875,41 @@ TEST_F(FaultSettings, SharedTemporaryFolderPlantsAreNeverUsed) {
         w.events.clear();
         run();
         EXPECT_EQ(errorLines(), std::vector<std::string>{c.line});
-        EXPECT_EQ(w.boxes(), std::vector<std::string>{"box stop|Jor-Orvek|Arbeitsverzeichnis konnte nicht angelegt werden."});
+        EXPECT_EQ(w.boxes(), std::vector<std::string>{"box stop|Jor-Orvek|" + c.box});
         EXPECT_EQ(readFile(mine), "the user's own file");
         struct stat st;
         ASSERT_EQ(::stat(mine.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0600u);
         EXPECT_EQ(listFiles(myFolder), std::vector<std::string>{"letter.txt"});
         EXPECT_TRUE(filesIn(dst).empty());
+        struct stat planted;
+        if (::lstat(work.c_str(), &planted) == 0 && S_ISDIR(planted.st_mode)) {
+            EXPECT_EQ(planted.st_mode & 07777, 0777u) << "another user's folder is left as it was";
+        }
     }
-    // The user's own working folder there: none but the user may enter it.
-    stdfs::remove_all(work);
-    stdfs::remove(prog + "/Logs/Error.txt");
-    mode_t during = 0;
-    w.onYield = [&] {
-        struct stat st;
-        if (::lstat(work.c_str(), &st) == 0) during = st.st_mode & 07777;
-    };
-    w.events.clear();
-    run();
-    EXPECT_EQ(during, 0700u);
-    EXPECT_EQ(expectEveryFileAccountedFor().migrated, 1);
+    // The user's own working folder there, new or left over open to every
+    // user: none but the user may enter it while the run works in it.
+    for (const bool leftOver : {false, true}) {
+        SCOPED_TRACE(leftOver ? "left over, mode 0777" : "made by the run");
+        stdfs::remove_all(work);
+        stdfs::remove_all(dst);
+        makeFolders(dst);
+        if (leftOver) {
+            makeTree(work, {"OLD.dcm.z=from an earlier run"});
+            ::chmod(work.c_str(), 0777);
+        }
+        stdfs::remove(prog + "/Logs/Error.txt");
+        mode_t during = 0;
+        w.onYield = [&] {
+            struct stat st;
+            if (::lstat(work.c_str(), &st) == 0) during = st.st_mode & 07777;
+        };
+        w.events.clear();
+        run();
+        EXPECT_EQ(during, 0700u);
+        EXPECT_EQ(expectEveryFileAccountedFor().migrated, 1);
+        EXPECT_FALSE(exists(work)) << "removed at the end like one the run made";
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -219,26 +219,37 @@ TEST(WindowsFileSystem, FolderIdentityFollowsTheFolderNotItsSpelling) {
         EXPECT_FALSE(fs.FolderIdentityOf(none)) << none;
 }
 
-// The working folder must be the user's own: what another user made or can
-// write to, or a link in its place, is refused.
+// The working folder must be the user's own: one that another user made,
+// or a link in its place, is refused; one of the user's own that others can
+// write to is refused until it is prepared, which shuts them out.
 TEST(WindowsFileSystem, PrivateFolderIsTheUsersAlone) {
     TempDir dir;
     const FileSystem fs;
     const std::string own = dir / "TempOrvek";
     fs.CreatePrivateFolder(own);
     EXPECT_NO_THROW(fs.CheckPrivateFolder(own));
+    EXPECT_EQ(fs.PreparePrivateFolder(own), FolderVerdict::Use);
     expectError([&] { fs.CreatePrivateFolder(own); }, 58, "made twice");
     test::writeFile(own + "\\IMG.dcm.z", "x");
     EXPECT_EQ(test::readFile(own + "\\IMG.dcm.z"), "x") << "the user works inside";
 
-    test::makeTree(dir.path(), {"open/", "foreign/", "file=x"});
+    test::makeTree(dir.path(), {"open/OLD.dcm.z=x", "foreign/", "file=x"});
     ASSERT_TRUE(test::onHost("chmod 777 \"$1\"", {dir / "open"}));
-    const bool chowned = test::onHost("chown nobody \"$1\"", {dir / "foreign"});
-    const struct { std::string path; int32_t number; } refused[] = {
-        {dir / "open", 70}, {dir / "file", 75}, {dir / "missing", 76},
-    };
-    for (const auto& c : refused) expectError([&] { fs.CheckPrivateFolder(c.path); }, c.number, c.path);
-    if (chowned) expectError([&] { fs.CheckPrivateFolder(dir / "foreign"); }, 70, "another user's folder");
+    expectError([&] { fs.CheckPrivateFolder(dir / "open"); }, 70, "open, before");
+    EXPECT_EQ(fs.PreparePrivateFolder(dir / "open"), FolderVerdict::MakePrivate);
+    EXPECT_NO_THROW(fs.CheckPrivateFolder(dir / "open"));
+    EXPECT_EQ(test::readFile(dir / "open\\OLD.dcm.z"), "x");
+
+    const struct { std::string path; int32_t number; } refused[] = {{dir / "file", 75}, {dir / "missing", 76}};
+    for (const auto& c : refused) {
+        expectError([&] { fs.CheckPrivateFolder(c.path); }, c.number, c.path);
+        expectError([&] { fs.PreparePrivateFolder(c.path); }, c.number, c.path);
+    }
+    if (test::onHost("chown nobody \"$1\" && chmod 777 \"$1\"", {dir / "foreign"})) {
+        expectError([&] { fs.CheckPrivateFolder(dir / "foreign"); }, 70, "another user's folder");
+        EXPECT_EQ(fs.PreparePrivateFolder(dir / "foreign"), FolderVerdict::OtherOwner);
+        EXPECT_TRUE(test::onHost("test \"$(stat -c %a \"$1\")\" = 777", {dir / "foreign"})) << "left as it was";
+    }
 }
 
 TEST(WindowsFileSystem, TextsThatCannotNameAFileNameNothing) {
