@@ -194,7 +194,7 @@ TEST_F(MigrationRun, SourceThatTurnsIntoAFileBeforeTheTickStillEndsTheRun) {
 // file beside the outputs; the next run takes it away, and nothing else.
 TEST_F(MigrationRun, StartRemovesTheTemporaryFilesACutShortRunLeft) {
     const std::string ours = "jor-0123456789abcdef.part";
-    const std::vector<std::string> others = {"jor-0123456789ABCDEF.part", "jor-0123.part", "x.part", "2.25.1.dcm"};
+    const std::vector<std::string> others = {"jor-0123456789abcdeg.part", "jor-0123.part", "x.part", "2.25.1.dcm"};
     for (const std::string& folder : {dst, dst + "/BadObjects"}) {
         writeFile(folder + "/" + ours, "half an image", 0444);
         for (const auto& name : others) writeFile(folder + "/" + name, "kept");

@@ -358,6 +358,15 @@ TEST_F(WindowTest, ClosingDuringARunStopsAfterTheFileAndStoresOnce) {
     EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
 }
 
+frmMain* sessionTarget = nullptr;
+LRESULT sessionQuery = -1;
+void CALLBACK endSessionDuringRun(HWND, UINT, UINT_PTR id, DWORD) {
+    if (!sessionTarget->engine().running()) return;  // not yet, or no more
+    KillTimer(nullptr, id);
+    sessionQuery = SendMessageW(sessionTarget->hwnd(), WM_QUERYENDSESSION, 0, 0);
+    SendMessageW(sessionTarget->hwnd(), WM_ENDSESSION, TRUE, 0);
+}
+
 TEST_F(WindowTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
     TempDir work;
     prepareRun(work, 200);
@@ -366,19 +375,12 @@ TEST_F(WindowTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
     EXPECT_EQ(SendMessageW(window->hwnd(), WM_QUERYENDSESSION, 0, 0), TRUE) << "idle, the session may end";
     BoxWatcher boxes;
     // Both come, as Windows sends them, while the run yields to the message loop.
-    static frmMain* target;
-    static LRESULT query;
-    target = window.get();
-    query = -1;
-    SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR id, DWORD) {
-        if (!target->engine().running()) return;  // not yet, or no more
-        KillTimer(nullptr, id);
-        query = SendMessageW(target->hwnd(), WM_QUERYENDSESSION, 0, 0);
-        SendMessageW(target->hwnd(), WM_ENDSESSION, TRUE, 0);
-    });
+    sessionTarget = window.get();
+    sessionQuery = -1;
+    SetTimer(nullptr, 0, 1, endSessionDuringRun);
     clickToolbarButton(1);
     ASSERT_TRUE(test::waitFor([&] { return ended > 0 && !window->engine().running(); }, 10000));
-    EXPECT_EQ(query, FALSE) << "a run holds the session's end up";
+    EXPECT_EQ(sessionQuery, FALSE) << "a run holds the session's end up";
     EXPECT_EQ(ended, 1);
     EXPECT_TRUE(BoxWatcher::seen.empty()) << "no report for a stopped run";
     EXPECT_LT(test::countFiles(work / "dest"), 200u) << "the run stopped early";
