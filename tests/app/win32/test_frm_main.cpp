@@ -52,28 +52,28 @@ struct WindowTest : ::testing::Test {
         window->close();
         open();
     }
-    HWND c(Control id) const { return window->control(id); }
+    HWND c(ControlId id) const { return window->control(id); }
     int px(int twips) const { return MulDiv(twips, dpi, 1440); }
-    void setText(Control id, const std::string& t) { SetWindowTextW(c(id), wideText(t).c_str()); }
+    void setText(ControlId id, const std::string& t) { SetWindowTextW(c(id), wideText(t).c_str()); }
     void clickToolbarButton(int index) {
         RECT r{};
-        SendMessageW(c(Control::Toolbar), TB_GETRECT, kToolbarCommand[index - 1], reinterpret_cast<LPARAM>(&r));
-        click(c(Control::Toolbar), r);
+        SendMessageW(c(ControlId::Toolbar), TB_GETRECT, ToolbarCommand[index - 1], reinterpret_cast<LPARAM>(&r));
+        click(c(ControlId::Toolbar), r);
     }
     void clickTab(int index) {
         RECT r{};
-        SendMessageW(c(Control::tabMain), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
-        click(c(Control::tabMain), r);
+        SendMessageW(c(ControlId::tabMain), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
+        click(c(ControlId::tabMain), r);
     }
     // A HIPAX disc under work\src (half of it in a subfolder), the destination work\dest, temp work.
     void prepareRun(const TempDir& work, int files) {
         for (int i = 0; i < files; ++i)
             test::writeFile(work / ("src\\" + std::string(i % 2 ? "sub\\" : "") + "IM" + std::to_string(i)), "x");
         CreateDirectoryW(wideText(work / "dest").c_str(), nullptr);
-        setText(Control::txtSource, work / "src");
-        setText(Control::txtDest, work / "dest");
-        setText(Control::txtTemp, work.path());
-        setText(Control::cboPACS, "HIPAX");
+        setText(ControlId::txtSource, work / "src");
+        setText(ControlId::txtDest, work / "dest");
+        setText(ControlId::txtTemp, work.path());
+        setText(ControlId::cboPACS, "HIPAX");
     }
 };
 
@@ -100,38 +100,25 @@ TEST_F(WindowTest, FrameSizePlaceAndIcon) {
 }
 
 TEST_F(WindowTest, ControlsStandWhereTheLayoutPutsThem) {
-    // Twips, relative to the container; labels and the check box may grow so
-    // that no caption is cut, and so may the closed combo box above 96 DPI.
-    struct Case { Control id; int left, top, width, height; bool mayGrow; };
-    const Case cases[] = {
-        {Control::Toolbar, 0, 0, 6090, 780, false},          {Control::tabMain, 45, 855, 5985, 2535, false},
-        {Control::Frame2_0, 45, 360, 5865, 2085, false},      {Control::Frame2_1, 45, 360, 5865, 2085, false},
-        {Control::Picture2, 45, 180, 5775, 1815, false},      {Control::Picture3, 90, 180, 5730, 1860, false},
-        {Control::Label1, 90, 90, 1215, 195, true},           {Control::txtSource, 90, 360, 4965, 345, false},
-        {Control::cmdSrcFolder0, 5130, 360, 510, 360, false}, {Control::Label2, 90, 945, 1095, 195, true},
-        {Control::txtDest, 90, 1215, 4965, 345, false},       {Control::cmdSrcFolder1, 5130, 1215, 510, 360, false},
-        {Control::Label3_1, 45, 90, 1245, 195, true},         {Control::txtTemp, 45, 360, 4965, 345, false},
-        {Control::cmdSrcFolder2, 5085, 360, 510, 360, false}, {Control::Label3_0, 45, 990, 1125, 195, true},
-        {Control::cboPACS, 1350, 945, 1905, 315, dpi > 96},   {Control::chkDebug, 45, 1395, 1320, 240, true},
-        {Control::lblLoadInfo, 135, 3465, 5865, 240, false},  {Control::ProgBar, 45, 3780, 6000, 555, false},
-    };
-    for (const Case& k : cases) {
+    // Labels and the check box may grow so that no caption is cut, and so may
+    // the closed combo box above 96 DPI.
+    for (const ControlRow& row : ControlTable) {
         RECT r;
-        GetWindowRect(c(k.id), &r);
-        MapWindowPoints(HWND_DESKTOP, GetParent(c(k.id)), reinterpret_cast<POINT*>(&r), 2);
-        const auto name = "control " + std::to_string(static_cast<int>(k.id) - 1000);
-        EXPECT_EQ(r.left * 10000 + r.top, px(k.left) * 10000 + px(k.top)) << name;
-        if (k.mayGrow) {
-            EXPECT_GE(r.right - r.left, px(k.width)) << name;
-            EXPECT_GE(r.bottom - r.top, px(k.height)) << name;
+        GetWindowRect(c(row.id), &r);
+        MapWindowPoints(HWND_DESKTOP, GetParent(c(row.id)), reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_EQ(GetParent(c(row.id)), row.parent == ControlId::Window ? window->hwnd() : c(row.parent)) << row.name;
+        EXPECT_EQ(r.left * 10000 + r.top, px(row.left) * 10000 + px(row.top)) << row.name << " " << row.index;
+        if (row.mayGrow || (row.id == ControlId::cboPACS && dpi > 96)) {
+            EXPECT_GE(r.right - r.left, px(row.width)) << row.name << " " << row.index;
+            EXPECT_GE(r.bottom - r.top, px(row.height)) << row.name << " " << row.index;
         } else {
-            EXPECT_EQ(r.right - r.left, px(k.width)) << name;
-            EXPECT_EQ(r.bottom - r.top, px(k.height)) << name;
+            EXPECT_EQ(r.right - r.left, px(row.width)) << row.name << " " << row.index;
+            EXPECT_EQ(r.bottom - r.top, px(row.height)) << row.name << " " << row.index;
         }
     }
     // Toolbar buttons: 765 x 780 twips side by side, wider only for a caption
     // that needs it; 32 x 32 images from two lists; no tooltips.
-    HWND toolbar = c(Control::Toolbar);
+    HWND toolbar = c(ControlId::Toolbar);
     LONG right = 0;
     for (int i = 0; i < 2; ++i) {
         RECT r{};
@@ -151,15 +138,15 @@ TEST_F(WindowTest, ControlsStandWhereTheLayoutPutsThem) {
 }
 
 TEST_F(WindowTest, FontsAreTahomaWithBoldButtonsAndBar) {
-    struct Case { Control id; int centiPoints; bool bold; };
-    const Case cases[] = {{Control::Label1, 825, false}, {Control::cboPACS, 825, false},
-                          {Control::Toolbar, 825, false}, {Control::tabMain, 825, false},
-                          {Control::cmdSrcFolder2, 975, true}, {Control::ProgBar, 825, true}};
+    struct Case { ControlId id; int centiPoints; bool bold; };
+    const Case cases[] = {{ControlId::Label1, 825, false}, {ControlId::cboPACS, 825, false},
+                          {ControlId::Toolbar, 825, false}, {ControlId::tabMain, 825, false},
+                          {ControlId::cmdSrcFolder2, 975, true}, {ControlId::ProgBar, 825, true}};
     for (const Case& k : cases) {
         auto font = reinterpret_cast<HFONT>(SendMessageW(c(k.id), WM_GETFONT, 0, 0));
         LOGFONTW lf{};
         ASSERT_TRUE(GetObjectW(font, sizeof lf, &lf));
-        const auto name = "control " + std::to_string(static_cast<int>(k.id) - 1000);
+        const std::string name = rowOf(k.id).name;
         EXPECT_EQ(lf.lfHeight, -MulDiv(k.centiPoints, dpi, 7200)) << name;
         EXPECT_EQ(lf.lfWeight >= FW_BOLD, k.bold) << name;
         HDC dc = GetDC(nullptr);
@@ -175,102 +162,85 @@ TEST_F(WindowTest, FontsAreTahomaWithBoldButtonsAndBar) {
 TEST_F(WindowTest, TabOrderFollowsTheLayoutAndTabsShowOnePage) {
     const auto sequence = [&] {
         std::vector<int> seen;
-        SetFocus(c(Control::Toolbar));
+        SetFocus(c(ControlId::Toolbar));
         for (int i = 0; i < 7; ++i) {
             HWND focus = GetFocus();
-            for (int id = 1000; id < 1000 + kControlCount; ++id)
-                if (HWND w = c(static_cast<Control>(id));
-                    w == focus || (static_cast<Control>(id) == Control::cboPACS && IsChild(w, focus)))
-                    seen.push_back(id - 1000);
+            for (size_t id = 0; id < ControlCount; ++id)
+                if (HWND w = c(static_cast<ControlId>(id));
+                    w == focus || (static_cast<ControlId>(id) == ControlId::cboPACS && IsChild(w, focus)))
+                    seen.push_back(static_cast<int>(id));
             MSG tab{focus, WM_KEYDOWN, VK_TAB, 0, 0, {}};
             EXPECT_TRUE(window->preTranslate(tab));
         }
         return seen;
     };
-    auto n = [](Control x) { return static_cast<int>(x) - 1000; };
-    setText(Control::txtSource, "C:\\x");
+    auto n = [](ControlId x) { return static_cast<int>(x); };
+    setText(ControlId::txtSource, "C:\\x");
     // Only the page in front takes the focus.
-    EXPECT_EQ(sequence(), (std::vector<int>{n(Control::Toolbar), n(Control::tabMain), n(Control::txtSource),
-                                            n(Control::txtDest), n(Control::cmdSrcFolder0),
-                                            n(Control::cmdSrcFolder1), n(Control::Toolbar)}));
+    EXPECT_EQ(sequence(), (std::vector<int>{n(ControlId::Toolbar), n(ControlId::tabMain), n(ControlId::txtSource),
+                                            n(ControlId::txtDest), n(ControlId::cmdSrcFolder0),
+                                            n(ControlId::cmdSrcFolder1), n(ControlId::Toolbar)}));
     clickTab(1);
-    EXPECT_FALSE(IsWindowVisible(c(Control::txtSource)));
-    EXPECT_EQ(sequence(), (std::vector<int>{n(Control::Toolbar), n(Control::tabMain), n(Control::cboPACS),
-                                            n(Control::chkDebug), n(Control::cmdSrcFolder2), n(Control::txtTemp),
-                                            n(Control::Toolbar)}));
+    EXPECT_FALSE(IsWindowVisible(c(ControlId::txtSource)));
+    EXPECT_EQ(sequence(), (std::vector<int>{n(ControlId::Toolbar), n(ControlId::tabMain), n(ControlId::cboPACS),
+                                            n(ControlId::chkDebug), n(ControlId::cmdSrcFolder2), n(ControlId::txtTemp),
+                                            n(ControlId::Toolbar)}));
     clickTab(0);
-    EXPECT_FALSE(IsWindowVisible(c(Control::txtTemp)));
-    EXPECT_EQ(window->sourceText(), "C:\\x");
+    EXPECT_FALSE(IsWindowVisible(c(ControlId::txtTemp)));
+    EXPECT_EQ(window->form().sourceText(), "C:\\x");
 }
 
 TEST_F(WindowTest, PacsListAndTypedTextStayAsTheyAre) {
     const char* entries[] = {"Arzt und Praxis", "GEMED", "HIPAX"};
-    ASSERT_EQ(SendMessageW(c(Control::cboPACS), CB_GETCOUNT, 0, 0), 3);
+    ASSERT_EQ(SendMessageW(c(ControlId::cboPACS), CB_GETCOUNT, 0, 0), 3);
     for (int i = 0; i < 3; ++i) {
         wchar_t entry[64] = {};
-        SendMessageW(c(Control::cboPACS), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        SendMessageW(c(ControlId::cboPACS), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
         EXPECT_EQ(utf8FromWide(entry), entries[i]);
     }
     COMBOBOXINFO info{};
     info.cbSize = sizeof info;
-    ASSERT_TRUE(GetComboBoxInfo(c(Control::cboPACS), &info));
+    ASSERT_TRUE(GetComboBoxInfo(c(ControlId::cboPACS), &info));
     for (const char* typed : {"hipax", "Arzt", "gemed "}) {
         SendMessageW(info.hwndItem, EM_SETSEL, 0, -1);
         for (const char* p = typed; *p; ++p) SendMessageW(info.hwndItem, WM_CHAR, static_cast<WPARAM>(*p), 0);
         pump();
-        EXPECT_EQ(window->pacsText(), typed);
+        EXPECT_EQ(window->form().pacsText(), typed);
     }
     // Opening and closing the list completes nothing either.
-    setText(Control::cboPACS, "hip");
-    SendMessageW(c(Control::cboPACS), CB_SHOWDROPDOWN, TRUE, 0);
+    setText(ControlId::cboPACS, "hip");
+    SendMessageW(c(ControlId::cboPACS), CB_SHOWDROPDOWN, TRUE, 0);
     pump();
-    SendMessageW(c(Control::cboPACS), CB_SHOWDROPDOWN, FALSE, 0);
+    SendMessageW(c(ControlId::cboPACS), CB_SHOWDROPDOWN, FALSE, 0);
     pump();
-    EXPECT_EQ(window->pacsText(), "hip");
+    EXPECT_EQ(window->form().pacsText(), "hip");
 }
 
-TEST_F(WindowTest, SettingsRoundTripAndDebugValues) {
-    EXPECT_EQ(window->pacsText(), "Arzt und Praxis");
-    EXPECT_EQ(window->debugValue(), 0);
-    setText(Control::txtSource, "D:\\");
-    setText(Control::txtDest, "C:\\Daten\\Bilder \xC3\xA4\xC3\xB6\xC3\xBC & Co");
-    setText(Control::txtTemp, "C:\\Temp\\");
-    setText(Control::cboPACS, "HIPAX");
-    SendMessageW(c(Control::chkDebug), BM_CLICK, 0, 0);
-    closeAndReopen();
-    EXPECT_EQ(window->sourceText(), "D:\\");
-    EXPECT_EQ(window->destText(), "C:\\Daten\\Bilder \xC3\xA4\xC3\xB6\xC3\xBC & Co");
-    EXPECT_EQ(window->tempText(), "C:\\Temp\\");
-    EXPECT_EQ(window->pacsText(), "HIPAX");
-    EXPECT_EQ(window->debugValue(), 1);
-    EXPECT_EQ(SendMessageW(c(Control::cboPACS), CB_GETCOUNT, 0, 0), 3);
-
-    // The dimmed 2 from the file stays 2 unless clicked; clicks switch clear and ticked.
+TEST_F(WindowTest, DimmedDebugShowsAndClicksSwitchClearAndTicked) {
     window->close();
     test::writeFile(programFolder / "Settings.ini", "[Debug]\r\nDebugValue=2\r\n[PACS]\r\nPACS=Unbekannt\r\n");
     open();
-    EXPECT_EQ(SendMessageW(c(Control::chkDebug), BM_GETCHECK, 0, 0), BST_INDETERMINATE) << "shown dimmed";
-    EXPECT_EQ(window->pacsText(), "Unbekannt");
-    closeAndReopen();
-    std::vector<int32_t> seen{window->debugValue()};
+    EXPECT_EQ(SendMessageW(c(ControlId::chkDebug), BM_GETCHECK, 0, 0), BST_INDETERMINATE) << "shown dimmed";
+    EXPECT_EQ(text(c(ControlId::cboPACS)), "Unbekannt");
+    std::vector<LRESULT> seen;
     for (int i = 0; i < 3; ++i) {
-        SendMessageW(c(Control::chkDebug), BM_CLICK, 0, 0);
-        seen.push_back(window->debugValue());
+        SendMessageW(c(ControlId::chkDebug), BM_CLICK, 0, 0);
+        seen.push_back(SendMessageW(c(ControlId::chkDebug), BM_GETCHECK, 0, 0));
     }
-    EXPECT_EQ(seen, (std::vector<int32_t>{2, 1, 0, 1}));
+    EXPECT_EQ(seen, (std::vector<LRESULT>{BST_CHECKED, BST_UNCHECKED, BST_CHECKED}));
 }
 
 TEST_F(WindowTest, ToolbarDispatchGoesByCaption) {
-    window->setBeendenEnabled(false);
+    window->form().setBeendenEnabled(false);
     clickToolbarButton(2);
     EXPECT_NE(window->hwnd(), nullptr) << "a disabled Beenden does not close";
-    window->setBeendenEnabled(true);
+    window->form().setBeendenEnabled(true);
     // Button 1 captioned "Beenden" closes the window.
     TBBUTTONINFOW info{};
     info.cbSize = sizeof info;
     info.dwMask = TBIF_TEXT;
     info.pszText = const_cast<wchar_t*>(L"Beenden");
-    SendMessageW(c(Control::Toolbar), TB_SETBUTTONINFOW, kToolbarCommand[0], reinterpret_cast<LPARAM>(&info));
+    SendMessageW(c(ControlId::Toolbar), TB_SETBUTTONINFOW, ToolbarCommand[0], reinterpret_cast<LPARAM>(&info));
     clickToolbarButton(1);
     EXPECT_EQ(window->hwnd(), nullptr);
     EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=Arzt und Praxis"), std::string::npos);
@@ -298,8 +268,8 @@ TEST_F(WindowTest, RunOfPlainCopiesEndsWithReportAndResets) {
     EXPECT_EQ(test::countFiles(work / "dest"), 3u);
     EXPECT_FALSE(test::exists(work / "TempOrvek"));
     EXPECT_TRUE(window->toolbarButtonEnabled(1));
-    EXPECT_EQ(text(c(Control::lblLoadInfo)) + utf8FromWide(progressText(c(Control::ProgBar))), "");
-    EXPECT_EQ(progressValue(c(Control::ProgBar)), 0);
+    EXPECT_EQ(text(c(ControlId::lblLoadInfo)) + utf8FromWide(progressText(c(ControlId::ProgBar))), "");
+    EXPECT_EQ(progressValue(c(ControlId::ProgBar)), 0);
 }
 
 // Records what the progress bar and the status label show each time they are painted.
@@ -325,8 +295,8 @@ TEST_F(WindowTest, ProgressIsPaintedAtAHumanRateEndingOnTheLastValues) {
     prepareRun(work, 400);
     pump();
     PaintRecorder::painted.clear();
-    SetWindowSubclass(c(Control::ProgBar), PaintRecorder::proc, 1, 0);
-    SetWindowSubclass(c(Control::lblLoadInfo), PaintRecorder::proc, 2, 0);
+    SetWindowSubclass(c(ControlId::ProgBar), PaintRecorder::proc, 1, 0);
+    SetWindowSubclass(c(ControlId::lblLoadInfo), PaintRecorder::proc, 2, 0);
     BoxWatcher boxes;
     const ULONGLONG started = GetTickCount64();
     clickToolbarButton(1);
@@ -336,8 +306,8 @@ TEST_F(WindowTest, ProgressIsPaintedAtAHumanRateEndingOnTheLastValues) {
     // Bar and label, each at most about thirty times a second, whatever the machine's speed.
     EXPECT_LE(PaintRecorder::painted.size(), size_t(2 * ((GetTickCount64() - started) / 25 + 3)));
     EXPECT_EQ(test::countFiles(work / "dest"), 400u);
-    RemoveWindowSubclass(c(Control::ProgBar), PaintRecorder::proc, 1);
-    RemoveWindowSubclass(c(Control::lblLoadInfo), PaintRecorder::proc, 2);
+    RemoveWindowSubclass(c(ControlId::ProgBar), PaintRecorder::proc, 1);
+    RemoveWindowSubclass(c(ControlId::lblLoadInfo), PaintRecorder::proc, 2);
 }
 
 TEST_F(WindowTest, ClosingDuringARunStopsAfterTheFileAndStoresOnce) {
@@ -371,7 +341,7 @@ TEST_F(WindowTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
     TempDir work;
     prepareRun(work, 200);
     int ended = 0;
-    window->endProcess = [&] { ++ended; };
+    window->processExit = [&] { ++ended; };
     EXPECT_EQ(SendMessageW(window->hwnd(), WM_QUERYENDSESSION, 0, 0), TRUE) << "idle, the session may end";
     BoxWatcher boxes;
     // Both come, as Windows sends them, while the run yields to the message loop.
@@ -394,16 +364,17 @@ TEST_F(WindowTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
 
 TEST_F(WindowTest, FolderButtonsFillTheBoxOfTheirIndex) {
     std::string answer;
-    window->showFolderDialog = [&](const std::string& title) { return title + answer; };
-    const Control boxes[] = {Control::txtSource, Control::txtDest, Control::txtTemp};
+    window->folderDialog = [&](const std::string& title) { return title + answer; };
+    const ControlId* boxes = FolderBoxes;
     for (int i = 0; i < 3; ++i) {
         answer = std::to_string(i);
-        SendMessageW(c(static_cast<Control>(static_cast<int>(Control::cmdSrcFolder0) + i)), BM_CLICK, 0, 0);
+        const ControlId buttons[] = {ControlId::cmdSrcFolder0, ControlId::cmdSrcFolder1, ControlId::cmdSrcFolder2};
+        SendMessageW(c(buttons[i]), BM_CLICK, 0, 0);
         EXPECT_EQ(text(c(boxes[i])), "W\xC3\xA4hlen Sie Ihren Ordner ..." + answer);
     }
-    window->showFolderDialog = [](const std::string&) { return std::string(); };
-    window->ChooseFolder(1);
-    EXPECT_EQ(window->destText(), "W\xC3\xA4hlen Sie Ihren Ordner ...1") << "cancel keeps the text";
+    window->folderDialog = [](const std::string&) { return std::string(); };
+    window->form().ChooseFolder(1);
+    EXPECT_EQ(window->form().destText(), "W\xC3\xA4hlen Sie Ihren Ordner ...1") << "cancel keeps the text";
 }
 
 }  // namespace
