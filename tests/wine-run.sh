@@ -6,9 +6,11 @@
 # program's output and lives on; on a pipe, ctest then waits for it until
 # the test times out, though the test has long passed.
 #
-# A program Wine could not start at all (its loader falls back to start.exe,
-# which says so) is started once more: that is Wine failing, never the test,
-# and the note says so in the test's output.
+# Wine starts a program through start.exe, and under load its process
+# creation fails now and then with ERROR_INTERNAL_ERROR before the program has
+# run at all ("ShellExecuteEx failed: Internal error"). Such a start is made
+# once more: that is Wine failing, never the test, and the note says so in
+# the test's output.
 set -uo pipefail
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT

@@ -4,6 +4,7 @@
 #include "platform/win32/win_error.h"
 #include "platform/win32/windows_api.h"
 
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -125,10 +126,21 @@ ChildProcess ChildProcess::Start(const std::string& program, const std::vector<s
     PROCESS_INFORMATION info{};
     // No console of its own (none flashes up); suspended until it is in its
     // job, so that whatever it starts is in the job too.
-    if (!::CreateProcessW(application->c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                          CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
-                          &startup.StartupInfo, &info))
-        raiseLastError();
+    // Wine fails a process creation now and then under load with
+    // ERROR_INTERNAL_ERROR: the new process ended before it ran a line of its
+    // own (Wine's start of the test programs fails the same way). Nothing of
+    // it ran, so a second start does nothing twice.
+    for (int attempt = 1;; ++attempt) {
+        if (::CreateProcessW(application->c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                             CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                             &startup.StartupInfo, &info))
+            break;
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_INTERNAL_ERROR || attempt == 3) raiseWinError(code);
+        std::fprintf(stderr, "jor-orvek: starting %s failed with Win32 error %lu; starting it again\n",
+                     program.c_str(), static_cast<unsigned long>(code));
+        ::Sleep(20);
+    }
     HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
     // Inside a job that forbids nesting the child stays alone; the kill then reaches it only.
     if (job && !::AssignProcessToJobObject(job, info.hProcess)) {
