@@ -17,9 +17,9 @@ trap 'rm -f "$out"' EXIT
 for attempt in 1 2 3; do
     status=0
     wine "$@" </dev/null >"$out" 2>&1 || status=$?
+    # Said by start.exe alone, when the program never started.
     if [ "$status" -ne 0 ] && [ "$attempt" -lt 3 ] &&
-        grep -q "^Application could not be started, or no application associated with the specified file" "$out" &&
-        [ "$(grep -cv -e "^Application could not be started" -e "^ShellExecuteEx failed" "$out")" -eq 0 ]; then
+        grep -q "^Application could not be started, or no application associated with the specified file" "$out"; then
         echo "wine-run.sh: Wine could not start $1 ($(grep ShellExecuteEx "$out")); starting it again" >&2
         sleep 1
         continue
