@@ -26,32 +26,6 @@ TEST_F(Quarantine, LaterFailuresNeverOverwrite) {
     EXPECT_EQ(errorLines().size(), 3u);
 }
 
-TEST_F(Quarantine, FreeNumberIsSearchedFromTwo) {
-    writeFile(bad + "/IMAGE001.err", "old 1");
-    writeFile(bad + "/IMAGE0013.err", "old 3");
-    quarantine("IMAGE001.ARZ", "new");
-    EXPECT_EQ(readFile(bad + "/IMAGE0012.err"), "new");
-    EXPECT_EQ(readFile(bad + "/IMAGE001.err"), "old 1");
-    EXPECT_EQ(readFile(bad + "/IMAGE0013.err"), "old 3");
-}
-
-TEST_F(Quarantine, FourCharacterNameGivesABareExtension) {
-    quarantine("AB.Z", "x");
-    EXPECT_EQ(filesIn(bad), std::vector<std::string>{".err"});
-    EXPECT_EQ(errorLines(), std::vector<std::string>{notMigrated("AB.Z")});
-}
-
-TEST_F(Quarantine, NamesAreShortenedByCharactersNotBytes) {
-    quarantine("Kaputt \xC3\x96l.r", "x");  // "Kaputt Öl.r"
-    EXPECT_EQ(filesIn(bad), std::vector<std::string>{"Kaputt .err"});
-    quarantine("\xC3\x84rztin.Z", "y");  // "Ärztin.Z"
-    EXPECT_EQ(readFile(bad + "/\xC3\x84rzt.err"), "y");
-    // Three characters in four bytes: too short, nothing is copied.
-    quarantine("\xC3\x96.Z", "z");
-    EXPECT_EQ(filesIn(bad).size(), 2u);
-    EXPECT_EQ(errorLines().back(), "5 - Invalid procedure call or argument - ScanFolder - \xC3\x96.Z");
-}
-
 TEST_F(Quarantine, FailuresAfterTheFirstLine) {
     struct Case {
         const char* name;
