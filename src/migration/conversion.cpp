@@ -1,6 +1,10 @@
+// One compressed object: the decompressor's run and the wait for it, the payload's cut and the output.
 #include "migration/engine.h"
 
+#include "migration/decompressor_outcome.h"
+#include "migration/log_labels.h"
 #include "migration/payload.h"
+#include "migration/working_copy.h"
 #include "platform/child_process.h"
 #include "platform/error.h"
 #include "platform/task_modul.h"
@@ -14,38 +18,6 @@
 
 namespace jor {
 namespace {
-
-// The last line the decompressor wrote on its standard error: where it says
-// why it failed, as gzip does ("gzip: <file>: No space left on device").
-std::string lastLine(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    const size_t start = text.find_last_of('\n');
-    return start == std::string::npos ? text : text.substr(start + 1);
-}
-
-// gzip's statuses: 1 failed; 2 only warned (trailing garbage ignored, say),
-// so, as after 0, what it left decides alone. -1: the platform cannot tell.
-bool decompressorFailed(int exitCode) { return exitCode != 0 && exitCode != 2 && exitCode != -1; }
-
-// System failures behind a decompressor's reason keep their classic number,
-// so that the log tells a full disk from a broken object.
-std::optional<int32_t> classicNumberOf(std::string_view reason) {
-    static constexpr struct {
-        std::string_view text;
-        int32_t number;
-    } known[] = {
-        {"No space left on device", err::DiskFull}, {"Disk quota exceeded", err::DiskFull},
-        {"File too large", err::DiskFull},          {"Permission denied", err::PermissionDenied},
-        {"Read-only file system", err::PermissionDenied}, {"Input/output error", err::DeviceIo},
-        {"No such file or directory", err::FileNotFound}, {"Cannot allocate memory", err::OutOfMemory},
-    };
-    for (const auto& k : known) {
-        if (!reason.ends_with(k.text)) continue;
-        const std::string_view before = reason.substr(0, reason.size() - k.text.size());
-        if (before.empty() || before.ends_with(": ")) return k.number;
-    }
-    return std::nullopt;
-}
 
 // The pause after a by-name check that found another gunzip.exe doubles up
 // to 32 ms: the window still answers some 30 times a second, and the checks
@@ -64,16 +36,12 @@ constexpr size_t ScanChunkSize = 1 << 16;
 }  // namespace
 
 // Logged besides what the object's content leads to (quarantine or output).
-void MigrationEngine::logDecompressorFailure(const ChildProcess& child, const std::string& objectName) noexcept {
+void MigrationEngine::logDecompressorOutcome(const ChildProcess& child, const std::string& objectName) noexcept {
     try {
-        const std::string reason = lastLine(child.errorOutput());
-        if (const auto number = classicNumberOf(reason)) {
-            logError(*number, describeError(*number), "ScanFolder", state_.CurrentFileName);
-            return;
-        }
-        const std::string why =
-            reason.empty() ? "gunzip.exe ended with code " + std::to_string(child.exitCode()) + "." : reason;
-        logError(err::Own, "File " + objectName + " could not be decompressed: " + why, "ScanFolder", "");
+        const auto failure = decompressorOutcome(child.exitCode(), child.errorOutput(), objectName);
+        if (!failure) return;
+        logError(failure->number, failure->description, procedure::ScanFolder,
+                 failure->number == err::Own ? "" : state_.CurrentFileName);
     } catch (...) {
         logCurrentFailure();
     }
@@ -106,11 +74,11 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
     try {
         const std::string decompressor = pathUnder(programFolder_, "gunzip.exe");
         if (!fs_.FileExists(decompressor)) {
-            logError(err::Own, "GUNZIP.EXE not found.", "ScanFolder", "");
+            logError(err::Own, "GUNZIP.EXE not found.", procedure::ScanFolder, "");
             stopBox("Datei GUNZIP.EXE konnte nicht gefunden werden.");
             return;
         }
-        const std::string decompressed = state_.WorkingPath.substr(0, state_.WorkingPath.size() - 2);
+        const std::string decompressed = decompressedPathOf(state_.WorkingPath);
         // A file of that name left by an earlier object or run would be read
         // as this object's content if the decompressor writes nothing.
         if (fs_.FileExists(decompressed)) fs_.DeleteFile(decompressed, true);
@@ -126,7 +94,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
             } forget{decompressor_};
             // The stopped run logs the interrupt once, naming this object.
             if (!waitForDecompressor(child)) return;
-            if (decompressorFailed(child.exitCode())) logDecompressorFailure(child, sourceObject.Name);
+            logDecompressorOutcome(child, sourceObject.Name);
         }
 
         // The object is never held whole: it may be larger than the memory.

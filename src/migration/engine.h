@@ -1,3 +1,4 @@
+// MigrationEngine: the order of a run's steps and what they share; the decisions they take have headers of their own.
 #pragma once
 
 #include "diagnostics/logs.h"
@@ -61,9 +62,8 @@ private:
     void resetAfterRun();
     void handleFile(const FileEntry& file, int32_t& position);
     bool isRunFolder(const FolderIdentity& folder) const;
-    std::string workingCopyName(const std::string& base) const;
     bool waitForDecompressor(class ChildProcess& child);
-    void logDecompressorFailure(const class ChildProcess& child, const std::string& objectName) noexcept;
+    void logDecompressorOutcome(const class ChildProcess& child, const std::string& objectName) noexcept;
     UniqueNameSource& nameSource();
     void stopBox(const std::string& text);
 

@@ -1,38 +1,21 @@
+// The walk over the medium and each file's road to its copy; which files it takes is selection.h's.
 #include "migration/engine.h"
 
-#include "platform/ascii_case.h"
+#include "migration/log_labels.h"
+#include "migration/selection.h"
+#include "migration/working_copy.h"
 #include "platform/error.h"
 
 #include <algorithm>
 #include <limits>
 
 namespace jor {
-namespace {
-
-bool selectedBy(const std::string& mode, const std::string& name) {
-    const std::string upper = upperAscii(name);
-    if (upper.ends_with(mode)) return true;
-    return mode == "Z" && upper.ends_with('R');
-}
-
-}  // namespace
 
 // The destination and the working folder hold what this run writes: walked,
 // they would migrate the run's own outputs again.
 bool MigrationEngine::isRunFolder(const FolderIdentity& folder) const {
     return fs_.FolderIdentityOf(window_.destText()) == folder ||
            fs_.FolderIdentityOf(workingFolderOf(state_.TempFolder)) == folder;
-}
-
-// The working copy is internal: a name the file system cannot take is
-// shortened (never inside a UTF-8 sequence); the output's name comes from
-// the name source anyway.
-std::string MigrationEngine::workingCopyName(const std::string& base) const {
-    const std::string suffix = ".dcm.z";
-    if (base.size() + suffix.size() <= workingNameLimit_) return base + suffix;
-    size_t keep = workingNameLimit_ > suffix.size() ? workingNameLimit_ - suffix.size() : 0;
-    while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80) --keep;
-    return base.substr(0, keep) + suffix;
 }
 
 void MigrationEngine::ScanFolder(const std::string& path) {
@@ -49,7 +32,7 @@ void MigrationEngine::ScanFolder(const std::string& path) {
     // A medium whose folders lead back to one already walked (a bind mount,
     // a crafted image) would otherwise be walked without end.
     if (!scannedFolders_.insert(listing.Identity).second) {
-        logError(err::Own, "Folder already scanned.", "ScanFolder", path);
+        logError(err::Own, "Folder already scanned.", procedure::ScanFolder, path);
         return;
     }
 
@@ -84,23 +67,21 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
         state_.CurrentFileName = file.Name;
 
         const std::string& mode = state_.PacsMode;
-        if (!selectedBy(mode, file.Name)) return;
+        if (!isSelected(mode, file.Name)) return;
         state_.SelectedCount = checkedIncrement(state_.SelectedCount);
 
-        if (mode == "Z") {
-            const size_t dot = file.Name.rfind('.');
-            if (dot == std::string::npos)
-                throw Error(err::InvalidArgument, describeError(err::InvalidArgument));
+        if (mode == CompressedMode) {
+            const auto workingName = workingCopyName(file.Name, workingNameLimit_);
+            if (!workingName) throw Error(err::InvalidArgument, describeError(err::InvalidArgument));
             const std::string workingFolder = workingFolderOf(state_.TempFolder);
-            state_.WorkingPath = pathUnder(workingFolder, workingCopyName(file.Name.substr(0, dot)));
+            state_.WorkingPath = pathUnder(workingFolder, *workingName);
             // Still the user's own folder: nothing goes into one another user made.
             fs_.CheckPrivateFolder(workingFolder);
         } else {
             const std::string dest = window_.destText();
             const std::string name = nameSource().NextName();
             state_.WorkingPath = pathUnder(dest, name + ".dcm");
-            // GEMED keeps its images in names without a dot.
-            if (upperAscii(window_.pacsText()) != "HIPAX" && file.Name.find('.') != std::string::npos) return;
+            if (isLeftOutOfPlainCopy(window_.pacsText(), file.Name)) return;
         }
 
         fs_.CopyFile(file.Path, state_.WorkingPath, true);
@@ -111,7 +92,7 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             outputs_.back().counted = true;
         }
         fs_.SetFileAttributes(state_.WorkingPath, 0);
-        if (mode == "Z") ConvertCompressedObject(file);
+        if (mode == CompressedMode) ConvertCompressedObject(file);
     } catch (...) {
         logCurrentFailure();
     }

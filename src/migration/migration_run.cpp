@@ -1,5 +1,8 @@
+// The run around the walk: the start command, the tick, the end of a run, and how the engine logs.
 #include "migration/engine.h"
 
+#include "migration/log_labels.h"
+#include "migration/selection.h"
 #include "platform/child_process.h"
 #include "platform/error.h"
 
@@ -33,13 +36,14 @@ void MigrationEngine::logCaughtFailure(const std::string& fileName) noexcept {
         throw;
     } catch (const Error& e) {
         // The program's own failures (-1) name no file.
-        logError(e.number(), e.description(), "ScanFolder", e.number() == err::Own ? "" : fileName, e.origin());
+        logError(e.number(), e.description(), procedure::ScanFolder, e.number() == err::Own ? "" : fileName,
+                 e.origin());
     } catch (const std::bad_alloc&) {
-        logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", fileName);
+        logError(err::OutOfMemory, describeError(err::OutOfMemory), procedure::ScanFolder, fileName);
     } catch (const std::exception& e) {
-        logError(err::Own, e.what(), "ScanFolder", fileName);
+        logError(err::Own, e.what(), procedure::ScanFolder, fileName);
     } catch (...) {
-        logError(err::Own, "Unknown failure.", "ScanFolder", fileName);
+        logError(err::Own, "Unknown failure.", procedure::ScanFolder, fileName);
     }
 }
 
@@ -80,7 +84,7 @@ void MigrationEngine::StartRun() {
     window_.setMigrierenEnabled(false);
     const auto refuse = [this](int32_t number, const std::string& description, const std::string& file,
                                const std::string& boxText, const std::string& origin = {}) {
-        logError(number, description, "Start", file, origin);
+        logError(number, description, procedure::Start, file, origin);
         stopBox(boxText);
         window_.setBeendenEnabled(true);
         window_.setMigrierenEnabled(true);
@@ -111,9 +115,7 @@ void MigrationEngine::StartRun() {
     workingNameLimit_ = fs_.MaxNameLength(workingFolder);
     removeLeftovers(window_.destText());
     state_.TempFolder = temp;
-    // Only "Arzt und Praxis" holds compressed objects; any other text takes
-    // the plain-copy rules, which tell GEMED from HIPAX per file.
-    state_.PacsMode = window_.pacsText() == "Arzt und Praxis" ? "Z" : "";
+    state_.PacsMode = pacsModeOf(window_.pacsText());
     running_ = true;
     stopRequested_ = false;
     sessionEnded_ = false;
@@ -136,7 +138,7 @@ void MigrationEngine::tmrMig_Timer() {
     } catch (...) {
         // The per-file handlers catch everything they expect; this keeps an
         // unexpected failure from reaching the event loop.
-        logError(err::Own, "Unexpected failure during the run.", "ScanFolder", state_.CurrentFileName);
+        logError(err::Own, "Unexpected failure during the run.", procedure::ScanFolder, state_.CurrentFileName);
         resetAfterRun();
     }
     running_ = false;
@@ -156,12 +158,12 @@ void MigrationEngine::flushOutputs() noexcept {
             while (next < outputs_.size() && outputs_[next].path != failure.path) ++next;
             if (next == outputs_.size()) break;
             const RunOutput& output = outputs_[next++];
-            logError(failure.error.number(), failure.error.description(), "ScanFolder", output.sourceName,
-                     failure.error.origin());
+            logError(failure.error.number(), failure.error.description(), procedure::ScanFolder,
+                     output.sourceName, failure.error.origin());
             if (output.counted) --state_.MigratedCount;
         }
     } catch (...) {
-        logError(err::OutOfMemory, describeError(err::OutOfMemory), "ScanFolder", "");
+        logError(err::OutOfMemory, describeError(err::OutOfMemory), procedure::ScanFolder, "");
     }
     outputs_.clear();
 }
@@ -206,7 +208,7 @@ void MigrationEngine::removeLeftovers(const std::string& destination) noexcept {
 // A run stopped by closing the window: no report, but one log line that
 // explains its absence, and nothing of the run left in the temporary folder.
 void MigrationEngine::endStoppedRun(const std::string& fileAtHand) {
-    logError(err::UserInterrupt, describeError(err::UserInterrupt), "ScanFolder", fileAtHand);
+    logError(err::UserInterrupt, describeError(err::UserInterrupt), procedure::ScanFolder, fileAtHand);
     flushOutputs();
     removeWorkingFolder();
     resetAfterRun();

@@ -1,3 +1,4 @@
+// The payload's cut: ExtractPayload over a whole object, PayloadScanner over its chunks.
 #include "migration/payload.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Cutting the image object out of a decompressed archive object, whole or fed in chunks.
 #pragma once
 
 #include <cstddef>

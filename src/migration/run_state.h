@@ -1,3 +1,4 @@
+// The run fields every step of the engine shares.
 #pragma once
 
 #include "migration/unique_name_source.h"

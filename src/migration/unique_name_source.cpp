@@ -1,3 +1,4 @@
+// Output base names from random UUIDs, in decimal.
 #include "migration/unique_name_source.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Fresh output base names for the destination.
 #pragma once
 
 #include <random>

@@ -1,3 +1,4 @@
+// What the engine reads from and sets on the main window; each toolkit's window implements it.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 #include "migration/folder_scan_fixture.h"
 
 #include <filesystem>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace jor::test {
@@ -52,28 +51,6 @@ TEST_F(FolderScan, PipeOnTheMediumFailsAloneInsteadOfBlocking) {
     EXPECT_EQ(errorLines(), std::vector<std::string>{"75 - Path/File access error - ScanFolder - PIPE"});
     EXPECT_EQ(outputContents(), std::vector<std::string>{"a"});
     EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 2)});
-}
-
-// With a decompressor that only reports what it was given.
-TEST_F(FolderScan, ArztUndPraxisSelectsByLastLetterAndNamesTheWorkingCopy) {
-    useFakeDecompressor("printf '%s|%s|%s|%s\\n' \"$1\" \"$2\" \"$3\" \"$(cat \"$3\")\" >> '" + root / "calls" + "'");
-    makeTree(src, {"IMG0001.Z=c1", "A.B.R=c2", "img.z=c3", "IMG.R=c4", "IMAGE.DCM=c5", "DICOMDIR=c6"});
-    w.pacs = "Arzt und Praxis";
-    run();
-
-    std::vector<std::string> calls;
-    std::istringstream in(readFile(root / "calls"));
-    for (std::string l; std::getline(in, l);) calls.push_back(l);
-    std::sort(calls.begin(), calls.end());
-    const std::string p = "-d|-f|" + work + "/";
-    EXPECT_EQ(calls, (std::vector<std::string>{p + "A.B.dcm.z|c2", p + "IMG.dcm.z|c4", p + "IMG0001.dcm.z|c1",
-                                               p + "img.dcm.z|c3"}));
-    const auto lines = errorLines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "5 - Invalid procedure call or argument - ScanFolder - DICOMDIR"),
-              1);
-    for (const auto& l : lines) EXPECT_EQ(l.find("IMAGE.DCM"), std::string::npos) << l;
-    EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 5)});
-    EXPECT_EQ(visited().size(), 6u);
 }
 
 }  // namespace
