@@ -1,5 +1,6 @@
 #include "migration/conversion_fixture.h"
 #include "platform/child_process.h"
+#include "support/processes.h"
 
 #include <cerrno>
 #include <chrono>
@@ -158,8 +159,10 @@ INSTANTIATE_TEST_SUITE_P(Stop, HangingDecompressor, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "SessionEnds" : "WindowCloses"; });
 
 TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
-    const std::string pidFile = root / "pid";
-    useFakeDecompressor("echo $$ > '" + pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'\nexec sleep 60");
+    const std::string pidFile = root / "pid", workerFile = root / "worker";
+    // With a worker of its own, as a decompressor may start one.
+    useFakeDecompressor("sleep 60 & echo $! > '" + workerFile + "'\n"
+                        "echo $$ > '" + pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'\nwait");
     object("HANG0001.Z", "packed");
     object("LATER/LATE0001.Z", "packed");
     w.onYield = [&] {
@@ -179,6 +182,9 @@ TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
     const pid_t pid = std::stoi(readFile(pidFile));
     EXPECT_EQ(::kill(pid, 0), -1);
     EXPECT_EQ(errno, ESRCH);
+    const pid_t worker = std::stoi(readFile(workerFile));
+    EXPECT_TRUE(hasEnded(worker, std::chrono::seconds(10))) << "the decompressor's worker is still running";
+    if (!hasEnded(worker)) ::kill(worker, SIGKILL);
     EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HANG0001.Z"});
     EXPECT_TRUE(w.boxes().empty());
     EXPECT_TRUE(listFiles(dst).empty());

@@ -1,4 +1,4 @@
-// Decompressor faults and stops: missing, crashing, failing, filling its disk, hanging or held up.
+// Decompressor faults: missing, crashing, failing, filling its disk, held up while the window closes.
 #include "migration/linux/fault_fixture.h"
 #include "support/processes.h"
 #include "support/small_disk.h"
@@ -101,8 +101,6 @@ TEST_F(FaultDecompressor, FullTemporaryDiskIsToldFromABrokenObject) {
     EXPECT_EQ(tally.setAside, 1);
 }
 
-pid_t readPid(const std::string& file) { return exists(file) ? std::stoi(readFile(file)) : 0; }
-
 // Our own child of that name that has not ended, or 0.
 pid_t ownChildNamed(const std::string& name) {
     for (const auto& e : std::filesystem::directory_iterator("/proc")) {
@@ -121,41 +119,6 @@ pid_t ownChildNamed(const std::string& name) {
         if (parent == ::getpid() && state != 'Z' && stat.substr(open + 1, close - open - 1) == name) return std::stoi(pid);
     }
     return 0;
-}
-
-TEST_F(FaultDecompressor, HangsWhileTheWindowIsClosed) {
-    const std::string shellPid = root / "shell.pid", workerPid = root / "worker.pid";
-    // A worker of its own, as a decompressor may start one.
-    useFakeDecompressor("echo $$ > '" + shellPid + "'\n"
-                        "case \"$3\" in\n"
-                        "  *HANG*) sleep 600 & echo $! > '" + workerPid + ".tmp'; mv '" + workerPid + ".tmp' '" +
-                        workerPid + "'; wait ;;\n"
-                        "  *) exec gzip \"$@\" ;;\n"
-                        "esac");
-    medium("GOOD0001.Z", packed("gzip", archived(payloadOf("G1"))), payloadOf("G1"));
-    medium("HANG0001.Z", packed("gzip", archived(payloadOf("H1"))), payloadOf("H1"));
-    medium("LATER/GOOD0002.Z", packed("gzip", archived(payloadOf("G2"))), payloadOf("G2"));
-    int yieldsWhileHanging = 0;
-    w.onYield = [&] {
-        if (exists(workerPid) && ++yieldsWhileHanging == 20) engine.requestStop();
-    };
-    const auto started = std::chrono::steady_clock::now();
-
-    run();
-
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(120))
-        << "far below the 600 s the decompressor would take";
-    const pid_t shell = readPid(shellPid), worker = readPid(workerPid);
-    ASSERT_GT(worker, 0) << "the decompressor never hung";
-    EXPECT_EQ(::kill(shell, 0), -1) << "the decompressor is still there";
-    EXPECT_TRUE(hasEnded(worker, std::chrono::seconds(10))) << "the decompressor's worker is still running";
-    if (!hasEnded(worker)) ::kill(worker, SIGKILL);
-    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HANG0001.Z"});
-    const auto tally = expectEveryFileAccountedFor(RunEnd::Stopped);
-    EXPECT_EQ(tally.logged, 1);
-    EXPECT_GE(tally.unreached, 1) << "LATER is never walked";
-    EXPECT_TRUE(w.beendenEnabled);
-    EXPECT_TRUE(w.migrierenEnabled);
 }
 
 // The real decompressor, held up in the middle of a large object as a
