@@ -3,6 +3,7 @@
 #include "settings/settings.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace jor::test {
 namespace {

@@ -21,7 +21,8 @@ struct ChildWork {
 // root, else as their own user. Where root's rights cannot be dropped, or the
 // bits do not bind all the same (a kept capability, a user namespace), the
 // work is not done and `why` says so: the test skips. A child that throws or
-// crashes fails the test.
+// crashes fails the test; its own EXPECTs are lost with it, so the work gives
+// back what the test is to check.
 ChildWork withoutRootsRights(const std::function<std::string()>& work);
 
 // Gives `root` and everything below it to nobody, so that a child without
