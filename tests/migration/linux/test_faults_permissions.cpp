@@ -164,7 +164,8 @@ TEST_F(FaultLogs, UnwritableLogsNeverStopTheRun) {
         EXPECT_TRUE(errorLines().empty());
         EXPECT_TRUE(debugLines().empty());
         const auto boxes = shown.boxes();
-        EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "box stop|Jor-Orvek|Protokolldatei konnte nicht geschrieben werden."), 1)
+        const std::string told = "box stop|Jor-Orvek|Protokolldatei konnte nicht geschrieben werden.";
+        EXPECT_EQ(std::count(boxes.begin(), boxes.end(), told), 1)
             << "told once per run";
         const auto tally = expectEveryFileAccountedFor(shown, RunEnd::Reported);
         EXPECT_EQ(tally.migrated, 2);

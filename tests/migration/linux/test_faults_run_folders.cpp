@@ -168,7 +168,8 @@ TEST_F(FaultSettings, SharedTemporaryFolderPlantsAreNeverUsed) {
         std::filesystem::remove_all(work);
         std::filesystem::remove(prog + "/Logs/Error.txt");
         const auto plant = withoutRootsRights([&] { return c.plant() ? std::string() : "refused"; });
-        if (!plant.ran || !plant.output.empty()) GTEST_SKIP() << "nobody could not plant: " << plant.why << plant.output;
+        if (!plant.ran || !plant.output.empty())
+            GTEST_SKIP() << "nobody could not plant: " << plant.why << plant.output;
         w.events.clear();
         run();
         EXPECT_EQ(errorLines(), std::vector<std::string>{c.line});

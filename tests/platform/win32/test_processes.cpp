@@ -6,6 +6,7 @@
 #include "platform/task_modul.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
+#include "support/expect_error.h"
 #include "support/processes.h"
 #include "support/temp_tree.h"
 
@@ -67,14 +68,7 @@ TEST(ChildProcessOnWindows, StartFailuresRaiseClassicErrors) {
         {"cmd.exe", 53},  // never searched for
         {std::string("a\0b", 3), 52},
     };
-    for (const auto& c : cases) {
-        try {
-            ChildProcess::Start(c.program, {});
-            ADD_FAILURE() << c.program << " started";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.number(), c.number) << c.program << ": " << e.description();
-        }
-    }
+    for (const auto& c : cases) test::expectError([&] { ChildProcess::Start(c.program, {}); }, c.number, c.program);
 }
 
 TEST(ChildProcessOnWindows, ExitStatusAndStop) {
