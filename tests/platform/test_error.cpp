@@ -1,4 +1,5 @@
 #include "platform/error.h"
+#include "support/expect_error.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -8,13 +9,7 @@ namespace {
 
 TEST(ErrorNumbers, CountsOverflowInsteadOfWrapping) {
     EXPECT_EQ(checkedIncrement(32767), 32768);  // past the old 16-bit limit
-    try {
-        checkedIncrement(INT32_MAX);
-        ADD_FAILURE();
-    } catch (const Error& e) {
-        EXPECT_EQ(e.number(), 6);
-        EXPECT_EQ(e.description(), "Overflow");
-    }
+    test::expectError([] { checkedIncrement(INT32_MAX); }, 6, "the largest count plus one", "Overflow");
 }
 
 }  // namespace

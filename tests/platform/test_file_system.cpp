@@ -1,5 +1,6 @@
 #include "platform/error.h"
 #include "platform/file_system.h"
+#include "support/expect_error.h"
 #include "support/small_disk.h"
 #include "support/temp_tree.h"
 
@@ -41,15 +42,7 @@ TEST(FileSystemPaths, APathWithANulByteNamesNothing) {
         {"WriteFileAtomically", [&] { fs.WriteFileAtomically(file, "overwritten"); }},
         {"AppendToFile", [&] { fs.AppendToFile(file, "appended"); }},
     };
-    for (const auto& c : cases) {
-        try {
-            c.call();
-            ADD_FAILURE() << c.name << " acted on the path";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.number(), err::BadFileName) << c.name;
-            EXPECT_EQ(e.description(), "Bad file name or number") << c.name;
-        }
-    }
+    for (const auto& c : cases) test::expectError(c.call, err::BadFileName, c.name, "Bad file name or number");
     EXPECT_EQ(test::listFiles(dir.path()), (std::vector<std::string>{"victim/SUB/deeper.dcm", "victim/kept.dcm"}));
     EXPECT_EQ(test::readFile(victim + "/kept.dcm"), "k");
 }
@@ -112,12 +105,8 @@ TEST(WriteFileRange, FullDiskLeavesNoFile) {
     test::SmallDisk disk(dir / "small", 512);
     if (!disk.mounted()) GTEST_SKIP() << disk.why();
     test::writeFile(dir / "source", pattern(2 << 20));
-    try {
-        FileSystem().WriteFileRange(dir / "source", 0, 2 << 20, disk.path() + "/out.dcm");
-        ADD_FAILURE() << "2 MB written to a disk of 512 kB";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.number(), err::DiskFull);
-    }
+    test::expectError([&] { FileSystem().WriteFileRange(dir / "source", 0, 2 << 20, disk.path() + "/out.dcm"); },
+                      err::DiskFull, "2 MB onto a disk of 512 kB");
     EXPECT_TRUE(namesIn(disk.path()).empty());
 }
 
@@ -151,12 +140,8 @@ TEST(ReadFileInChunks, HandsTheFileOverInOrderUntilAskedToStop) {
 TEST(ReadSharedFileInChunks, AMissingFileRaisesAndStaysMissing) {
     TempDir dir;
     const FileSystem fs;
-    try {
-        fs.ReadSharedFileInChunks(dir / "missing", 100, [](std::string_view) { return true; });
-        ADD_FAILURE() << "a missing file read as empty";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.number(), err::FileNotFound);
-    }
+    test::expectError([&] { fs.ReadSharedFileInChunks(dir / "missing", 100, [](std::string_view) { return true; }); },
+                      err::FileNotFound, "a missing file");
     EXPECT_FALSE(test::exists(dir / "missing"));
 }
 

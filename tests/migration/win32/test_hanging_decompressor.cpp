@@ -2,17 +2,10 @@
 #include "platform/child_process.h"
 #include "platform/program_folder.h"
 #include "platform/win32/windows_api.h"
+#include "support/processes.h"
 
 namespace jor::test {
 namespace {
-
-bool running(uint32_t pid) {
-    const HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!h) return false;
-    const bool alive = ::WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
-    ::CloseHandle(h);
-    return alive;
-}
 
 // Closing the window, or the desktop session's end, while the decompressor
 // (the test child, platform/win32/child, as gunzip.exe) never finishes.
@@ -38,7 +31,7 @@ TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
 
     EXPECT_LT(::GetTickCount64() - started, 30000u) << "far below the minute the decompressor would take";
     ASSERT_TRUE(exists(pidFile));
-    EXPECT_FALSE(running(static_cast<uint32_t>(std::stoul(readFile(pidFile)))));
+    EXPECT_TRUE(hasEnded(static_cast<uint32_t>(std::stoul(readFile(pidFile)))));
     EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HANG0001.Z"});
     EXPECT_TRUE(w.boxes().empty());
     EXPECT_TRUE(listFiles(dst).empty());

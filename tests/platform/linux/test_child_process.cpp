@@ -1,5 +1,6 @@
 #include "platform/child_process.h"
 #include "platform/error.h"
+#include "support/expect_error.h"
 #include "support/temp_tree.h"
 
 #include <cerrno>
@@ -67,15 +68,8 @@ TEST(ChildProcess, StartFailuresRaiseClassicErrors) {
         {dir / "folder", 70, "Permission denied"},
         {"sh", 53, "File not found"},  // no search along PATH
     };
-    for (const auto& c : cases) {
-        try {
-            ChildProcess::Start(c.program, {});
-            ADD_FAILURE() << c.program << " started";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.number(), c.number) << c.program;
-            EXPECT_EQ(e.description(), c.description) << c.program;
-        }
-    }
+    for (const auto& c : cases)
+        test::expectError([&] { ChildProcess::Start(c.program, {}); }, c.number, c.program, c.description);
 }
 
 TEST(ChildProcess, WaitReportsHowTheChildEnded) {
@@ -129,12 +123,8 @@ TEST(ChildProcess, ArgumentWithANulByteIsRefused) {
     test::TempDir dir;
     const std::string victim = dir / "victim";
     test::writeFile(victim, "kept");
-    try {
-        ChildProcess::Start("/bin/rm", {"-f", victim + std::string("\0.dcm.z", 7)});
-        ADD_FAILURE() << "started with an argument cut at its NUL byte";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.number(), err::BadFileName);
-    }
+    test::expectError([&] { ChildProcess::Start("/bin/rm", {"-f", victim + std::string("\0.dcm.z", 7)}); },
+                      err::BadFileName, "an argument cut at its NUL byte");
     EXPECT_TRUE(test::exists(victim));
 }
 

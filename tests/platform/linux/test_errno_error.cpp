@@ -1,4 +1,5 @@
 #include "platform/linux/errno_error.h"
+#include "support/expect_error.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -20,15 +21,9 @@ TEST(ErrorNumbers, ErrnoMapsOntoClassicNumbers) {
         {EINVAL, false, 5, "Invalid procedure call or argument"},
         {EBUSY, false, 75, "Path/File access error"},
     };
-    for (const auto& c : cases) {
-        try {
-            raiseErrno(c.errnoValue, c.folder);
-            ADD_FAILURE() << "no error raised for errno " << c.errnoValue;
-        } catch (const Error& e) {
-            EXPECT_EQ(e.number(), c.number) << "errno " << c.errnoValue;
-            EXPECT_EQ(e.description(), c.description) << "errno " << c.errnoValue;
-        }
-    }
+    for (const auto& c : cases)
+        test::expectError([&] { raiseErrno(c.errnoValue, c.folder); }, c.number,
+                          "errno " + std::to_string(c.errnoValue), c.description);
 }
 
 }  // namespace

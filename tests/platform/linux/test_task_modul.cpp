@@ -1,5 +1,7 @@
 #include "platform/task_modul.h"
 #include "platform/child_process.h"
+#include "support/linux/as_user.h"
+#include "support/processes.h"
 #include "support/temp_tree.h"
 
 #include <csignal>
@@ -19,9 +21,7 @@
 namespace jor {
 namespace {
 
-// Other processes on the machine may run while we look; our pid in the name
-// keeps the probes ours.
-std::string probeName(const std::string& label) { return "jorprobe-" + std::to_string(::getpid()) + "-" + label; }
+using test::probeName;
 
 // A running copy of sleep under `name`, so the executable's own name is `name`.
 ChildProcess startProbe(const test::TempDir& dir, const std::string& name) {
@@ -178,20 +178,14 @@ TEST(FindProcess, ProcessOfAnotherUserIsFoundByCommAndAKernelThreadNotAtAll) {
     }
 
     // Another user's executable cannot be read; root's processes, seen as nobody.
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+    const auto child = test::withoutRootsRights([] {
         const auto comm = commOfProcessWhoseExecutableFails(EACCES);
-        if (!comm) ::_exit(3);
-        ::_exit(FindProcess(*comm, 1) != 0 && FindProcess(*comm + "\n", 1) == 0 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become nobody here";
-    if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "every process's executable is readable here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "another user's process, found by its comm without the line end";
+        if (!comm) return std::string("none unreadable");
+        return std::string(FindProcess(*comm, 1) != 0 && FindProcess(*comm + "\n", 1) == 0 ? "found" : "missed");
+    });
+    if (!child.ran) GTEST_SKIP() << child.why;
+    if (child.output == "none unreadable") GTEST_SKIP() << "every process's executable is readable here";
+    EXPECT_EQ(child.output, "found") << "another user's process, found by its comm without the line end";
 }
 
 TEST(FindProcessWindow, NoDisplayGivesZero) {

@@ -2,6 +2,7 @@
 #include "platform/path.h"
 #include "platform/win32/win_error.h"
 #include "platform/win32/windows_api.h"
+#include "support/expect_error.h"
 #include "support/host_tool.h"
 #include "support/temp_tree.h"
 
@@ -12,20 +13,12 @@
 namespace jor {
 namespace {
 
+using test::expectError;
 using test::TempDir;
 
 std::wstring wide(const std::string& path) { return test::fsPath(path).wstring(); }
 
 DWORD attributesOf(const std::string& path) { return ::GetFileAttributesW(wide(path).c_str()); }
-
-void expectError(const std::function<void()>& operation, int32_t number, const std::string& what) {
-    try {
-        operation();
-        ADD_FAILURE() << what << ": no error";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.number(), number) << what << ": " << e.description();
-    }
-}
 
 // A link made on the host, as no program under Wine can make one, and
 // removed again before its folder: Wine would remove a folder link's target.

@@ -6,6 +6,8 @@
 #include "platform/task_modul.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
+#include "support/expect_error.h"
+#include "support/processes.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 namespace jor {
 namespace {
 
+using test::hasEnded;
+using test::probeName;
 using test::TempDir;
 
 // The test child beside this test program (see child/test_child_main.cpp).
@@ -23,18 +27,6 @@ std::string childNamed(const TempDir& dir, const std::string& name) {
     const std::string path = dir / name;
     std::filesystem::copy_file(test::fsPath(testChild()), test::fsPath(path));
     return path;
-}
-
-std::string uniqueName(const std::string& label) {
-    return "jorprobe-" + std::to_string(::GetCurrentProcessId()) + "-" + label;
-}
-
-bool running(uint32_t pid) {
-    const HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!h) return false;
-    const bool alive = ::WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
-    ::CloseHandle(h);
-    return alive;
 }
 
 TEST(ChildProcessOnWindows, EveryArgumentArrivesWhole) {
@@ -76,14 +68,7 @@ TEST(ChildProcessOnWindows, StartFailuresRaiseClassicErrors) {
         {"cmd.exe", 53},  // never searched for
         {std::string("a\0b", 3), 52},
     };
-    for (const auto& c : cases) {
-        try {
-            ChildProcess::Start(c.program, {});
-            ADD_FAILURE() << c.program << " started";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.number(), c.number) << c.program << ": " << e.description();
-        }
-    }
+    for (const auto& c : cases) test::expectError([&] { ChildProcess::Start(c.program, {}); }, c.number, c.program);
 }
 
 TEST(ChildProcessOnWindows, ExitStatusAndStop) {
@@ -100,7 +85,7 @@ TEST(ChildProcessOnWindows, ExitStatusAndStop) {
     EXPECT_FALSE(sleeper.WaitUntilEnded([&] { ++yields; }, [&] { return ++stopChecks > 3; }));
     EXPECT_EQ(yields, 3);
     EXPECT_EQ(sleeper.status(), 1);
-    EXPECT_FALSE(running(sleeper.pid()));
+    EXPECT_TRUE(hasEnded(sleeper.pid()));
 }
 
 // The reason a decompressor gives is its last words on standard error; one
@@ -138,30 +123,30 @@ TEST(ChildProcessOnWindows, KillEndsTheChildsOwnChildrenToo) {
         ASSERT_TRUE(test::exists(idFile));
         ::Sleep(20);
         grandchild = static_cast<uint32_t>(std::stoul(test::readFile(idFile)));
-        ASSERT_TRUE(running(grandchild));
+        ASSERT_FALSE(hasEnded(grandchild));
     }
-    EXPECT_FALSE(running(grandchild));
+    EXPECT_TRUE(hasEnded(grandchild));
 }
 
 TEST(FindProcessOnWindows, FindsAHiddenChildByItsExecutableName) {
     TempDir dir;
-    const std::string name = uniqueName("xGUNZIP.EXE-test.exe");
+    const std::string name = probeName("xGUNZIP.EXE-test.exe");
     auto child = ChildProcess::Start(childNamed(dir, name), {"sleep", "30000"});
     ::Sleep(50);
     struct Case { std::string wanted; bool matches; };
     const Case cases[] = {
         {name, true},
         {"GUNZIP.EXE-TEST.EXE", true},
-        {uniqueName("xgunzip.exe"), true},
+        {probeName("xgunzip.exe"), true},
         {name + "x", false},
-        {uniqueName("gunzip.exe xgunzip"), false},
+        {probeName("gunzip.exe xgunzip"), false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FindProcess(c.wanted, 1), c.matches ? child.pid() : 0u) << '"' << c.wanted << '"';
     int yields = 0;
-    EXPECT_EQ(FindProcess(uniqueName("nobody-runs-this"), 1, [&] { ++yields; }), 0u);
+    EXPECT_EQ(FindProcess(probeName("nobody-runs-this"), 1, [&] { ++yields; }), 0u);
     EXPECT_GT(yields, 0) << "one yield after every further entry";
-    EXPECT_EQ(FindProcess(uniqueName("nobody-runs-this"), 0), 0u);
+    EXPECT_EQ(FindProcess(probeName("nobody-runs-this"), 0), 0u);
     yields = 0;
     EXPECT_NE(FindProcess("", 1, [&] { ++yields; }), 0u);
     EXPECT_EQ(yields, 0) << "an empty name matches the first entry";
@@ -172,7 +157,7 @@ TEST(FindProcessOnWindows, FindsAHiddenChildByItsExecutableName) {
 
 TEST(FindProcessOnWindows, WindowModeGivesTheChildsTopLevelWindow) {
     TempDir dir;
-    const std::string name = uniqueName("window.exe");
+    const std::string name = probeName("window.exe");
     auto child = ChildProcess::Start(childNamed(dir, name), {"window", "30000"});
     // The first window of a fresh Wine prefix takes seconds.
     uint32_t window = 0;
@@ -187,7 +172,7 @@ TEST(FindProcessOnWindows, WindowModeGivesTheChildsTopLevelWindow) {
     EXPECT_EQ(FindProcessWindow(child.pid()), window);
     EXPECT_EQ(FindProcess(name, 1), child.pid());
 
-    auto windowless = ChildProcess::Start(childNamed(dir, uniqueName("windowless.exe")), {"sleep", "30000"});
+    auto windowless = ChildProcess::Start(childNamed(dir, probeName("windowless.exe")), {"sleep", "30000"});
     ::Sleep(50);
     EXPECT_EQ(FindProcessWindow(windowless.pid()), 0u);
 }
