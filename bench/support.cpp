@@ -270,6 +270,7 @@ public:
         messages.push_back({icon, title, text});
     }
     // The real window pumps its event loop here; the cost belongs to the run.
+    bool askQuestion(const std::string&, const std::string&) override { return true; }
     void yield() override { QCoreApplication::processEvents(); }
 };
 

@@ -169,6 +169,10 @@ void MainForm::showMessage(MessageIcon icon, const std::string& title, const std
     view_.showMessage(icon, title, text);
 }
 
+bool MainForm::askQuestion(const std::string& title, const std::string& text) {
+    return view_.askQuestion(title, text);
+}
+
 void MainForm::yield() {
     const auto now = Clock::now();
     if (lastYield_ && now - *lastYield_ < YieldInterval) return;

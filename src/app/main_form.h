@@ -145,6 +145,8 @@ public:
     virtual void disarmTimer(FormTimer timer) = 0;
     virtual void showMessage(MessageIcon icon, const std::string& title, const std::string& text) = 0;
     virtual std::string showFolderDialog(const std::string& title) = 0;  // "" when cancelled
+    // Question icon, Ja and Nein with Nein the default; true for Ja.
+    virtual bool askQuestion(const std::string& title, const std::string& text) = 0;
     virtual void processEvents() = 0;
     // The window's close command, now: the toolkit asks QueryUnload.
     virtual void closeWindow() = 0;
@@ -201,6 +203,7 @@ public:
     void armTimer() override;
     void disarmTimer() override;
     void showMessage(MessageIcon icon, const std::string& title, const std::string& text) override;
+    bool askQuestion(const std::string& title, const std::string& text) override;
     void yield() override;
 
 private:

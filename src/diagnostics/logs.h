@@ -33,6 +33,9 @@ public:
     // modDebug
     void LogDebug(const std::string& text) const;
 
+    // The date and time as a line of the logs starts with it.
+    std::string now() const { return clock_(); }
+
     std::string errorLogPath() const { return pathUnder(folder(), "Error.txt"); }
     std::string debugLogPath() const { return pathUnder(folder(), "DebugOrvek.log"); }
 

@@ -1,14 +1,17 @@
 // MigrationEngine: the order of a run's steps and what they share; the decisions they take have headers of their own.
 #pragma once
 
+#include "diagnostics/journal.h"
 #include "diagnostics/logs.h"
 #include "migration/run_state.h"
 #include "migration/window_port.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
+#include "platform/volume_identity.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -48,6 +51,9 @@ public:
     const RunState& state() const { return state_; }
     RunState& state() { return state_; }
 
+    // The medium the source folder lies on, replaceable in tests.
+    std::function<VolumeIdentity(const std::string& folder)> mediumOf = volumeIdentityOf;
+
     // The per-folder and per-object steps, open to tests.
     void ScanFolder(const std::string& path);
     void ConvertCompressedObject(const FileEntry& sourceObject);
@@ -59,6 +65,11 @@ private:
     void flushOutputs() noexcept;
     void removeWorkingFolder();
     void removeLeftovers(const std::string& destination) noexcept;
+    // The disc journal (run_journal.cpp): a run's line once it passed the
+    // folder checks, and the question before a disc is migrated again.
+    void beginJournal();
+    bool skippedAsDoneBefore();
+    void journalRun(JournalResult result) noexcept;
     void resetAfterRun();
     void handleFile(const FileEntry& file, int32_t& position);
     bool isRunFolder(const FolderIdentity& folder) const;
@@ -98,6 +109,10 @@ private:
     class ChildProcess* decompressor_ = nullptr;  // while one runs
     bool logFailureShown_ = false;
     std::set<FolderIdentity> scannedFolders_;  // of this run
+    Journal journal_;
+    JournalRecord journalRecord_;  // of the run at hand
+    int32_t setAside_ = 0;         // this run's copies into BadObjects
+    int32_t errorLines_ = 0;       // this run's lines in the error log
     size_t workingNameLimit_ = 255;            // of the working folder's file system
 };
 

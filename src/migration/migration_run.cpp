@@ -12,7 +12,7 @@
 namespace jor {
 
 MigrationEngine::MigrationEngine(WindowPort& window, const Logs& logs, std::string programFolder)
-    : window_(window), logs_(logs), programFolder_(std::move(programFolder)) {}
+    : window_(window), logs_(logs), programFolder_(std::move(programFolder)), journal_(programFolder_) {}
 
 void MigrationEngine::logError(int32_t number, const std::string& description, const std::string& procedure,
                                const std::string& fileName, const std::string& origin) noexcept {
@@ -24,6 +24,7 @@ void MigrationEngine::logError(int32_t number, const std::string& description, c
                      origin.c_str());
     try {
         logs_.LogError(number, description, procedure, fileName);
+        ++errorLines_;
     } catch (...) {
         logsFailed();
     }
@@ -95,6 +96,12 @@ void MigrationEngine::StartRun() {
         return refuse(err::Own, "Destination folder doesn\xC2\xB4t exist.", "", "Zielordner exestiert nicht.");
     if (!fs_.FolderExists(window_.tempText()))
         return refuse(err::Own, "Temp folder doesn\xC2\xB4t exist.", "", "Tempverzeichnis exestiert nicht.");
+    beginJournal();
+    if (skippedAsDoneBefore()) {
+        window_.setBeendenEnabled(true);
+        window_.setMigrierenEnabled(true);
+        return;
+    }
 
     const std::string temp = window_.tempText();
     const std::string workingFolder = workingFolderOf(temp);
@@ -170,6 +177,7 @@ void MigrationEngine::flushOutputs() noexcept {
 
 void MigrationEngine::FinishRun() {
     flushOutputs();
+    journalRun(JournalResult::Completed);
     // Each step may fail on its own; the resets always run.
     try {
         const std::string count = std::to_string(state_.FolderFileCount);
@@ -210,6 +218,7 @@ void MigrationEngine::removeLeftovers(const std::string& destination) noexcept {
 void MigrationEngine::endStoppedRun(const std::string& fileAtHand) {
     logError(err::UserInterrupt, describeError(err::UserInterrupt), procedure::ScanFolder, fileAtHand);
     flushOutputs();
+    journalRun(JournalResult::Stopped);
     removeWorkingFolder();
     resetAfterRun();
 }

@@ -20,6 +20,7 @@ void MigrationEngine::QuarantineBadObject(const FileEntry& sourceObject) {
         // The object as stored on the medium, never over an earlier copy.
         fs_.CopyFile(sourceObject.Path, *target, false);
         outputs_.push_back({*target, sourceObject.Name});
+        ++setAside_;
         fs_.DeleteFile(state_.WorkingPath, false);
     } catch (...) {
         logCurrentFailure();

@@ -32,6 +32,8 @@ public:
 
     // Modal, one OK button; returns when it is closed.
     virtual void showMessage(MessageIcon icon, const std::string& title, const std::string& text) = 0;
+    // Modal, question icon, buttons Ja and Nein with Nein the default; true for Ja.
+    virtual bool askQuestion(const std::string& title, const std::string& text) = 0;
     // Processes pending window events.
     virtual void yield() = 0;
 };

@@ -284,6 +284,105 @@ def session_end_during_run(desktop, program, manifest, dest, temp, settings, c):
     return len(outputs)
 
 
+SKIPPED = 77  # ctest's SKIP_RETURN_CODE for this script
+
+
+def journal_rows(program, c, encoding="utf-8"):
+    """Logs/Journal.csv's rows after its header, as fields."""
+    import csv
+    lines = crlf_lines(program / "Logs" / "Journal.csv", c, encoding)
+    c.check(bool(lines) and lines[0].startswith("Beginn;Ende;"), f"journal header: {lines[:1]}")
+    return [row for row in csv.reader(lines[1:], delimiter=";")]
+
+
+class DiscImage:
+    """A sample disc as a disc image in a loop device, mounted read-only at one
+    place, as a drive holds one disc after another (needs root)."""
+
+    def __init__(self, tmp):
+        self.mount_point = tmp / "Laufwerk"
+        self.mount_point.mkdir()
+        self.mounted = False
+
+    def insert(self, disc, image, label, uuid):
+        subprocess.run(["mke2fs", "-q", "-t", "ext2", "-d", str(disc), "-L", label, "-U", uuid, str(image), "16M"],
+                       check=True, capture_output=True)
+        r = subprocess.run(["mount", "-o", "loop,ro", str(image), str(self.mount_point)], capture_output=True, text=True)
+        if r.returncode != 0:
+            raise Failure("cannot mount a disc image here: " + r.stderr.strip())
+        self.mounted = True
+
+    def eject(self):
+        if self.mounted:
+            subprocess.run(["umount", str(self.mount_point)], check=False)
+            self.mounted = False
+
+
+def journal_of_four_discs(desktop, tmp, program, dest, temp, c):
+    """Three discs, then the first again, from one drive: four journal lines,
+    the last one skipped at the question's Nein, every image in the
+    destination once."""
+    drive = DiscImage(tmp)
+    systems = ["Arzt und Praxis", "GEMED", "HIPAX"]
+    discs = []
+    for i, system in enumerate(systems):
+        out = tmp / f"sample{i}"
+        subprocess.run([sys.executable, str(GENERATOR), "--system", system, "--seed", str(i + 1), str(out)],
+                       check=True, stdout=subprocess.DEVNULL)
+        discs.append((system, json.loads((out / "manifest.json").read_text(encoding="utf-8")),
+                      f"PRAXIS {i + 1}", f"0000000{i + 1}-1111-2222-3333-444444444444"))
+    desktop.start_x()
+    expected_images = []
+    try:
+        for run, (system, manifest, label, uuid) in enumerate(discs + discs[:1]):
+            drive.insert(manifest["disc"], tmp / f"disc{run}.img", label, uuid)
+            write_settings(program, {("Temp", "TempPath"): str(temp), ("Path", "SourcePath"): str(drive.mount_point),
+                                     ("Path", "DestinationPath"): str(dest), ("Debug", "DebugValue"): "0",
+                                     ("PACS", "PACS"): system})
+            proc = desktop.spawn([str(program / "jor-orvek")], f"program{run}.log", QT_QPA_PLATFORM="xcb")
+            visible = lambda title: desktop.xdo("search", "--onlyvisible", "--name", title, check=False)
+            main = wait_for(lambda: visible("^Jor - Orvek$") or proc.poll() is not None, 20, "the main window")
+            if proc.poll() is not None:
+                raise Failure(f"program ended at start with status {proc.returncode}")
+            time.sleep(0.3)
+            desktop.xdo("mousemove", "--window", main[0], *MIGRIEREN, "click", "1")
+            # The report, or for the disc done before the question, answered with its default, Nein.
+            box = wait_for(lambda: visible("^Migration abgeschlossen$") or visible("^Jor-Orvek$"), 150, "a box")[0]
+            is_question = bool(visible("^Jor-Orvek$"))
+            c.check(is_question == (run == 3), f"run {run + 1}: {'a question' if is_question else 'a report'}")
+            if is_question:
+                # Nein is the default: Enter answers it. (A key sent to a box
+                # lingers for the next program's first box, so only here, last.)
+                desktop.xdo("windowfocus", box, check=False)
+                desktop.xdo("key", "--window", box, "Return", check=False)
+            else:
+                size = dict(line.split("=") for line in desktop.xdo("getwindowgeometry", "--shell", box))
+                desktop.xdo("mousemove", "--window", box, int(size["WIDTH"]) - 47, int(size["HEIGHT"]) - 24,
+                            "click", "1")  # OK
+            wait_for(lambda: not visible("^Migration abgeschlossen$|^Jor-Orvek$"), 10, "the box to close")
+
+            def ended():
+                if proc.poll() is None:
+                    desktop.xdo("mousemove", "--window", main[0], *BEENDEN, "click", "1", check=False)
+                    time.sleep(0.5)
+                return proc.poll() is not None
+            wait_for(ended, 20, "the program to end after Beenden", poll=0)
+            drive.eject()
+            if run < 3:
+                expected_images += [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
+    finally:
+        drive.eject()
+    c.same("destination images (sha256, size)", expected_images,
+           [(sha(p), p.stat().st_size) for p in dest.iterdir() if p.is_file()])
+    rows = journal_rows(program, c)
+    c.check(len(rows) == 4, f"{len(rows)} journal lines: {rows}")
+    for row, (system, manifest, label, uuid), result in zip(rows, discs + discs[:1],
+                                                            ["abgeschlossen"] * 3 + ["ausgelassen"]):
+        c.check(row[2:7] == [label, uuid, str(drive.mount_point), str(dest), system] and row[11] == result,
+                f"journal line {row}")
+    return len(rows)
+
+
 class Checker:
     def __init__(self):
         self.faults = []
@@ -398,6 +497,8 @@ def main():
                         help="start the program a second time during the run")
     parser.add_argument("--session-end", action="store_true",
                         help="end the desktop session (SIGTERM) during the run")
+    parser.add_argument("--journal", action="store_true",
+                        help="three discs from one drive, then the first again (needs root to mount disc images)")
     args = parser.parse_args()
 
     # A terminated test still clears away its X server and program.
@@ -422,7 +523,13 @@ def main():
 
         disc = snapshot(Path(manifest["disc"]))
         generated = time.monotonic()
-        if args.session_end:
+        if args.journal:
+            if os.geteuid() != 0:
+                print("skipped: mounting disc images needs root")
+                return SKIPPED
+            lines = journal_of_four_discs(desktop, tmp, program, dest, temp, c)
+            print(f"{lines} journal lines for three discs and the first one again")
+        elif args.session_end:
             images = session_end_during_run(desktop, program, manifest, dest, temp, settings, c)
             desktop.close()
             c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))

@@ -253,6 +253,62 @@ def session_end_during_run(wine, program, manifest, dest, settings, c):
     return len(outputs)
 
 
+def journal_of_one_disc_twice(wine, args, manifest, program, dest, temp, c):
+    """A disc in the prefix's CD-ROM drive R: (label "JOR TESTCD", serial
+    1A2B-3C4D), migrated, then put in again: the question comes, Nein skips
+    it, the journal has both, and the destination holds each image once.
+    (Wine's label and serial files lie in the drive's root: "Arzt und Praxis"
+    leaves them alone.)"""
+    drive = Path(args.wineprefix) / "cdrom-r"
+    for entry in drive.iterdir():
+        if not entry.name.startswith(".windows-"):
+            subprocess.run(["chmod", "-R", "u+w", str(entry)], check=False)
+            shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
+    for entry in Path(manifest["disc"]).iterdir():
+        (shutil.copytree if entry.is_dir() else shutil.copy2)(entry, drive / entry.name)
+    settings = {("Temp", "TempPath"): windows_path(temp), ("Path", "SourcePath"): "R:\\",
+                ("Path", "DestinationPath"): windows_path(dest), ("Debug", "DebugValue"): "0",
+                ("PACS", "PACS"): args.system}
+    write_settings(program, settings, ANSI)
+    wine.start()
+    report = wine.migrate(deadline=240)
+    verify(manifest, program, dest, temp, settings, report, c, ANSI)
+
+    wine.start()
+    wine.click(MIGRIEREN)
+    def question():
+        if wine.proc.poll() is not None or wine.visible(REPORT):
+            raise Failure("the disc migrated again without a question")
+        return wine.visible(STOP)
+    wait_for(question, 60, "the question")
+    question = next((t for t in wine.texts("Jor-Orvek") if t.startswith("Der ")), "")
+    c.check(question.startswith("Der Datentr\u00e4ger JOR TESTCD (Seriennummer 1A2B-3C4D) wurde am ") and
+            question.endswith(f"({manifest['migrated']} von {manifest['selected']} Dateien). Noch einmal migrieren?"),
+            f"the question: {question!r}")
+    # Nein: IDNO, whatever the system's language calls it.
+    r = subprocess.run(["wine", wine.window_texts, "--press", "7", "Jor-Orvek"], env={**wine.d.env, **wine.env},
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    c.check(r.returncode == 0, "no Nein to press")
+    wait_for(lambda: not wine.visible(STOP), 10, "the question to close")
+    c.check(not wine.visible(REPORT), "a report after Nein")
+
+    def ended():
+        if wine.proc.poll() is None:
+            wine.click(BEENDEN)
+            time.sleep(0.5)
+        return wine.proc.poll() is not None
+    wait_for(ended, 30, "the program to end after Beenden", poll=0)
+    verify(manifest, program, dest, temp, settings, None, c, ANSI)  # nothing twice
+    import csv
+    lines = crlf_lines(program / "Logs" / "Journal.csv", c, ANSI)
+    rows = list(csv.reader(lines[1:], delimiter=";"))
+    c.check([row[2:5] + row[6:] for row in rows] == [
+        ["JOR TESTCD", "1A2B-3C4D", "R:\\", args.system, str(manifest["selected"]), str(manifest["migrated"]),
+         str(sum(len(v) for v in manifest["bad_objects"].values())), str(len(manifest["error_log"])), "abgeschlossen"],
+        ["JOR TESTCD", "1A2B-3C4D", "R:\\", args.system, "0", "0", "0", "0", "ausgelassen"]], f"journal: {rows}")
+    return len(rows)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--system", required=True)
@@ -262,6 +318,7 @@ def main():
     parser.add_argument("--window-texts", required=True, help="the helper that reads a window's texts")
     parser.add_argument("--close-during-run", action="store_true")
     parser.add_argument("--session-end", action="store_true", help="end the desktop session during the run")
+    parser.add_argument("--journal", action="store_true", help="the disc from drive R: twice, Nein the second time")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = parser.parse_args()
 
@@ -291,7 +348,10 @@ def main():
         wine = WineProgram(desktop, program, args.wineprefix, args.window_texts)
         disc = snapshot(Path(manifest["disc"]))
         generated = time.monotonic()
-        if args.session_end:
+        if args.journal:
+            lines = journal_of_one_disc_twice(wine, args, manifest, program, dest, temp, c)
+            print(f"{args.system}: {lines} journal lines for one disc put in twice")
+        elif args.session_end:
             images = session_end_during_run(wine, program, manifest, dest, settings, c)
             print(f"{args.system}: the session ended during the run after {images} of {manifest['migrated']} images")
         elif args.close_during_run:

@@ -11,6 +11,11 @@ void RecordingWindow::setBeendenEnabled(bool e) { beendenEnabled = e; events.pus
 void RecordingWindow::armTimer() { armed = true; events.push_back("arm"); }
 void RecordingWindow::disarmTimer() { armed = false; events.push_back("disarm"); }
 
+bool RecordingWindow::askQuestion(const std::string& title, const std::string& text) {
+    events.push_back("box question|" + title + "|" + text);
+    return answer;
+}
+
 void RecordingWindow::showMessage(MessageIcon icon, const std::string& title, const std::string& text) {
     const std::string box = std::string("box ") + (icon == MessageIcon::Stop ? "stop" : "info") + "|" + title + "|" + text;
     events.push_back(box);

@@ -42,6 +42,9 @@ public:
     void armTimer() override;
     void disarmTimer() override;
     void showMessage(MessageIcon icon, const std::string& title, const std::string& text) override;
+    // Recorded as "box question|title|text"; answered with `answer` (Ja).
+    bool askQuestion(const std::string& title, const std::string& text) override;
+    bool answer = true;
     void yield() override;
 
     // The recorded events that start with `prefix`.

@@ -300,6 +300,18 @@ void frmMain::showMessage(MessageIcon icon, const std::string& title, const std:
     box.exec();
 }
 
+bool frmMain::askQuestion(const std::string& title, const std::string& text) {
+    QMessageBox box(QMessageBox::Question, fromUtf8(title), fromUtf8(text), QMessageBox::NoButton, this);
+    box.setObjectName("questionBox");
+    // The German words whatever Qt's translations; Nein for Enter and Escape.
+    QPushButton* ja = box.addButton("Ja", QMessageBox::YesRole);
+    QPushButton* nein = box.addButton("Nein", QMessageBox::NoRole);
+    box.setDefaultButton(nein);
+    box.setEscapeButton(nein);
+    box.exec();
+    return box.clickedButton() == ja;
+}
+
 std::string frmMain::showFolderDialog(const std::string& title) { return folderDialog ? folderDialog(title) : ""; }
 void frmMain::processEvents() { QCoreApplication::processEvents(); }
 void frmMain::closeWindow() { QWidget::close(); }

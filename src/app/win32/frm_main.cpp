@@ -215,6 +215,11 @@ void frmMain::showMessage(MessageIcon icon, const std::string& title, const std:
                 MB_OK | (icon == MessageIcon::Stop ? MB_ICONSTOP : MB_ICONINFORMATION));
 }
 
+bool frmMain::askQuestion(const std::string& title, const std::string& text) {
+    return MessageBoxW(hwnd_, wideText(text).c_str(), wideText(title).c_str(),
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
 std::string frmMain::showFolderDialog(const std::string& title) { return folderDialog ? folderDialog(title) : ""; }
 
 void frmMain::processEvents() {

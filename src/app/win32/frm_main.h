@@ -69,6 +69,7 @@ private:
     void disarmTimer(FormTimer timer) override;
     void showMessage(MessageIcon icon, const std::string& title, const std::string& text) override;
     std::string showFolderDialog(const std::string& title) override;
+    bool askQuestion(const std::string& title, const std::string& text) override;
     void processEvents() override;
     void closeWindow() override;
     void closeWindowLater() override;

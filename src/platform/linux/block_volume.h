@@ -36,7 +36,8 @@ ProbedVolume probeVolume(const std::string& device);
 ProbedVolume volumeFromLinks(const std::string& device, const std::string& linksFolder = "/dev/disk");
 
 // Whether the block device major:minor is removable by what sysfs says of it
-// or, for a partition, of its disk.
+// or, for a partition, of its disk; a loop device (a disc's image) counts as
+// removable.
 bool removableBlockDevice(unsigned major, unsigned minor, const std::string& sysDevBlock = "/sys/dev/block");
 
 }  // namespace jor

@@ -141,7 +141,10 @@ bool removableBlockDevice(unsigned major, unsigned minor, const std::string& sys
     std::error_code error;
     // The link leads into the disk's folder for a partition: ".." after it is the disk.
     const bool partition = std::filesystem::exists(node + "/partition", error);
-    return firstLine(node + (partition ? "/../removable" : "/removable")) == "1";
+    const std::string disk = node + (partition ? "/.." : "");
+    // A loop device holds an image of a disc, a medium of its own however
+    // fixed the disk the image lies on.
+    return firstLine(disk + "/removable") == "1" || std::filesystem::exists(disk + "/loop/backing_file", error);
 }
 
 VolumeIdentity volumeIdentityOf(const std::string& folder) {

@@ -49,6 +49,11 @@ public:
     void showMessage(MessageIcon icon, const std::string& title, const std::string& t) override {
         boxes.push_back((icon == MessageIcon::Stop ? "stop|" : "info|") + title + "|" + t);
     }
+    bool askQuestion(const std::string& title, const std::string& t) override {
+        boxes.push_back("question|" + title + "|" + t);
+        return answer;
+    }
+    bool answer = true;
     std::string showFolderDialog(const std::string& title) override {
         dialogTitles.push_back(title);
         std::string answer = folderAnswers.empty() ? "" : folderAnswers.front();

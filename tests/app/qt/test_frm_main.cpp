@@ -217,6 +217,37 @@ struct BoxWatcher {
     }
 };
 
+// A disc migrated before: the question says Ja and Nein, Nein by default,
+// and each does what it says.
+TEST_F(WindowFixture, QuestionBeforeADiscGoesAgainSaysJaOrNein) {
+    TempDir work;
+    prepareRun(work, {"IM1=a"});
+    window->engine().mediumOf = [](const std::string&) { return VolumeIdentity{"CD", "1A2B-3C4D", true}; };
+    std::vector<std::string> seen;
+    std::string press;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                std::string buttons;
+                for (QAbstractButton* b : box->buttons()) buttons += b->text().toStdString() + " ";
+                seen.push_back(box->objectName().toStdString() + "|" + buttons + "|" +
+                               (box->defaultButton() ? box->defaultButton()->text().toStdString() : ""));
+                for (QAbstractButton* b : box->buttons())
+                    if (box->objectName() != "questionBox" || b->text().toStdString() == press) b->click();
+            }
+    });
+    answer.start(10);
+    for (const char* choice : {"", "Nein", "Ja"}) {
+        press = choice;
+        QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->toolbarButton(2)->isEnabled(); }, 10000));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"reportBox|OK |", "questionBox|Ja Nein |Nein", "questionBox|Ja Nein |Nein",
+                                             "reportBox|OK |"}));
+    EXPECT_EQ(test::listFiles(work / "dest").size(), 2u) << "the Nein run migrated nothing";
+}
+
 // Records what the progress bar and the status label show each time they are painted.
 struct PaintRecorder : QObject {
     std::vector<std::string> painted;

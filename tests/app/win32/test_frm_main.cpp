@@ -362,6 +362,24 @@ TEST_F(WindowTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
     EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
 }
 
+// A disc migrated before: the question's default, Nein, skips it.
+TEST_F(WindowTest, QuestionBeforeADiscGoesAgainDefaultsToNein) {
+    TempDir work;
+    prepareRun(work, 2);
+    window->engine().mediumOf = [](const std::string&) { return VolumeIdentity{"CD", "1A2B-3C4D", true}; };
+    BoxWatcher boxes;
+    for (int run = 0; run < 2; ++run) {
+        clickToolbarButton(1);
+        ASSERT_TRUE(test::waitFor([&] { return BoxWatcher::seen.size() > size_t(run) && window->toolbarButtonEnabled(2); }, 20000));
+    }
+    ASSERT_EQ(BoxWatcher::seen.size(), 2u);
+    EXPECT_TRUE(BoxWatcher::seen[1].starts_with("Jor-Orvek|Der Datentr\xC3\xA4ger CD (Seriennummer 1A2B-3C4D) wurde am "))
+        << BoxWatcher::seen[1];
+    EXPECT_EQ(BoxWatcher::icons[1], LoadIconW(nullptr, IDI_QUESTION));
+    EXPECT_EQ(test::countFiles(work / "dest"), 2u) << "skipped, not migrated again";
+    EXPECT_NE(test::readFile(programFolder / "Logs\\Journal.csv").find(";ausgelassen\r\n"), std::string::npos);
+}
+
 TEST_F(WindowTest, FolderButtonsFillTheBoxOfTheirIndex) {
     std::string answer;
     window->folderDialog = [&](const std::string& title) { return title + answer; };

@@ -99,7 +99,9 @@ private:
         EnumChildWindows(hwnd, readChild, reinterpret_cast<LPARAM>(&box));
         seen.push_back(utf8FromWide(title) + "|" + utf8FromWide(box.first));
         icons.push_back(box.second);
-        PostMessageW(hwnd, WM_COMMAND, IDOK, 0);
+        // Its default button, as Enter would press it (Nein in a question).
+        const LRESULT id = SendMessageW(hwnd, DM_GETDEFID, 0, 0);
+        PostMessageW(hwnd, WM_COMMAND, HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDOK, 0);
         return TRUE;
     }
     static void CALLBACK watch(HWND, UINT, UINT_PTR, DWORD) {

@@ -3,7 +3,9 @@
 // each, CR LF inside a text as "\n". Exit status 1 when no such window shows.
 // With "--end-session" first, ends the desktop session for that window as
 // Windows does when the user ends it anyway: WM_QUERYENDSESSION, its answer
-// printed ("hold" or "agree"), then WM_ENDSESSION.
+// printed ("hold" or "agree"), then WM_ENDSESSION. With "--press <id>"
+// first, presses the window's button of that id (IDNO 7: the captions are
+// the system's language).
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
@@ -25,6 +27,14 @@ BOOL CALLBACK printText(HWND control, LPARAM) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 4 && std::wstring(argv[1]) == L"--press") {
+        const HWND window = FindWindowW(nullptr, argv[3]);
+        if (!window || !IsWindowVisible(window)) return 1;
+        const HWND button = GetDlgItem(window, _wtoi(argv[2]));
+        if (!button) return 1;
+        PostMessageW(button, BM_CLICK, 0, 0);
+        return 0;
+    }
     const bool endSession = argc == 3 && std::wstring(argv[1]) == L"--end-session";
     if (argc < 2 || (argc == 3 && !endSession)) return 2;
     const HWND window = FindWindowW(nullptr, argv[argc - 1]);

@@ -87,15 +87,16 @@ TEST(VolumeFromLinks, UdevLinksOfTheDevice) {
 TEST(RemovableBlockDevice, TheDiskTellsForItsPartitions) {
     TempDir dir;
     test::makeTree(dir.path(), {"block/sdb/removable=1\n", "block/sdb/sdb1/partition=1\n", "block/sda/removable=0\n",
-                                "block/sda/sda1/partition=1\n", "block/sr0/removable=1\n"});
+                                "block/sda/sda1/partition=1\n", "block/sr0/removable=1\n",
+                                "block/loop0/removable=0\n", "block/loop0/loop/backing_file=/data/disc.img\n"});
     namespace fs = std::filesystem;
     fs::create_directories(dir / "dev");
     const std::pair<const char*, const char*> links[] = {
         {"8:16", "../block/sdb"}, {"8:17", "../block/sdb/sdb1"}, {"8:1", "../block/sda/sda1"},
-        {"11:0", "../block/sr0"}};
+        {"11:0", "../block/sr0"}, {"7:0", "../block/loop0"}};
     for (const auto& [name, target] : links) fs::create_symlink(target, dir / (std::string("dev/") + name));
     struct Case { unsigned major, minor; bool removable; };
-    const Case cases[] = {{8, 16, true}, {8, 17, true}, {8, 1, false}, {11, 0, true}, {8, 32, false}};
+    const Case cases[] = {{8, 16, true}, {8, 17, true}, {8, 1, false}, {11, 0, true}, {8, 32, false}, {7, 0, true}};
     for (const auto& c : cases)
         EXPECT_EQ(removableBlockDevice(c.major, c.minor, dir / "dev"), c.removable) << c.major << ":" << c.minor;
 }
