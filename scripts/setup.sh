@@ -13,6 +13,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick at-spi2-core dbus-daemon dbus-bin openbox
   fonts-liberation2 fonts-dejavu-core
   clang libclang-rt-14-dev
+  e2fsprogs
   locales
 )
 locale=de_DE.UTF-8
