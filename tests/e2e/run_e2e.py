@@ -246,6 +246,37 @@ def run_window(desktop, program, deadline, second_instance=False):
     return text
 
 
+def stored_settings(program, c, encoding="utf-8"):
+    """Settings.ini's values by (section, key)."""
+    section, values = None, {}
+    for line in crlf_lines(program / "Settings.ini", c, encoding):
+        if line.startswith("["):
+            section = line.strip("[]")
+        elif "=" in line:
+            values[(section, line.split("=", 1)[0])] = line.split("=", 1)[1]
+    return values
+
+
+def check_cut_short_run(manifest, program, dest, temp, settings, c, encoding="utf-8"):
+    """What a run closed or ended part-way leaves: some whole images and no
+    half one, the stop as the log's one last line, no working folder, the
+    settings stored. Returns how many images it wrote."""
+    outputs = [p for p in dest.iterdir() if p.is_file()]
+    expected = {e["sha256"] for e in manifest["destination"]}
+    c.check(0 < len(outputs) < manifest["migrated"], f"{len(outputs)} outputs of {manifest['migrated']}")
+    for p in outputs:
+        c.check(sha(p) in expected, f"{p.name} is not a whole image")
+    for folder in (dest, dest / "BadObjects"):
+        if folder.is_dir():
+            c.check(not list(folder.glob("jor-*.part")), f"a temporary file was left in {folder}")
+    lines = [l.split(" - ", 1)[-1] for l in crlf_lines(program / "Logs" / "Error.txt", c, encoding)]
+    stops = [l for l in lines if l.startswith("18 - User interrupt occurred - ScanFolder")]
+    c.check(len(stops) == 1 and lines[-1] == stops[0], f"the stop is not the log's one last line: {lines[-3:]}")
+    c.check(not (temp / "TempOrvek").exists(), "the working folder TempOrvek was not removed")
+    c.check(stored_settings(program, c, encoding) == settings, "Settings.ini does not hold the window's values")
+    return len(outputs)
+
+
 def session_end_during_run(desktop, program, manifest, dest, temp, settings, c):
     """The desktop session ends while the run copies (the session's SIGTERM):
     the run ends at once, with one "18" line, no report, nothing half
@@ -266,22 +297,7 @@ def session_end_during_run(desktop, program, manifest, dest, temp, settings, c):
     except subprocess.TimeoutExpired:
         raise Failure("still running 10 s after the session's end")
     c.check(proc.returncode == 0, f"ended with status {proc.returncode}")
-    outputs = [p for p in dest.iterdir() if p.is_file()]
-    expected = {e["sha256"] for e in manifest["destination"]}
-    c.check(0 < len(outputs) < manifest["migrated"], f"{len(outputs)} outputs of {manifest['migrated']}")
-    for p in outputs:
-        c.check(sha(p) in expected, f"{p.name} is not a whole image")
-    for folder in (dest, dest / "BadObjects"):
-        if folder.is_dir():
-            c.check(not list(folder.glob("jor-*.part")), f"a temporary file was left in {folder}")
-    lines = [l.split(" - ", 1)[-1] for l in crlf_lines(program / "Logs" / "Error.txt", c)]
-    stops = [l for l in lines if l.startswith("18 - User interrupt occurred - ScanFolder")]
-    c.check(len(stops) == 1 and lines[-1] == stops[0], f"the stop is not the log's one last line: {lines[-3:]}")
-    c.check(not (temp / "TempOrvek").exists(), "the working folder TempOrvek was not removed")
-    stored = (program / "Settings.ini").read_text(encoding="utf-8") if (program / "Settings.ini").exists() else ""
-    for (section, key), value in settings.items():
-        c.check(f"{key}={value}" in stored, f"Settings.ini lacks {key}={value}")
-    return len(outputs)
+    return check_cut_short_run(manifest, program, dest, temp, settings, c)
 
 
 SKIPPED = 77  # ctest's SKIP_RETURN_CODE for this script
@@ -443,12 +459,7 @@ def verify(manifest, program, dest, temp, settings, report, c, encoding="utf-8")
            [reason.sub(r"\1<reason>\2", l.split(" - ", 1)[-1]) for l in lines])
 
     # Settings.ini keeps the values the window was started with.
-    section, values = None, {}
-    for line in crlf_lines(program / "Settings.ini", c, encoding):
-        if line.startswith("["):
-            section = line.strip("[]")
-        elif "=" in line:
-            values[(section, line.split("=", 1)[0])] = line.split("=", 1)[1]
+    values = stored_settings(program, c, encoding)
     for (sec, key), value in settings.items():
         c.check(values.get((sec, key)) == value,
                 f"Settings.ini [{sec}] {key}: {values.get((sec, key))!r}, expected {value!r}")

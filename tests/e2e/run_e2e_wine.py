@@ -23,8 +23,8 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from run_e2e import (GENERATOR, Checker, conclude, Desktop, Failure, crlf_lines, sha, snapshot, verify,  # noqa: E402
-                     wait_for, write_settings)
+from run_e2e import (GENERATOR, Checker, check_cut_short_run, conclude, Desktop, Failure, crlf_lines,  # noqa: E402
+                     snapshot, verify, wait_for, write_settings)
 
 # The ANSI code page of Wine's default (English) settings: Settings.ini and the logs.
 ANSI = "cp1252"
@@ -141,7 +141,11 @@ class WineProgram:
         self.press(box, "Return")
         wait_for(lambda: not self.visible(REPORT), 10, "the report box to close")
 
-        # "Beenden" comes back only once the working folder is cleared away.
+        self.quit()
+        return text
+
+    def quit(self):
+        """Beenden, which comes back only once the working folder is cleared away."""
         def ended():
             if self.proc.poll() is None:
                 self.click(BEENDEN)
@@ -149,7 +153,6 @@ class WineProgram:
             return self.proc.poll() is not None
         wait_for(ended, 30, "the program to end after Beenden", poll=0)
         self.end()
-        return text
 
 
 def unpack(args, program):
@@ -189,26 +192,8 @@ def close_during_run(wine, program, manifest, dest, settings, opens, c):
     wine.press(wine.main, "alt+F4")
     wine.end()
     c.check(opens.take() == one_store, "the settings were not stored exactly once")
-    stored = {}
-    section = None
-    for line in crlf_lines(program / "Settings.ini", c, ANSI):
-        if line.startswith("["):
-            section = line.strip("[]")
-        elif "=" in line:
-            stored[(section, line.split("=", 1)[0])] = line.split("=", 1)[1]
-    c.check(stored == settings, f"Settings.ini holds {stored}")
     c.check(not wine.visible(REPORT), "a report came up for the stopped run")
-
-    outputs = [p for p in dest.iterdir() if p.is_file()]
-    expected = {e["sha256"] for e in manifest["destination"]}
-    c.check(0 < len(outputs) < manifest["migrated"], f"{len(outputs)} outputs of {manifest['migrated']}")
-    for p in outputs:
-        c.check(sha(p) in expected, f"{p.name} is not a whole image")
-    lines = [l.split(" - ", 1)[-1] for l in (program / "Logs" / "Error.txt").read_bytes().decode(ANSI).splitlines()]
-    stops = [l for l in lines if l.startswith("18 - User interrupt occurred - ScanFolder - ")]
-    c.check(len(stops) == 1 and lines[-1] == stops[0], f"the stop is not the log's one last line: {lines[-3:]}")
-    c.check(not (Path(manifest["temp"]) / "TempOrvek").exists(), "the working folder TempOrvek was not removed")
-    return len(outputs)
+    return check_cut_short_run(manifest, program, dest, Path(manifest["temp"]), settings, c, ANSI)
 
 
 def session_end_during_run(wine, program, manifest, dest, settings, c):
@@ -230,27 +215,7 @@ def session_end_during_run(wine, program, manifest, dest, settings, c):
         answer = out.read().decode().strip()
     c.check(answer == "hold", f"the window answered {answer!r} to the session's end during a run")
     wine.end()
-    outputs = [p for p in dest.iterdir() if p.is_file()]
-    expected = {e["sha256"] for e in manifest["destination"]}
-    c.check(0 < len(outputs) < manifest["migrated"], f"{len(outputs)} outputs of {manifest['migrated']}")
-    for p in outputs:
-        c.check(sha(p) in expected, f"{p.name} is not a whole image")
-    for folder in (dest, dest / "BadObjects"):
-        if folder.is_dir():
-            c.check(not list(folder.glob("jor-*.part")), f"a temporary file was left in {folder}")
-    lines = [l.split(" - ", 1)[-1] for l in crlf_lines(program / "Logs" / "Error.txt", c, ANSI)]
-    stops = [l for l in lines if l.startswith("18 - User interrupt occurred - ScanFolder")]
-    c.check(len(stops) == 1 and lines[-1] == stops[0], f"the stop is not the log's one last line: {lines[-3:]}")
-    c.check(not (Path(manifest["temp"]) / "TempOrvek").exists(), "the working folder TempOrvek was not removed")
-    stored = {}
-    section = None
-    for line in crlf_lines(program / "Settings.ini", c, ANSI):
-        if line.startswith("["):
-            section = line.strip("[]")
-        elif "=" in line:
-            stored[(section, line.split("=", 1)[0])] = line.split("=", 1)[1]
-    c.check(stored == settings, f"Settings.ini holds {stored}")
-    return len(outputs)
+    return check_cut_short_run(manifest, program, dest, Path(manifest["temp"]), settings, c, ANSI)
 
 
 def journal_of_one_disc_twice(wine, args, manifest, program, dest, temp, c):
@@ -292,12 +257,7 @@ def journal_of_one_disc_twice(wine, args, manifest, program, dest, temp, c):
     wait_for(lambda: not wine.visible(STOP), 10, "the question to close")
     c.check(not wine.visible(REPORT), "a report after Nein")
 
-    def ended():
-        if wine.proc.poll() is None:
-            wine.click(BEENDEN)
-            time.sleep(0.5)
-        return wine.proc.poll() is not None
-    wait_for(ended, 30, "the program to end after Beenden", poll=0)
+    wine.quit()
     verify(manifest, program, dest, temp, settings, None, c, ANSI)  # nothing twice
     import csv
     lines = crlf_lines(program / "Logs" / "Journal.csv", c, ANSI)

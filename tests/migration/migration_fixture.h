@@ -90,6 +90,15 @@ protected:
     void useRealDecompressor() {
         std::filesystem::copy_file(fsPath(pathUnder(JOR_PROGRAM_DIR, "gunzip.exe")), fsPath(pathUnder(prog, "gunzip.exe")));
     }
+    // A fresh destination and logs, and `shellBody` as the decompressor: one
+    // row of a table of decompressors.
+    void startOverWithFakeDecompressor(const std::string& shellBody) {
+        for (const auto& f : {dst, prog + "/Logs"}) std::filesystem::remove_all(fsPath(f));
+        makeFolders(dst);
+        std::filesystem::remove(fsPath(prog + "/gunzip.exe"));
+        useFakeDecompressor(shellBody);
+        w.events.clear();
+    }
     void useFakeDecompressor(const std::string& shellBody) {
         writeFile(prog + "/gunzip.exe", "#!/bin/sh\n" + shellBody + "\n", 0755);
     }

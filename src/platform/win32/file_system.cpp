@@ -220,12 +220,12 @@ bool isDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
-// Calls `visit(path, attributes)` for everything below `folder`, deepest
-// first; reparse points are visited, never entered.
+// Calls `visit(name, attributes)` for the entries of `folder` whose names
+// match `pattern` ("." and ".." left out).
 template <typename Visit>
-void walk(const std::wstring& folder, const Visit& visit) {
+void forEachEntry(const std::wstring& folder, const wchar_t* pattern, const Visit& visit) {
     WIN32_FIND_DATAW found;
-    const HANDLE find = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+    const HANDLE find = ::FindFirstFileExW((folder + L"\\" + pattern).c_str(), FindExInfoBasic, &found,
                                            FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) {
         if (::GetLastError() == ERROR_FILE_NOT_FOUND) return;
@@ -233,13 +233,20 @@ void walk(const std::wstring& folder, const Visit& visit) {
     }
     const FindCloser closer{find};
     do {
-        if (isDotOrDotDot(found.cFileName)) continue;
-        const std::wstring path = folder + L"\\" + found.cFileName;
-        const DWORD a = found.dwFileAttributes;
-        if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) walk(path, visit);
-        visit(path, a);
+        if (!isDotOrDotDot(found.cFileName)) visit(std::wstring(found.cFileName), found.dwFileAttributes);
     } while (::FindNextFileW(find, &found));
     if (::GetLastError() != ERROR_NO_MORE_FILES) raiseLastError(true);
+}
+
+// Calls `visit(path, attributes)` for everything below `folder`, deepest
+// first; reparse points are visited, never entered.
+template <typename Visit>
+void walk(const std::wstring& folder, const Visit& visit) {
+    forEachEntry(folder, L"*", [&](const std::wstring& name, DWORD a) {
+        const std::wstring path = folder + L"\\" + name;
+        if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) walk(path, visit);
+        visit(path, a);
+    });
 }
 
 void removeEntry(const std::wstring& path, DWORD attributes) {
@@ -648,24 +655,14 @@ void FileSystem::AppendToFile(const std::string& path, const std::string& text) 
 
 void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
     const std::wstring wide = withoutTrailingSeparators(pathOrRaise(folder, true));
-    WIN32_FIND_DATAW found;
-    const HANDLE find = ::FindFirstFileExW((wide + L"\\jor-*.part").c_str(), FindExInfoBasic, &found,
-                                           FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE) {
-        if (::GetLastError() == ERROR_FILE_NOT_FOUND) return;
-        raiseLastError(true);
-    }
-    const FindCloser closer{find};
-    do {
+    forEachEntry(wide, L"jor-*.part", [&](const std::wstring& name, DWORD attributes) {
         // The pattern also matches short names and longer ones: the whole name decides.
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !ownTemporaryName(utf8FromWide(found.cFileName)))
-            continue;
-        const std::wstring path = wide + L"\\" + found.cFileName;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !ownTemporaryName(utf8FromWide(name))) return;
         try {
-            removeEntry(path, found.dwFileAttributes);
+            removeEntry(wide + L"\\" + name, attributes);
         } catch (const Error&) {
         }
-    } while (::FindNextFileW(find, &found));
+    });
 }
 
 }  // namespace jor

@@ -65,6 +65,17 @@ struct WindowTest : ::testing::Test {
         SendMessageW(c(ControlId::tabMain), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
         click(c(ControlId::tabMain), r);
     }
+    // What a run of 200 files stopped part-way leaves, and a close after it stores nothing again.
+    void expectStoppedEarlyAndStoredOnce(const TempDir& work) {
+        EXPECT_TRUE(BoxWatcher::seen.empty()) << "no report for a stopped run";
+        EXPECT_LT(test::countFiles(work / "dest"), 200u) << "the run stopped early";
+        EXPECT_FALSE(test::exists(work / "TempOrvek"));
+        EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=HIPAX"), std::string::npos);
+        test::writeFile(programFolder / "Settings.ini", "marker");
+        window->close();
+        window.reset();
+        EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
+    }
     // A HIPAX disc under work\src (half of it in a subfolder), the destination work\dest, temp work.
     void prepareRun(const TempDir& work, int files) {
         for (int i = 0; i < files; ++i)
@@ -318,14 +329,7 @@ TEST_F(WindowTest, ClosingDuringARunStopsAfterTheFileAndStoresOnce) {
     // The close arrives at the run's first yield to the message loop.
     PostMessageW(window->hwnd(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(test::waitFor([&] { return window->hwnd() == nullptr; }, 10000));
-    EXPECT_TRUE(BoxWatcher::seen.empty()) << "no report for a stopped run";
-    EXPECT_LT(test::countFiles(work / "dest"), 200u) << "the run stopped early";
-    EXPECT_FALSE(test::exists(work / "TempOrvek"));
-    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=HIPAX"), std::string::npos);
-    test::writeFile(programFolder / "Settings.ini", "marker");
-    window->close();
-    window.reset();
-    EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
+    expectStoppedEarlyAndStoredOnce(work);
 }
 
 frmMain* sessionTarget = nullptr;
@@ -352,14 +356,7 @@ TEST_F(WindowTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
     ASSERT_TRUE(test::waitFor([&] { return ended > 0 && !window->engine().running(); }, 10000));
     EXPECT_EQ(sessionQuery, FALSE) << "a run holds the session's end up";
     EXPECT_EQ(ended, 1);
-    EXPECT_TRUE(BoxWatcher::seen.empty()) << "no report for a stopped run";
-    EXPECT_LT(test::countFiles(work / "dest"), 200u) << "the run stopped early";
-    EXPECT_FALSE(test::exists(work / "TempOrvek"));
-    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("PACS=HIPAX"), std::string::npos);
-    test::writeFile(programFolder / "Settings.ini", "marker");
-    window->close();
-    window.reset();
-    EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker") << "stored once";
+    expectStoppedEarlyAndStoredOnce(work);
 }
 
 // A disc migrated before: the question's default, Nein, skips it.

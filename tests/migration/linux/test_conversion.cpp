@@ -57,12 +57,8 @@ TEST_F(Conversion, WhatTheDecompressorLeavesDecides) {
     const std::string medium = packed("gzip", good);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& f : {dst, prog + "/Logs"}) std::filesystem::remove_all(f);
-        makeFolders(dst);
-        std::filesystem::remove(prog + "/gunzip.exe");
-        useFakeDecompressor(c.script);
+        startOverWithFakeDecompressor(c.script);
         object("OBJ00001.Z", medium);
-        w.events.clear();
 
         run();
 

@@ -37,11 +37,7 @@ TEST_F(FaultDecompressor, CrashesOrWritesGarbage) {
     typicalMedium();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& f : {dst, prog + "/Logs"}) std::filesystem::remove_all(f);
-        makeFolders(dst);
-        std::filesystem::remove(prog + "/gunzip.exe");
-        useFakeDecompressor(c.script);
-        w.events.clear();
+        startOverWithFakeDecompressor(c.script);
         run();
         const auto tally = expectEveryFileAccountedFor();
         EXPECT_EQ(tally.migrated, 0);
@@ -71,11 +67,7 @@ TEST_F(FaultDecompressor, ItsReasonForFailingIsLogged) {
     medium("BAD00001.Z", "packed object");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& f : {dst, prog + "/Logs"}) std::filesystem::remove_all(f);
-        makeFolders(dst);
-        std::filesystem::remove(prog + "/gunzip.exe");
-        useFakeDecompressor(c.script);
-        w.events.clear();
+        startOverWithFakeDecompressor(c.script);
         run();
         EXPECT_EQ(errorLines(), (std::vector<std::string>{c.line, setAside}));
         EXPECT_EQ(expectEveryFileAccountedFor().setAside, 1);
