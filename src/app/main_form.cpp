@@ -1,3 +1,4 @@
+// The main window's behaviour, once for both toolkits (see main_form.h).
 #include "app/main_form.h"
 
 #include "settings/settings.h"
@@ -56,8 +57,11 @@ void MainForm::saveSettingsOnce() {
 void MainForm::DispatchToolbarButton(int button) {
     // By caption alone, as the toolbar was always dispatched.
     const std::string caption = view_.toolbarCaption(button);
-    if (caption == ToolbarCaptions[0])
+    if (caption == ToolbarCaptions[0]) {
         engine_->StartRun();
+        // Windows shows the reason while the user ends the session during the run.
+        if (engine_->running()) view_.holdSession(SessionHoldReason, true);
+    }
     else if (caption == ToolbarCaptions[1])
         view_.closeWindow();
 }
@@ -102,10 +106,7 @@ bool MainForm::QueryUnload() {
 }
 
 bool MainForm::holdSessionEnd() {
-    if (engine_->running()) {
-        view_.holdSession(SessionHoldReason, true);
-        return true;
-    }
+    if (engine_->workInProgress()) return true;
     SaveSettings();
     return false;
 }
@@ -115,8 +116,9 @@ void MainForm::EndSession() {
         view_.closeWindow();
         return;
     }
-    engine_->EndSessionNow();
+    // The settings first: they take a moment, the flush of a run's images may take many.
     saveSettingsOnce();
+    engine_->EndSessionNow();
     // The scan this came through must not take up its file again.
     view_.endProcess();
 }

@@ -53,7 +53,7 @@ enum class ControlFont {
     BoldBar,     // Tahoma 8.25 pt bold: ProgBar
 };
 
-// One control of the layout: its name and index as the design gives them
+// One control of the layout: its name and index as the archive tools named them
 // (control arrays share a name), its place and size in twips within its
 // parent (15 to a pixel at 96 dots per inch), its caption (UTF-8), its font,
 // whether it may grow so that its caption is never cut, and its place in the

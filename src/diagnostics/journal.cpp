@@ -15,9 +15,21 @@ constexpr char HeaderLine[] =
     "Beginn;Ende;Datentr\xC3\xA4ger;Seriennummer;Quellverzeichnis;Zielverzeichnis;PACS;Ausgew\xC3\xA4hlt;Migriert;"
     "BadObjects;Fehlerzeilen;Ergebnis";
 
+// A spreadsheet runs a cell that starts like a formula; a disc's label could
+// start so. The apostrophe makes it text, and is taken off when read back.
+bool formulaLike(std::string_view text) { return !text.empty() && std::string_view("=+-@").find(text[0]) != std::string_view::npos; }
+
 // Field by field: a text that is no UTF-8 stays as it is and does not keep
 // the other fields of its line from being converted.
-std::string inFile(const std::string& text) { return toSystemText(escapeControls(text)); }
+std::string inFile(const std::string& text) {
+    const std::string field = toSystemText(escapeControls(text));
+    return formulaLike(field) ? "'" + field : field;
+}
+
+std::string fromFile(const std::string& field) {
+    const bool guarded = field.size() > 1 && field[0] == '\'' && formulaLike(std::string_view(field).substr(1));
+    return fromSystemText(guarded ? field.substr(1) : field);
+}
 
 std::string quoted(const std::string& field) {
     const bool plain = field.find_first_of(";\"") == std::string::npos &&
@@ -43,9 +55,8 @@ std::optional<JournalRecord> completedRecord(const std::vector<std::string>& fie
     const auto selected = count(fields[7]), migrated = count(fields[8]), setAside = count(fields[9]),
                errorLines = count(fields[10]);
     if (!selected || !migrated || !setAside || !errorLines) return std::nullopt;
-    return JournalRecord{fromSystemText(fields[0]), fromSystemText(fields[1]), fromSystemText(fields[2]),
-                         fromSystemText(fields[3]), fromSystemText(fields[4]), fromSystemText(fields[5]),
-                         fromSystemText(fields[6]), *selected, *migrated, *setAside, *errorLines,
+    return JournalRecord{fromFile(fields[0]), fromFile(fields[1]), fromFile(fields[2]), fromFile(fields[3]),
+                         fromFile(fields[4]),  fromFile(fields[5]), fromFile(fields[6]), *selected, *migrated, *setAside, *errorLines,
                          JournalResult::Completed};
 }
 

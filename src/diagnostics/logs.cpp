@@ -1,3 +1,4 @@
+// The error log and the debug log: one escaped line per call, appended.
 #include "diagnostics/logs.h"
 
 #include "platform/date_time.h"

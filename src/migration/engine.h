@@ -38,6 +38,8 @@ public:
 
     // From the click on "Migrieren" until the end of the tick.
     bool running() const { return running_; }
+    // Running, and not yet at the report: what the session's end would cut short.
+    bool workInProgress() const { return running_ && !finished_; }
     // The window was closed during a run: the run ends after the file at
     // hand, without a report but with one error-log line naming that file.
     void requestStop() { stopRequested_ = true; }
@@ -106,6 +108,8 @@ private:
     bool running_ = false;
     bool stopRequested_ = false;
     bool sessionEnded_ = false;
+    bool finished_ = false;         // the run's work is done: the report shows
+    bool fileOfThisRun_ = false;    // CurrentFileName names a file of this run
     class ChildProcess* decompressor_ = nullptr;  // while one runs
     bool logFailureShown_ = false;
     std::set<FolderIdentity> scannedFolders_;  // of this run

@@ -65,6 +65,7 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
         if (sessionEnded_) return;
         window_.setStatusText("Datei " + escapeControls(file.Path) + " wird migriert...");
         state_.CurrentFileName = file.Name;
+        fileOfThisRun_ = true;
 
         const std::string& mode = state_.PacsMode;
         if (!isSelected(mode, file.Name)) return;
@@ -88,6 +89,7 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
         if (mode.empty()) {
             outputs_.push_back({state_.WorkingPath, file.Name});
             window_.yield();
+            if (sessionEnded_) return;
             state_.MigratedCount = checkedIncrement(state_.MigratedCount);
             outputs_.back().counted = true;
         }

@@ -59,7 +59,9 @@ void MigrationEngine::logDebug(const std::string& text) noexcept {
 // A log that cannot be written must not stop the run, but the user, who
 // reads the log to learn what was not migrated, has to know.
 void MigrationEngine::logsFailed() noexcept {
-    if (logFailureShown_) return;
+    // The session is ending: a box would hold up what is left to do, and
+    // nobody is there to read it.
+    if (logFailureShown_ || sessionEnded_) return;
     logFailureShown_ = true;
     try {
         stopBox("Protokolldatei konnte nicht geschrieben werden.");
@@ -126,6 +128,8 @@ void MigrationEngine::StartRun() {
     running_ = true;
     stopRequested_ = false;
     sessionEnded_ = false;
+    finished_ = false;
+    fileOfThisRun_ = false;
     outputs_.clear();
     window_.armTimer();
 }
@@ -178,6 +182,8 @@ void MigrationEngine::flushOutputs() noexcept {
 void MigrationEngine::FinishRun() {
     flushOutputs();
     journalRun(JournalResult::Completed);
+    // From here on a session's end cuts nothing short.
+    finished_ = true;
     // Each step may fail on its own; the resets always run.
     try {
         const std::string count = std::to_string(state_.FolderFileCount);
@@ -198,8 +204,11 @@ void MigrationEngine::FinishRun() {
 void MigrationEngine::EndSessionNow() {
     if (!running_ || sessionEnded_) return;
     sessionEnded_ = stopRequested_ = true;
+    // At the report the run is complete and journalled: only its working
+    // folder is left to clear away.
+    if (finished_) return removeWorkingFolder();
     if (decompressor_) decompressor_->Stop();
-    endStoppedRun(state_.CurrentFileName);
+    endStoppedRun(fileOfThisRun_ ? state_.CurrentFileName : std::string());
 }
 
 // What a run cut short (a power cut, the session's end) left beside the

@@ -1,3 +1,4 @@
+// The classic error numbers' descriptions, and counts that raise instead of wrapping.
 #include "platform/error.h"
 
 #include <limits>

@@ -1,3 +1,4 @@
+// The five settings in Settings.ini: read when the window loads, written when it unloads.
 #include "settings/settings.h"
 
 #include "platform/path.h"

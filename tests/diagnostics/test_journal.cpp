@@ -54,6 +54,8 @@ TEST_F(JournalFixture, HostileTextsNeverShiftAColumnAndReadBackAsWritten) {
         {"M\xFCller \xE9t\xE9", "M\xFCller \xE9t\xE9", "M\xFCller \xE9t\xE9"},  // Latin-1 bytes, no UTF-8
         {"  R\xC3\xB6ntgen ", "\"  R\xC3\xB6ntgen \"", "  R\xC3\xB6ntgen "},
         {"C:\\DICOM\\", "C:\\DICOM\\", "C:\\DICOM\\"},
+        {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\"", "=HYPERLINK(\"x\")"},  // no formula in a spreadsheet
+        {"-2008", "'-2008", "-2008"},
     };
     for (const auto& c : cases) journal.Append(run(c.text, c.text, c.text));
     journal.Append(run("", "/media/cdrom", "D:\\Ziel", JournalResult::Stopped));

@@ -1,3 +1,4 @@
+// The window's artwork, drawn: the window icon and the toolbar's images, grey ones for a disabled button.
 #include "app/qt/artwork.h"
 
 #include <QImage>

@@ -1,3 +1,4 @@
+// The folder chooser behind the "..." buttons, in Qt.
 #include "app/qt/folder_dialog.h"
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// The main window in Qt Widgets: the controls of the main form's table and the answers to its view.
 #include "app/qt/frm_main.h"
 
 #include "app/qt/artwork.h"

@@ -1,3 +1,4 @@
+// Start-up in Qt: one instance per program folder, the main window, the session's end.
 #include "app/qt/frm_main.h"
 #include "platform/date_time.h"
 #include "platform/program_folder.h"

@@ -1,3 +1,4 @@
+// The signals a desktop session ends with, as a call on the window's thread.
 #include "app/qt/session_end.h"
 
 #include <QSocketNotifier>

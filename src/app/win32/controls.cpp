@@ -1,3 +1,4 @@
+// The Win32 controls of the main form's table, their classes and fonts.
 #include "app/win32/controls.h"
 
 #include "app/win32/resource.h"

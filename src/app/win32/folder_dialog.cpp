@@ -1,3 +1,4 @@
+// The folder chooser behind the "..." buttons: the shell's folder browser.
 #include "app/win32/folder_dialog.h"
 
 #include "platform/win32/wide_text.h"

@@ -1,3 +1,4 @@
+// The main window in Win32: the window, its messages and the answers to the main form's view.
 #include "app/win32/frm_main.h"
 
 #include "app/win32/folder_dialog.h"

@@ -1,3 +1,4 @@
+// The main window's keyboard: tab order, Enter on a button, focus on activation.
 #include "app/win32/keyboard.h"
 
 #include "app/win32/controls.h"

@@ -1,3 +1,4 @@
+// Start-up on Windows: one instance per program folder, COM, the main window, the message loop.
 #include "app/win32/frm_main.h"
 #include "platform/date_time.h"
 #include "platform/program_folder.h"

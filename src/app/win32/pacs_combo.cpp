@@ -1,3 +1,4 @@
+// cboPACS keeps the text the user typed when its list opens.
 #include "app/win32/pacs_combo.h"
 
 #include "app/win32/controls.h"

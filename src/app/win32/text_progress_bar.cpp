@@ -1,3 +1,4 @@
+// ProgBar in Win32: the system's progress bar with its text drawn over the bar.
 #include "app/win32/text_progress_bar.h"
 
 #include <commctrl.h>

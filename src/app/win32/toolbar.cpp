@@ -1,3 +1,4 @@
+// The toolbar: its buttons, images and state.
 #include "app/win32/toolbar.h"
 
 #include "app/win32/controls.h"

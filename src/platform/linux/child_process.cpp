@@ -1,3 +1,4 @@
+// A child program on Linux: posix_spawn, a pidfd to wait on, a process group to kill.
 #include "platform/child_process.h"
 
 #include "platform/linux/errno_error.h"

@@ -1,3 +1,4 @@
+// The date and time as the logs write them, in the user's locale.
 #include "platform/date_time.h"
 
 #include <clocale>

@@ -1,3 +1,4 @@
+// errno values as classic error numbers.
 #include "platform/linux/errno_error.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// The path separator on Linux.
 #include "platform/path.h"
 
 namespace jor {

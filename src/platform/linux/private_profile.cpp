@@ -1,3 +1,4 @@
+// INI files by the private-profile rules, our own reading and writing of them.
 #include "platform/private_profile.h"
 
 #include "platform/ascii_case.h"

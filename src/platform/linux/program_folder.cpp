@@ -1,3 +1,4 @@
+// The program folder on Linux: the folder of /proc/self/exe.
 #include "platform/program_folder.h"
 
 #include <climits>

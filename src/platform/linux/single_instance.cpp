@@ -1,3 +1,4 @@
+// One instance per program folder on Linux: an abstract socket keyed on the folder.
 #include "platform/single_instance.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// Text files in the system's code page on Linux: UTF-8 as it is.
 #include "platform/system_text.h"
 
 namespace jor {

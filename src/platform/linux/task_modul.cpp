@@ -1,3 +1,4 @@
+// The process lookup on Linux: /proc for the processes, X11 for their windows.
 #include "platform/task_modul.h"
 
 #include "platform/ascii_case.h"

@@ -1,3 +1,4 @@
+// A child program on Windows: CreateProcess hidden, in a job object, its standard error in a pipe.
 #include "platform/child_process.h"
 
 #include "platform/win32/wide_text.h"

@@ -1,3 +1,4 @@
+// The date and time as the logs write them, in the user's regional settings.
 #include "platform/date_time.h"
 
 #include "platform/win32/wide_text.h"

@@ -1,3 +1,4 @@
+// The path separator on Windows.
 #include "platform/path.h"
 
 namespace jor {

@@ -1,3 +1,4 @@
+// INI files through the system's private-profile functions, read whole.
 #include "platform/private_profile.h"
 
 #include "platform/system_text.h"

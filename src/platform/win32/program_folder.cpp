@@ -1,3 +1,4 @@
+// The program folder on Windows: the folder of the module's file.
 #include "platform/program_folder.h"
 
 #include "platform/win32/wide_text.h"

@@ -1,3 +1,4 @@
+// One instance per program folder on Windows: a named mutex keyed on the folder.
 #include "platform/single_instance.h"
 
 #include "platform/win32/wide_text.h"

@@ -1,3 +1,4 @@
+// Text files in the ANSI code page on Windows.
 #include "platform/system_text.h"
 
 #include "platform/win32/wide_text.h"

@@ -1,3 +1,4 @@
+// The process lookup on Windows: Toolhelp and the window list.
 #include "platform/task_modul.h"
 
 #include "platform/ascii_case.h"

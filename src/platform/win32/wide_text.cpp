@@ -1,3 +1,4 @@
+// UTF-8 and UTF-16, and the \\?\ form of a path.
 #include "platform/win32/wide_text.h"
 
 #include <vector>

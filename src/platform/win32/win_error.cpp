@@ -1,3 +1,4 @@
+// GetLastError codes as classic error numbers.
 #include "platform/win32/win_error.h"
 
 #include "platform/win32/windows_api.h"

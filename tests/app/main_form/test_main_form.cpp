@@ -48,7 +48,9 @@ public:
     void disarmTimer(FormTimer t) override { armed[static_cast<int>(t)].reset(); }
     void showMessage(MessageIcon icon, const std::string& title, const std::string& t) override {
         boxes.push_back((icon == MessageIcon::Stop ? "stop|" : "info|") + title + "|" + t);
+        if (onBox) onBox();
     }
+    std::function<void()> onBox;
     bool askQuestion(const std::string& title, const std::string& t) override {
         boxes.push_back("question|" + title + "|" + t);
         return answer;
@@ -235,6 +237,42 @@ TEST_F(MainFormTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
     EXPECT_TRUE(view->closed);
     EXPECT_EQ(view->ends, 0);
     EXPECT_NE(settings().find("[PACS]"), std::string::npos);
+}
+
+// The session's end at the report, when the run is complete: nothing to hold
+// up, nothing stopped; with logs that cannot be written: no box holds the end
+// up; at the yield after a plain copy: the copy is not taken up again.
+TEST_F(MainFormTest, SessionEndAtTheReportWithoutLogsOrAfterACopy) {
+    prepareRun(3);
+    bool held = true;
+    view->onBox = [&] {
+        held = form->holdSessionEnd();
+        form->EndSession();
+    };
+    migrate();
+    EXPECT_FALSE(held) << "the run is over";
+    EXPECT_EQ(view->ends, 1);
+    EXPECT_TRUE(errorLines().empty()) << errorLines().at(0);
+    EXPECT_NE(test::readFile(programFolder / "Logs/Journal.csv").find(";abgeschlossen\r\n"), std::string::npos);
+    EXPECT_EQ(test::readFile(programFolder / "Logs/Journal.csv").find(";abgebrochen"), std::string::npos);
+    EXPECT_FALSE(test::exists(work / "TempOrvek"));
+
+    for (const bool logsWritable : {false, true}) {
+        SCOPED_TRACE(logsWritable ? "after a copy" : "logs cannot be written");
+        std::filesystem::remove_all(programFolder / "Logs");
+        if (!logsWritable) test::writeFile(programFolder / "Logs", "a file where the folder goes");
+        open();
+        prepareRun(5);
+        int yields = 0;
+        view->onProcessEvents = [&] {
+            std::this_thread::sleep_for(2 * YieldInterval);  // every yield takes the events
+            if (++yields == 2 && view->ends == 0) form->EndSession();
+        };
+        view->onBox = [&] { ADD_FAILURE() << "a box while the session ends: " << view->boxes.back(); };
+        migrate();
+        EXPECT_EQ(view->ends, 1);
+        std::filesystem::remove_all(programFolder / "Logs");
+    }
 }
 
 TEST_F(MainFormTest, ProgressIsPaintedAtAHumanRateAndEventsTakenAtMostEveryMillisecond) {
