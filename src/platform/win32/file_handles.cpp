@@ -1,0 +1,86 @@
+// The Windows helpers behind file_handles.h: paths, attributes, writing whole, temporary files and their commit.
+#include "platform/win32/file_handles.h"
+
+#include "platform/win32/wide_text.h"
+#include "platform/win32/win_error.h"
+
+// After windows.h, which it needs.
+#include <ntsecapi.h>
+
+namespace jor {
+namespace {
+
+std::wstring folderOf(const std::wstring& path) {
+    const auto separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? L"." : path.substr(0, separator);
+}
+
+}  // namespace
+
+std::wstring pathOrRaise(const std::string& path, bool isFolder) {
+    if (path.find('\0') != std::string::npos) throw Error(err::BadFileName, describeError(err::BadFileName));
+    auto wide = systemPath(path);
+    if (!wide) raiseNotFound(isFolder);
+    return std::move(*wide);
+}
+
+DWORD attributesOf(const std::string& path) {
+    const auto wide = systemPath(path);
+    return wide ? ::GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+
+void writeAll(HANDLE h, const char* data, size_t size) {
+    while (size > 0) {
+        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!::WriteFile(h, data, chunk, &written, nullptr)) raiseLastError();
+        data += written;
+        size -= written;
+    }
+}
+
+TemporaryFile::TemporaryFile(const std::wstring& destination) {
+    const std::wstring folder = folderOf(destination);
+    for (int attempt = 0;; ++attempt) {
+        unsigned char bytes[8];
+        if (!::RtlGenRandom(bytes, sizeof bytes)) raiseLastError();
+        static const wchar_t hex[] = L"0123456789abcdef";
+        std::wstring name = L"jor-";
+        for (const unsigned char b : bytes) {
+            name.push_back(hex[b >> 4]);
+            name.push_back(hex[b & 15]);
+        }
+        const std::wstring path = folder + L"\\" + name + L".part";
+        handle_ = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr);
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            path_ = path;
+            return;
+        }
+        const DWORD code = ::GetLastError();
+        if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt >= 100)
+            raiseWinError(code, true);
+    }
+}
+
+TemporaryFile::~TemporaryFile() {
+    closeHandle();
+    if (path_.empty()) return;
+    ::SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path_.c_str());
+}
+
+void TemporaryFile::close() {
+    if (!closeHandle()) raiseLastError();
+}
+
+void TemporaryFile::commit(const std::wstring& destination, bool overwrite) {
+    close();
+    // A rename replaces a link at the destination itself, never its target.
+    if (!::MoveFileExW(path_.c_str(), destination.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0))
+        raiseLastError();
+    path_.clear();
+}
+
+}  // namespace jor
