@@ -55,7 +55,7 @@ TEST_F(RunJournal, EachRunLeavesOneLineAndADiscDoneBeforeIsAskedFor) {
     w.events.clear();
     run();
     const std::string question = "box question|Jor-Orvek|Der Datentr\xC3\xA4ger " + medium.Label + " (Seriennummer " +
-                                 medium.Serial + ") wurde am 24.03.2008 14:05:09 bereits nach " + dst +
+                                 medium.Serial + ") wurde am 24.03.2008 bereits nach " + dst +
                                  " migriert (1 von 2 Dateien). Noch einmal migrieren?";
     EXPECT_EQ(w.eventsStartingWith("box "), std::vector<std::string>{question});
     EXPECT_FALSE(w.armed);
@@ -74,7 +74,7 @@ TEST_F(RunJournal, EachRunLeavesOneLineAndADiscDoneBeforeIsAskedFor) {
 
     // Another destination, another medium, or one without a serial: no question.
     w.onYield = nullptr;
-    for (const VolumeIdentity other : {VolumeIdentity{"ANDERE", "9999-0000", true}, VolumeIdentity{"FEST", "1A2B-3C4D", false}}) {
+    for (const VolumeIdentity& other : {VolumeIdentity{"ANDERE", "9999-0000", true}, VolumeIdentity{"FEST", "1A2B-3C4D", false}}) {
         medium = other;
         w.events.clear();
         run();

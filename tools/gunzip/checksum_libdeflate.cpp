@@ -1,3 +1,4 @@
+// gunzip.exe's CRC-32 from libdeflate.
 #include "checksum.h"
 
 #include <libdeflate.h>

@@ -1,3 +1,4 @@
+// gunzip.exe's CRC-32 from zlib.
 #include "checksum.h"
 
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// gunzip.exe's decoders: gzip members through zlib, compress (.Z) as gzip's unlzw reads it.
 #include "decompress.h"
 
 #include "checksum.h"

@@ -1,3 +1,4 @@
+// What gunzip.exe needs of a POSIX system: its files, opened as gzip opens them.
 #include "file_io.h"
 
 #include <cerrno>

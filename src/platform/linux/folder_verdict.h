@@ -1,4 +1,4 @@
-// The Linux judgement of a working folder from its stat and statfs facts; reading them is file_system.cpp's.
+// The Linux judgement of a working folder from its stat and statfs facts; reading them is private_folder.cpp's.
 #pragma once
 
 #include "platform/folder_verdict.h"

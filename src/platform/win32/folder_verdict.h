@@ -1,4 +1,4 @@
-// The Windows judgement of a working folder from its security descriptor and volume; reading them is file_system.cpp's.
+// The Windows judgement of a working folder from its security descriptor and volume; reading them is private_folder.cpp's.
 #pragma once
 
 #include "platform/folder_verdict.h"
