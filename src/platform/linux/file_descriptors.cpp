@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 
@@ -47,7 +48,11 @@ Fd createTemporaryBeside(const std::string& destination, std::string& temp) {
         }
         temp = folder + "/" + name + ".part";
         Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (fd.get() >= 0) return fd;
+        if (fd.get() >= 0) {
+            // In use while it is written: the clean-up of leftovers passes a locked one by.
+            ::flock(fd.get(), LOCK_EX | LOCK_NB);
+            return fd;
+        }
         if (errno != EEXIST || attempt >= 100) raiseErrno(errno, true);
     }
 }

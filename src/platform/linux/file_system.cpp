@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -219,8 +220,14 @@ void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
     DIR* listing = ::fdopendir(::dup(dir.get()));
     if (!listing) raiseErrno(errno, true);
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, ::closedir);
-    while (const dirent* entry = ::readdir(listing))
-        if (ownTemporaryName(entry->d_name)) ::unlinkat(dir.get(), entry->d_name, 0);
+    while (const dirent* entry = ::readdir(listing)) {
+        if (!ownTemporaryName(entry->d_name)) continue;
+        // One another run (another program folder, another computer) is
+        // writing holds its lock: it is not left over.
+        const Fd file(::openat(dir.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (file.get() < 0 ? errno == ELOOP : ::flock(file.get(), LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dir.get(), entry->d_name, 0);
+    }
 }
 
 }  // namespace jor

@@ -7,6 +7,10 @@
 // After windows.h, which it needs.
 #include <ntsecapi.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
 namespace jor {
 namespace {
 
@@ -51,7 +55,8 @@ TemporaryFile::TemporaryFile(const std::wstring& destination) {
             name.push_back(hex[b & 15]);
         }
         const std::wstring path = folder + L"\\" + name + L".part";
-        handle_ = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        // DELETE: a rename through the open handle (commitFlushed).
+        handle_ = ::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr);
         if (handle_ != INVALID_HANDLE_VALUE) {
@@ -80,6 +85,28 @@ void TemporaryFile::commit(const std::wstring& destination, bool overwrite) {
     // A rename replaces a link at the destination itself, never its target.
     if (!::MoveFileExW(path_.c_str(), destination.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0))
         raiseLastError();
+    path_.clear();
+}
+
+void TemporaryFile::commitFlushed(const std::wstring& destination, bool overwrite, DWORD attributes) {
+    // The system takes the new name as an NT path.
+    std::wstring ntPath = destination;
+    if (ntPath.starts_with(L"\\\\?\\")) ntPath.replace(0, 4, L"\\??\\");
+    std::vector<uint64_t> buffer((sizeof(FILE_RENAME_INFO) + ntPath.size() * sizeof(wchar_t) + 7) / 8);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = overwrite;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(ntPath.size() * sizeof(wchar_t));
+    std::copy(ntPath.begin(), ntPath.end(), rename->FileName);
+    if (!::SetFileInformationByHandle(handle_, FileRenameInfo, rename, static_cast<DWORD>(buffer.size() * 8)))
+        raiseLastError();
+    path_ = destination;  // what a failure from here on removes
+    FILE_BASIC_INFO basic = {};  // zero times: left as they are
+    basic.FileAttributes = attributes;
+    if (!::FlushFileBuffers(handle_) ||
+        !::SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
+        raiseLastError();
+    close();
     path_.clear();
 }
 

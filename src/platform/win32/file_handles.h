@@ -51,6 +51,10 @@ public:
     // CloseHandle reports late write errors (a full network drive).
     void close();
     void commit(const std::wstring& destination, bool overwrite);
+    // For a file that is to be read-only, which nobody may open for writing
+    // afterwards: renamed while still open, flushed, name included, then
+    // given its attributes, and closed.
+    void commitFlushed(const std::wstring& destination, bool overwrite, DWORD attributes);
 
 private:
     bool closeHandle() {

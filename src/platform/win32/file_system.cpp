@@ -137,7 +137,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     // read-only copy cannot be opened for the flush before the report (a
     // user who is not an administrator may not write it): it is flushed now.
     const DWORD carried = info.dwFileAttributes & SettableAttributes;
-    if ((carried & FILE_ATTRIBUTE_READONLY) && !::FlushFileBuffers(part.handle())) raiseLastError();
+    if (carried & FILE_ATTRIBUTE_READONLY) return part.commitFlushed(to, overwrite, carried);
     part.close();
     if (carried && !::SetFileAttributesW(part.path().c_str(), carried)) raiseLastError();
     part.commit(to, overwrite);
@@ -259,10 +259,15 @@ void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
     forEachEntry(wide, L"jor-*.part", [&](const std::wstring& name, DWORD attributes) {
         // The pattern also matches short names and longer ones: the whole name decides.
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !ownTemporaryName(utf8FromWide(name))) return;
-        try {
-            removeEntry(wide + L"\\" + name, attributes);
-        } catch (const Error&) {
-        }
+        // One that another run (another program folder, another computer) is
+        // writing is held open by it, shared with nobody: it is not left over.
+        const std::wstring path = wide + L"\\" + name;
+        Handle part(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!part.valid()) return;
+        if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        FILE_DISPOSITION_INFO remove = {TRUE};
+        ::SetFileInformationByHandle(part.get(), FileDispositionInfo, &remove, sizeof remove);
     });
 }
 

@@ -4,7 +4,10 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace jor {
 namespace {
@@ -45,6 +48,26 @@ TEST(FileSystemWrites, PlantedLinksAreNeverWrittenThrough) {
         EXPECT_TRUE(S_ISREG(st.st_mode)) << "the destination is a file of its own";
         EXPECT_EQ(test::readFile(shared + "/IMG1.dcm.z"), "object");
     }
+}
+
+// Leftovers of a run cut short go; a temporary file another run is writing
+// (it holds its lock), a folder, and a link's target stay.
+TEST(RemoveOwnTemporaryFiles, OnlyWhatNoRunHolds) {
+    TempDir dir;
+    const std::string held = dir / "jor-00000000000000aa.part", left = dir / "jor-00000000000000bb.part";
+    test::writeFile(held, "being written");
+    test::writeFile(left, "left over", 0444);
+    test::writeFile(dir / "target", "kept");
+    test::makeFolders(dir / "jor-00000000000000cc.part");
+    std::filesystem::create_symlink(dir / "target", dir / "jor-00000000000000dd.part");
+    const int writer = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+    FileSystem().RemoveOwnTemporaryFiles(dir.path());
+    EXPECT_EQ(test::listFiles(dir.path()), (std::vector<std::string>{"jor-00000000000000aa.part", "target"}));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "jor-00000000000000cc.part"));
+    ::close(writer);
+    FileSystem().RemoveOwnTemporaryFiles(dir.path());
+    EXPECT_FALSE(test::exists(held)) << "left over once its writer has gone";
 }
 
 }  // namespace

@@ -322,5 +322,23 @@ TEST(WindowsFileSystem, DeletingWithoutForceSparesReadOnlyContent) {
     EXPECT_FALSE(fs.FolderExists(dir / "work"));
 }
 
+// Leftovers of a run cut short go, read-only ones too; a temporary file
+// another run is writing (it holds it open) and a folder stay.
+TEST(RemoveOwnTemporaryFiles, OnlyWhatNoRunHolds) {
+    TempDir dir;
+    const std::string held = dir / "jor-00000000000000aa.part", left = dir / "jor-00000000000000bb.part";
+    test::writeFile(held, "being written");
+    test::writeFile(left, "left over", 0444);
+    CreateDirectoryW(wide(dir / "jor-00000000000000cc.part").c_str(), nullptr);
+    const HANDLE writer = CreateFileW(wide(held).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    FileSystem().RemoveOwnTemporaryFiles(dir.path());
+    EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"jor-00000000000000aa.part"});
+    EXPECT_TRUE(attributesOf(dir / "jor-00000000000000cc.part") & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(writer);
+    FileSystem().RemoveOwnTemporaryFiles(dir.path());
+    EXPECT_FALSE(test::exists(held)) << "left over once its writer has gone";
+}
+
 }  // namespace
 }  // namespace jor
