@@ -56,6 +56,11 @@ REGEDIT4
 REG
 wine regedit /S "$(winepath -w "$reg")" >>"$log" 2>&1
 
-# A CD-ROM drive R: with a label and a serial, for the tests of the medium's
-# identity (tests/platform/win32/test_volume_identity.cpp).
-"$(dirname "$0")/wine-cdrom-drive.sh" "$WINEPREFIX" r "$WINEPREFIX/cdrom-r" "JOR TESTCD" 1A2B3C4D >>"$log" 2>&1
+# CD-ROM drives with a label and a serial each, for the tests of the medium's
+# identity (tests/platform/win32/test_volume_identity.cpp) and of disc after
+# disc (tests/e2e/run_e2e_wine.py --journal).
+for drive in "r JOR_TESTCD 1A2B3C4D" "s PRAXIS_2 2B3C4D5E" "t PRAXIS_3 3C4D5E6F"; do
+    read -r letter label serial <<<"$drive"
+    "$(dirname "$0")/wine-cdrom-drive.sh" "$WINEPREFIX" "$letter" "$WINEPREFIX/cdrom-$letter" "${label//_/ }" "$serial" \
+        >>"$log" 2>&1
+done

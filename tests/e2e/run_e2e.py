@@ -3,12 +3,9 @@
 clicking as a user would, and compares what the run leaves behind with the
 disc's manifest. Exit status 0 when everything matches."""
 import argparse
-import collections
-import hashlib
 import json
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -18,156 +15,12 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-import xserver  # noqa: E402
+from e2e_checks import (Checker, check_cut_short_run, conclude, journal_rows, sha, snapshot, verify,  # noqa: E402
+                        write_settings)
+from e2e_desktop import Accessibility, Desktop, Failure, wait_for  # noqa: E402
 
 GENERATOR = Path(__file__).resolve().parents[2] / "tools" / "make_sample_disc.py"
-BUS_LAUNCHER = Path("/usr/libexec/at-spi-bus-launcher")
 MIGRIEREN, BEENDEN = (25, 26), (76, 26)
-
-
-class Failure(Exception):
-    pass
-
-
-def sha(path):
-    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
-
-
-def read_fd_line(fd, seconds):
-    """First line written to a pipe (Xvfb's and dbus-daemon's way to answer)."""
-    data, end = b"", time.monotonic() + seconds
-    while b"\n" not in data:
-        if not select.select([fd], [], [], max(0, end - time.monotonic()))[0]:
-            raise Failure("no answer on the pipe in time")
-        chunk = os.read(fd, 256)
-        if not chunk:
-            raise Failure("pipe closed without an answer")
-        data += chunk
-    os.close(fd)
-    return data.decode().strip()
-
-
-class Desktop:
-    """Xvfb, optionally an accessibility bus (to read the report's text), and
-    the program; every process in a group of its own, so close() leaves
-    nothing running."""
-
-    def __init__(self, tmp):
-        self.tmp, self.groups = tmp, []
-        self.env = {k: v for k, v in os.environ.items()
-                    if not k.startswith(("QT_", "DBUS_", "AT_SPI", "XDG_RUNTIME", "DISPLAY", "WAYLAND"))}
-        runtime = tmp / "runtime"
-        runtime.mkdir(mode=0o700)
-        self.env["XDG_RUNTIME_DIR"] = str(runtime)
-
-    def spawn(self, cmd, log, fds=(), **env):
-        out = open(self.tmp / log, "wb")
-        p = subprocess.Popen(cmd, env={**self.env, **env}, stdout=out, stderr=subprocess.STDOUT,
-                             pass_fds=fds, start_new_session=True)
-        self.groups.append(p)
-        return p
-
-    def spawn_answering(self, cmd, log, **env):
-        r, w = os.pipe()
-        self.spawn([a.replace("{fd}", str(w)) for a in cmd], log, fds=(w,), **env)
-        os.close(w)
-        return read_fd_line(r, 10)
-
-    def start_x(self):
-        with open(self.tmp / "xvfb.log", "wb") as log:
-            display, proc = xserver.start(log, env=self.env, start_new_session=True)
-        self.groups.append(proc)
-        self.env["DISPLAY"] = display
-
-    def start_accessibility(self):
-        """Qt tells its widgets' texts over AT-SPI; without these tools the
-        report is judged by the files alone."""
-        if not (shutil.which("dbus-daemon") and shutil.which("dbus-send") and BUS_LAUNCHER.exists()):
-            return False
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = self.spawn_answering(
-            ["dbus-daemon", "--session", "--nofork", "--print-address={fd}"], "dbus.log")
-        self.spawn([str(BUS_LAUNCHER)], "at-spi.log")
-        return True
-
-    def xdo(self, *args, check=True):
-        r = subprocess.run(["xdotool", *map(str, args)], env=self.env, capture_output=True, text=True, timeout=30)
-        if check and r.returncode != 0:
-            raise Failure(f"xdotool {' '.join(map(str, args))}: {r.stderr.strip()}")
-        return r.stdout.split()
-
-    def close(self):
-        for p in reversed(self.groups):
-            for sig in (signal.SIGTERM, signal.SIGKILL):
-                try:
-                    os.killpg(p.pid, sig)
-                except ProcessLookupError:
-                    break
-                # A moment for the group to go; whatever is left then is killed.
-                try:
-                    p.wait(3)
-                    time.sleep(0.1)
-                except subprocess.TimeoutExpired:
-                    pass
-        self.groups = []
-
-
-class Accessibility:
-    """Reads the report box's text from the program over the a11y bus."""
-
-    def __init__(self, desktop, pid):
-        self.d, self.pid, self.bus, self.name = desktop, pid, None, None
-
-    def send(self, dest, path, method, *args, bus=None):
-        cmd = ["dbus-send", bus or f"--bus={self.bus}", "--print-reply", f"--dest={dest}", path, method, *args]
-        r = subprocess.run(cmd, env=self.d.env, capture_output=True, text=True, timeout=10)
-        return r.stdout if r.returncode == 0 else ""
-
-    def connect(self):
-        reply = self.send("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress", bus="--session")
-        m = re.search(r'string "(.*)"', reply)
-        if not m:
-            return False
-        self.bus = m.group(1)
-        names = re.findall(r'string "(:[^"]+)"', self.send("org.freedesktop.DBus", "/", "org.freedesktop.DBus.ListNames"))
-        for n in names:
-            r = self.send("org.freedesktop.DBus", "/", "org.freedesktop.DBus.GetConnectionUnixProcessID", f"string:{n}")
-            if re.search(rf"uint32 {self.pid}\b", r):
-                self.name = n
-        return self.name is not None
-
-    def children(self, path):
-        reply = self.send(self.name, path, "org.a11y.atspi.Accessible.GetChildren")
-        return re.findall(r'object path "([^"]+)"', reply)
-
-    def text(self, path):
-        reply = self.send(self.name, path, "org.freedesktop.DBus.Properties.Get",
-                          "string:org.a11y.atspi.Accessible", "string:Name")
-        m = re.search(r'variant\s+string "(.*)"\s*$', reply, re.S)
-        return m.group(1) if m else ""
-
-    def box_texts(self, title):
-        for top in self.children("/org/a11y/atspi/accessible/root"):
-            if self.text(top) == title:
-                return [self.text(c) for c in self.children(top)]
-        return []
-
-
-def wait_for(condition, seconds, what, poll=0.1):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(poll)
-    raise Failure(f"timed out waiting for {what}")
-
-
-def write_settings(program, settings, encoding="utf-8"):
-    sections = collections.defaultdict(str)
-    for (section, key), value in settings.items():
-        sections[section] += f"{key}={value}\r\n"
-    text = "".join(f"[{section}]\r\n{keys}" for section, keys in sections.items())
-    (program / "Settings.ini").write_bytes(text.encode(encoding))
 
 
 def start_second_instance(desktop, program, extra):
@@ -246,37 +99,6 @@ def run_window(desktop, program, deadline, second_instance=False):
     return text
 
 
-def stored_settings(program, c, encoding="utf-8"):
-    """Settings.ini's values by (section, key)."""
-    section, values = None, {}
-    for line in crlf_lines(program / "Settings.ini", c, encoding):
-        if line.startswith("["):
-            section = line.strip("[]")
-        elif "=" in line:
-            values[(section, line.split("=", 1)[0])] = line.split("=", 1)[1]
-    return values
-
-
-def check_cut_short_run(manifest, program, dest, temp, settings, c, encoding="utf-8"):
-    """What a run closed or ended part-way leaves: some whole images and no
-    half one, the stop as the log's one last line, no working folder, the
-    settings stored. Returns how many images it wrote."""
-    outputs = [p for p in dest.iterdir() if p.is_file()]
-    expected = {e["sha256"] for e in manifest["destination"]}
-    c.check(0 < len(outputs) < manifest["migrated"], f"{len(outputs)} outputs of {manifest['migrated']}")
-    for p in outputs:
-        c.check(sha(p) in expected, f"{p.name} is not a whole image")
-    for folder in (dest, dest / "BadObjects"):
-        if folder.is_dir():
-            c.check(not list(folder.glob("jor-*.part")), f"a temporary file was left in {folder}")
-    lines = [l.split(" - ", 1)[-1] for l in crlf_lines(program / "Logs" / "Error.txt", c, encoding)]
-    stops = [l for l in lines if l.startswith("18 - User interrupt occurred - ScanFolder")]
-    c.check(len(stops) == 1 and lines[-1] == stops[0], f"the stop is not the log's one last line: {lines[-3:]}")
-    c.check(not (temp / "TempOrvek").exists(), "the working folder TempOrvek was not removed")
-    c.check(stored_settings(program, c, encoding) == settings, "Settings.ini does not hold the window's values")
-    return len(outputs)
-
-
 def session_end_during_run(desktop, program, manifest, dest, temp, settings, c):
     """The desktop session ends while the run copies (the session's SIGTERM):
     the run ends at once, with one "18" line, no report, nothing half
@@ -301,14 +123,6 @@ def session_end_during_run(desktop, program, manifest, dest, temp, settings, c):
 
 
 SKIPPED = 77  # ctest's SKIP_RETURN_CODE for this script
-
-
-def journal_rows(program, c, encoding="utf-8"):
-    """Logs/Journal.csv's rows after its header, as fields."""
-    import csv
-    lines = crlf_lines(program / "Logs" / "Journal.csv", c, encoding)
-    c.check(bool(lines) and lines[0].startswith("Beginn;Ende;"), f"journal header: {lines[:1]}")
-    return [row for row in csv.reader(lines[1:], delimiter=";")]
 
 
 class DiscImage:
@@ -397,106 +211,6 @@ def journal_of_four_discs(desktop, tmp, program, dest, temp, c):
         c.check(row[2:7] == [label, uuid, str(drive.mount_point), str(dest), system] and row[11] == result,
                 f"journal line {row}")
     return len(rows)
-
-
-class Checker:
-    def __init__(self):
-        self.faults = []
-
-    def same(self, what, expected, actual):
-        expected, actual = collections.Counter(expected), collections.Counter(actual)
-        for label, diff in (("missing", expected - actual), ("unexpected", actual - expected)):
-            for item, n in sorted(diff.items(), key=str)[:10]:
-                self.faults.append(f"{what}: {label} {n}x {item!r}")
-
-    def check(self, ok, message):
-        if not ok:
-            self.faults.append(message)
-
-
-def crlf_lines(path, c, encoding="utf-8"):
-    """The text file's lines; `encoding` is the code page the program writes
-    in (UTF-8 on Linux, the ANSI code page on Windows)."""
-    data = path.read_bytes() if path.exists() else b""
-    c.check(not data or data.endswith(b"\r\n"), f"{path.name} does not end in CR LF")
-    lines = data.split(b"\r\n")[:-1] if data else []
-    c.check(all(b"\n" not in l and b"\r" not in l for l in lines), f"{path.name} has lines not ended by CR LF")
-    return [l.decode(encoding, "surrogateescape") for l in lines]
-
-
-def snapshot(root):
-    return [(str(p.relative_to(root)), p.stat().st_mode & 0o777, sha(p)) for p in root.rglob("*") if p.is_file()]
-
-
-def verify(manifest, program, dest, temp, settings, report, c, encoding="utf-8"):
-    # Destination: fresh names only, the expected images, copies writable.
-    expected_dirs = {"BadObjects"} if any(l.startswith("-1 - File ") for l in manifest["error_log"]) else set()
-    c.same("folders in the destination", expected_dirs, [p.name for p in dest.iterdir() if p.is_dir()])
-    outputs = [p for p in dest.iterdir() if not p.is_dir()]
-    for p in outputs:
-        c.check(re.fullmatch(r"2\.25\.\d+\.dcm", p.name), f"destination: unexpected name {p.name!r}")
-        c.check(p.stat().st_mode & 0o200, f"destination: {p.name} kept the read-only attribute")
-    c.same("destination images (sha256, size)",
-           [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])],
-           [(sha(p), p.stat().st_size) for p in outputs])
-
-    # BadObjects: <base>.err, <base>2.err, ... holding the objects as stored.
-    bad = dest / "BadObjects"
-    found = {p.name: p for p in bad.iterdir()} if bad.is_dir() else {}
-    names = []
-    for base, entries in manifest["bad_objects"].items():
-        group = [base + (str(n) if n > 1 else "") + ".err" for n in range(1, len(entries) + 1)]
-        names += group
-        c.same(f"BadObjects {base!r}* contents", [e["sha256"] for e in entries],
-               [sha(found[n]) for n in group if n in found])
-    c.same("BadObjects names", names, list(found))
-
-    # Error log: compared without its date and time field, and without the
-    # decompressor's own words for why it failed, which depend on the tool.
-    lines = crlf_lines(program / "Logs" / "Error.txt", c, encoding)
-    reason = re.compile(r"^(-1 - File .* could not be decompressed: ).*( - ScanFolder)$")
-    c.same("Logs/Error.txt lines", manifest["error_log"],
-           [reason.sub(r"\1<reason>\2", l.split(" - ", 1)[-1]) for l in lines])
-
-    # Settings.ini keeps the values the window was started with.
-    values = stored_settings(program, c, encoding)
-    for (sec, key), value in settings.items():
-        c.check(values.get((sec, key)) == value,
-                f"Settings.ini [{sec}] {key}: {values.get((sec, key))!r}, expected {value!r}")
-
-    c.check(not (temp / "TempOrvek").exists(), "the working folder TempOrvek was not removed")
-    if report is not None:
-        expected = manifest["report"] + "\n\nBitte legen Sie die nächste CD / DVD ein."
-        c.check(report.replace("\r\n", "\n") == expected, f"report text {report!r}, expected {expected!r}")
-
-    # Every image written from a good object is a sound DICOM file.
-    dicom = {e["sha256"] for e in manifest["destination"] if e["dicom"]}
-    images = [str(p) for p in outputs if sha(p) in dicom]
-    if images:
-        r = subprocess.run(["dcmftest", *images], capture_output=True, text=True)
-        c.same("dcmftest verdicts", [f"yes: {p}" for p in images], r.stdout.splitlines())
-        r = subprocess.run(["dcmdump", "-q", *images], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        c.check(r.returncode == 0 and not r.stderr, f"dcmdump: status {r.returncode}: {r.stderr[:500]!r}")
-    return len(images)
-
-
-def conclude(c, tmp, keep):
-    """Shows the logs of a failed run, clears the scratch folder away (unless
-    kept) and gives the exit status."""
-    if c.faults:
-        for name in ("program.log", "xvfb.log"):
-            log = tmp / name
-            if log.exists() and log.stat().st_size:
-                print(f"--- {name}:\n{log.read_text(errors='replace')[-2000:]}")
-    if keep:
-        print(f"kept: {tmp}")
-    else:
-        subprocess.run(["chmod", "-R", "u+w", str(tmp)], check=False)
-        shutil.rmtree(tmp, ignore_errors=True)
-    for f in c.faults:
-        print("FAIL:", f)
-    print("PASSED" if not c.faults else f"FAILED ({len(c.faults)} faults)")
-    return 1 if c.faults else 0
 
 
 def main():

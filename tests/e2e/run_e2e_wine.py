@@ -23,8 +23,10 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from run_e2e import (GENERATOR, Checker, check_cut_short_run, conclude, Desktop, Failure, crlf_lines,  # noqa: E402
-                     snapshot, verify, wait_for, write_settings)
+from e2e_checks import (Checker, check_cut_short_run, conclude, crlf_lines, sha, snapshot, verify,  # noqa: E402
+                        write_settings)
+from e2e_desktop import Desktop, Failure, wait_for  # noqa: E402
+from run_e2e import GENERATOR  # noqa: E402
 
 # The ANSI code page of Wine's default (English) settings: Settings.ini and the logs.
 ANSI = "cp1252"
@@ -218,54 +220,59 @@ def session_end_during_run(wine, program, manifest, dest, settings, c):
     return check_cut_short_run(manifest, program, dest, Path(manifest["temp"]), settings, c, ANSI)
 
 
-def journal_of_one_disc_twice(wine, args, manifest, program, dest, temp, c):
-    """A disc in the prefix's CD-ROM drive R: (label "JOR TESTCD", serial
-    1A2B-3C4D), migrated, then put in again: the question comes, Nein skips
-    it, the journal has both, and the destination holds each image once.
-    (Wine's label and serial files lie in the drive's root: "Arzt und Praxis"
-    leaves them alone.)"""
-    drive = Path(args.wineprefix) / "cdrom-r"
-    for entry in drive.iterdir():
-        if not entry.name.startswith(".windows-"):
-            subprocess.run(["chmod", "-R", "u+w", str(entry)], check=False)
-            shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
-    for entry in Path(manifest["disc"]).iterdir():
-        (shutil.copytree if entry.is_dir() else shutil.copy2)(entry, drive / entry.name)
-    settings = {("Temp", "TempPath"): windows_path(temp), ("Path", "SourcePath"): "R:\\",
-                ("Path", "DestinationPath"): windows_path(dest), ("Debug", "DebugValue"): "0",
-                ("PACS", "PACS"): args.system}
-    write_settings(program, settings, ANSI)
-    wine.start()
-    report = wine.migrate(deadline=240)
-    verify(manifest, program, dest, temp, settings, report, c, ANSI)
+# The prefix's CD-ROM drives (scripts/wine-prefix.sh): letter, label, serial.
+DRIVES = [("R", "JOR TESTCD", "1A2B-3C4D"), ("S", "PRAXIS 2", "2B3C-4D5E"), ("T", "PRAXIS 3", "3C4D-5E6F")]
 
-    wine.start()
-    wine.click(MIGRIEREN)
-    def question():
-        if wine.proc.poll() is not None or wine.visible(REPORT):
-            raise Failure("the disc migrated again without a question")
-        return wine.visible(STOP)
-    wait_for(question, 60, "the question")
-    question = next((t for t in wine.texts("Jor-Orvek") if t.startswith("Der ")), "")
-    c.check(question.startswith("Der Datentr\u00e4ger JOR TESTCD (Seriennummer 1A2B-3C4D) wurde am ") and
-            question.endswith(f"({manifest['migrated']} von {manifest['selected']} Dateien). Noch einmal migrieren?"),
-            f"the question: {question!r}")
-    # Nein: IDNO, whatever the system's language calls it.
-    r = subprocess.run(["wine", wine.window_texts, "--press", "7", "Jor-Orvek"], env={**wine.d.env, **wine.env},
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-    c.check(r.returncode == 0, "no Nein to press")
-    wait_for(lambda: not wine.visible(STOP), 10, "the question to close")
-    c.check(not wine.visible(REPORT), "a report after Nein")
 
-    wine.quit()
-    verify(manifest, program, dest, temp, settings, None, c, ANSI)  # nothing twice
+def journal_of_four_discs(wine, args, program, dest, temp, tmp, c):
+    """Three discs in the prefix's three CD-ROM drives, then the first again:
+    the question comes, Nein skips the disc, the journal has four lines, the
+    last one skipped, and the destination holds each image once. ("Arzt und
+    Praxis" leaves Wine's label and serial files in a drive's root alone.)"""
+    expected = []
+    for run, (letter, label, serial) in enumerate(DRIVES + DRIVES[:1]):
+        drive = Path(args.wineprefix) / f"cdrom-{letter.lower()}"
+        if run < 3:
+            out = tmp / f"sample{run}"
+            subprocess.run([sys.executable, str(GENERATOR), "--system", args.system, "--seed", str(run + 1), str(out)],
+                           check=True, stdout=subprocess.DEVNULL)
+            manifest = json.loads((out / "manifest.json").read_text(encoding="utf-8"))
+            for entry in drive.iterdir():
+                if not entry.name.startswith(".windows-"):
+                    subprocess.run(["chmod", "-R", "u+w", str(entry)], check=False)
+                    shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
+            for entry in Path(manifest["disc"]).iterdir():
+                (shutil.copytree if entry.is_dir() else shutil.copy2)(entry, drive / entry.name)
+            expected += [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
+        write_settings(program, {("Temp", "TempPath"): windows_path(temp), ("Path", "SourcePath"): f"{letter}:\\",
+                                 ("Path", "DestinationPath"): windows_path(dest), ("Debug", "DebugValue"): "0",
+                                 ("PACS", "PACS"): args.system}, ANSI)
+        wine.start()
+        if run < 3:
+            wine.migrate(deadline=240)
+            continue
+        wine.click(MIGRIEREN)
+
+        def question():
+            if wine.proc.poll() is not None or wine.visible(REPORT):
+                raise Failure("the disc migrated again without a question")
+            return wine.visible(STOP)
+        wait_for(question, 60, "the question")
+        text = next((t for t in wine.texts("Jor-Orvek") if t.startswith("Der ")), "")
+        c.check(text.startswith(f"Der Datentr\u00e4ger {label} (Seriennummer {serial}) wurde am ") and
+                text.endswith("Noch einmal migrieren?"), f"the question: {text!r}")
+        # Nein: IDNO, whatever the system's language calls it.
+        r = subprocess.run(["wine", wine.window_texts, "--press", "7", "Jor-Orvek"], env={**wine.d.env, **wine.env},
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        c.check(r.returncode == 0, "no Nein to press")
+        wait_for(lambda: not wine.visible(STOP), 10, "the question to close")
+        wine.quit()
+    c.same("destination images (sha256, size)", expected, [(sha(p), p.stat().st_size) for p in dest.iterdir() if p.is_file()])
     import csv
-    lines = crlf_lines(program / "Logs" / "Journal.csv", c, ANSI)
-    rows = list(csv.reader(lines[1:], delimiter=";"))
-    c.check([row[2:5] + row[6:] for row in rows] == [
-        ["JOR TESTCD", "1A2B-3C4D", "R:\\", args.system, str(manifest["selected"]), str(manifest["migrated"]),
-         str(sum(len(v) for v in manifest["bad_objects"].values())), str(len(manifest["error_log"])), "abgeschlossen"],
-        ["JOR TESTCD", "1A2B-3C4D", "R:\\", args.system, "0", "0", "0", "0", "ausgelassen"]], f"journal: {rows}")
+    rows = list(csv.reader(crlf_lines(program / "Logs" / "Journal.csv", c, ANSI)[1:], delimiter=";"))
+    c.check([row[2:5] + [row[11]] for row in rows] ==
+            [[label, serial, f"{letter}:\\", result] for (letter, label, serial), result in
+             zip(DRIVES + DRIVES[:1], ["abgeschlossen"] * 3 + ["ausgelassen"])], f"journal: {rows}")
     return len(rows)
 
 
@@ -309,8 +316,8 @@ def main():
         disc = snapshot(Path(manifest["disc"]))
         generated = time.monotonic()
         if args.journal:
-            lines = journal_of_one_disc_twice(wine, args, manifest, program, dest, temp, c)
-            print(f"{args.system}: {lines} journal lines for one disc put in twice")
+            lines = journal_of_four_discs(wine, args, program, dest, temp, tmp, c)
+            print(f"{lines} journal lines for three discs and the first again")
         elif args.session_end:
             images = session_end_during_run(wine, program, manifest, dest, settings, c)
             print(f"{args.system}: the session ended during the run after {images} of {manifest['migrated']} images")

@@ -11,7 +11,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-from run_e2e import Desktop, Failure, wait_for
+from e2e_desktop import Desktop, Failure, wait_for
 
 
 def frame_of(desktop, window):

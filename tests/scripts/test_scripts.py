@@ -75,6 +75,21 @@ class Scripts(unittest.TestCase):
         for line in ("update line 1", "install -y", "E: Unable to locate package"):
             self.assertIn(line, r.stderr)
 
+    def test_wine_run_starts_again_only_what_wine_could_not_start(self):
+        calls = Path(self.tmp.name) / "wine-calls"
+        for first, retried, status in (
+                ("Application could not be started, or no application associated with the specified file.\n"
+                 "ShellExecuteEx failed: Internal error.", True, 0),
+                ("[  FAILED  ] Case.Name", False, 1)):
+            calls.write_text("")
+            # Fails once as given, then passes.
+            self.fake("wine", f'echo x >> {calls}; if [ $(wc -l < {calls}) -eq 1 ]; then printf "%s\\n" "{first}"; '
+                              'exit 1; fi; echo "[  PASSED  ] 1 test."')
+            r = subprocess.run(["bash", str(ROOT / "tests" / "wine-run.sh"), "test.exe"], capture_output=True, text=True,
+                               env={**os.environ, "PATH": f"{self.bin}:{os.environ['PATH']}"}, timeout=60)
+            self.assertEqual((r.returncode, len(calls.read_text().split())), (status, 2 if retried else 1), r.stderr)
+            self.assertEqual("starting it again" in r.stderr, retried)
+
     def test_run_without_a_display_says_so_before_anything_starts(self):
         self.fake("dpkg-query", f"touch '{self.logs}/setup-ran'")
         r = self.run_script("run.sh", DISPLAY=None, WAYLAND_DISPLAY=None, QT_QPA_PLATFORM=None)

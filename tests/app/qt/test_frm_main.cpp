@@ -292,33 +292,6 @@ TEST_F(WindowFixture, ProgressIsPaintedAtAHumanRateEndingOnTheLastValues) {
     EXPECT_EQ(test::listFiles(work / "dest").size(), 400u);
 }
 
-TEST_F(WindowFixture, ClosingDuringARunStopsItAndStoresSettingsOnce) {
-    TempDir work;
-    std::vector<std::string> tree;
-    for (int i = 0; i < 200; ++i) tree.push_back("IM" + std::to_string(i) + "=x");
-    prepareRun(work, tree);
-    BoxWatcher boxes;
-    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
-    // The close arrives at the run's first yield to the event loop.
-    QTimer::singleShot(0, window.get(), [this] { window->close(); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 10000));
-    EXPECT_TRUE(boxes.seen.empty()) << "no report for a stopped run";
-    EXPECT_LT(test::listFiles(work / "dest").size(), 200u) << "the run stopped early";
-    const auto lines = test::linesWithoutTime(window->logs().errorLogPath());
-    ASSERT_EQ(lines.size(), 1u);
-    // The file at hand, if the scan had begun.
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex("18 - User interrupt occurred - ScanFolder( - IM[0-9]+)?")))
-        << lines[0];
-    EXPECT_FALSE(test::exists(work / "TempOrvek"));
-    const std::string settings = test::readFile(programFolder / "Settings.ini");
-    EXPECT_NE(settings.find("PACS=HIPAX"), std::string::npos);
-    EXPECT_FALSE(window->engine().running());
-    // A second close (the process ending) does not store again.
-    test::writeFile(programFolder / "Settings.ini", "marker");
-    window->close();
-    EXPECT_EQ(test::readFile(programFolder / "Settings.ini"), "marker");
-}
-
 TEST_F(WindowFixture, BeendenAndTheCloseBoxStoreTheSameSettings) {
     std::string stored[2];
     for (int i = 0; i < 2; ++i) {

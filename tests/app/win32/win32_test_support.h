@@ -72,10 +72,12 @@ inline bool waitFor(const std::function<bool()>& done, int milliseconds) {
 // "title|text" and icon.
 class BoxWatcher {
 public:
-    BoxWatcher() : timer_(SetTimer(nullptr, 0, 20, watch)) { seen.clear(), icons.clear(), handled().clear(); }
+    BoxWatcher() : timer_(SetTimer(nullptr, 0, 20, watch)) { seen.clear(), icons.clear(), handled().clear(), answer = 0; }
     ~BoxWatcher() { KillTimer(nullptr, timer_); }
     static inline std::vector<std::string> seen;
     static inline std::vector<HICON> icons;
+    // The button a box of two buttons is answered with; 0: its default, as Enter would.
+    static inline int answer = 0;
 
 private:
     static std::set<HWND>& handled() {
@@ -101,7 +103,8 @@ private:
         icons.push_back(box.second);
         // Its default button, as Enter would press it (Nein in a question).
         const LRESULT id = SendMessageW(hwnd, DM_GETDEFID, 0, 0);
-        PostMessageW(hwnd, WM_COMMAND, HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDOK, 0);
+        const int button = HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDOK;
+        PostMessageW(hwnd, WM_COMMAND, answer && GetDlgItem(hwnd, answer) ? answer : button, 0);
         return TRUE;
     }
     static void CALLBACK watch(HWND, UINT, UINT_PTR, DWORD) {
