@@ -33,8 +33,7 @@ struct ObjectParts {
 
 std::string printable(Rng& rng, size_t n) {
     // No 0x00, and no '#' or '*', so the wrapper and tail never hold the marker.
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789 .,;:-_=+/()[]<>";
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789 .,;:-_=+/()[]<>";
     std::string s(n, ' ');
     for (char& c : s) c = alphabet[rng.below(sizeof alphabet - 1)];
     return s;
@@ -153,9 +152,10 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
     step("flush outputs (once a run)", [&] { (void)files.FlushToStableStorage(outputs); });
     double wall = since(start), cpu = ownCpuSeconds() - cpu0;
     wall -= referenceWall;
-    std::printf("archive breakdown over %zu objects: engine steps wall %.2f s, own CPU %.2f s "
-                "(CPU includes the reference gzip runs)\n",
-                objects.size(), wall, cpu);
+    std::printf(
+        "archive breakdown over %zu objects: engine steps wall %.2f s, own CPU %.2f s "
+        "(CPU includes the reference gzip runs)\n",
+        objects.size(), wall, cpu);
     std::printf("  %-28s %9s %9s %12s %12s\n", "step", "wall s", "CPU s", "wall/object", "CPU/object");
     for (const Step& s : steps)
         std::printf("  %-28s %9.3f %9.3f %9.0f us %9.0f us\n", s.name, s.wall, s.cpu,
@@ -195,7 +195,8 @@ int benchArchive(const Options& o, const Scratch& scratch, Checks& checks) {
         char name[32];
         std::snprintf(name, sizeof name, "IMG%05d", i + 1);
         const std::string& folder = folders[size_t(i) * folders.size() / size_t(o.objects)];
-        ArchiveObject obj{folder + "/" + name + ".Z", 0xA4C0000ull + uint64_t(i), 100 * KiB + sizes.below(500 * KiB + 1)};
+        ArchiveObject obj{folder + "/" + name + ".Z", 0xA4C0000ull + uint64_t(i),
+                          100 * KiB + sizes.below(500 * KiB + 1)};
         const ObjectParts p = objectParts(obj);
         obj.payloadSize = p.payload.size();
         const std::string rawPath = raw + "/" + name;

@@ -44,7 +44,9 @@ public:
         timer_.start(10);
     }
     double longestGapMs() const { return double(longest_); }
-    double cpuShare() const { return lastMs_ > firstMs_ ? (lastCpu_ - firstCpu_) / (1e-3 * double(lastMs_ - firstMs_)) : 1; }
+    double cpuShare() const {
+        return lastMs_ > firstMs_ ? (lastCpu_ - firstCpu_) / (1e-3 * double(lastMs_ - firstMs_)) : 1;
+    }
 
 private:
     QTimer timer_;
@@ -116,10 +118,10 @@ int benchDecompressorWait(const Options& o, const Scratch& scratch, Checks& chec
     checkErrorLog(checks, program);
     checks.expect(r.wall > 0.9 * o.foreignSeconds,
                   "wait: the run ended after " + std::to_string(r.wall) + " s, before the foreign gunzip.exe");
-    std::printf("wait: engine held %.2f s by the foreign gunzip.exe: own CPU while held %.1f%% of a core "
-                "(target < %.0f%%; without pauses %.0f%%; whole run %.1f%%), window answered within %.0f ms\n",
-                r.wall, 100 * share, 100 * TargetShare, 100 * spinShare, 100 * r.cpu / r.wall,
-                held->longestGapMs());
+    std::printf(
+        "wait: engine held %.2f s by the foreign gunzip.exe: own CPU while held %.1f%% of a core "
+        "(target < %.0f%%; without pauses %.0f%%; whole run %.1f%%), window answered within %.0f ms\n",
+        r.wall, 100 * share, 100 * TargetShare, 100 * spinShare, 100 * r.cpu / r.wall, held->longestGapMs());
     if (share >= TargetShare) {
         std::printf("TARGET MISSED: by-name wait, own CPU %.1f%% >= %.0f%%\n", 100 * share, 100 * TargetShare);
         return 1;

@@ -83,7 +83,7 @@ int benchLargeObject(const Options& o, const Scratch& scratch, Checks& checks) {
     const std::string src = scratch / "large-src", dest = scratch / "large-dest", temp = scratch / "large-temp";
     const std::string program = makeProgramFolder(o, scratch, "large-prog");
     for (const auto& f : {src, dest, temp}) fs::create_directories(f);
-    struct statvfs space{};
+    struct statvfs space {};
     if (::statvfs(scratch.path().c_str(), &space) == 0 &&
         double(space.f_bavail) * double(space.f_frsize) < 2.2 * double(payloadSize))
         fail("large: " + scratch.path() + " has too little room for the decompressed object and its output");
@@ -119,7 +119,8 @@ int benchLargeObject(const Options& o, const Scratch& scratch, Checks& checks) {
 
     // Byte for byte, as a stream against the generator.
     const auto names = filesIn(dest);
-    checks.expect(names.size() == 1, "large: " + std::to_string(names.size()) + " files in the destination, 1 expected");
+    checks.expect(names.size() == 1,
+                  "large: " + std::to_string(names.size()) + " files in the destination, 1 expected");
     bool identical = false;
     uint64_t hash = 0xcbf29ce484222325ull, compared = 0;
     if (names.size() == 1) {

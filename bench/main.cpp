@@ -54,17 +54,28 @@ std::optional<Options> parse(int argc, char** argv) {
             if (i + 1 >= argc) throw std::runtime_error(a + " needs a value");
             return argv[++i];
         };
-        if (a == "--dir") o.dir = value();
-        else if (a == "--program-folder") o.programFolder = value();
-        else if (a == "--files") o.files = std::stoi(value());
-        else if (a == "--objects") o.objects = std::stoi(value());
-        else if (a == "--rounds") o.rounds = std::stoi(value());
-        else if (a == "--large-gib") o.largeGiB = std::stod(value());
-        else if (a == "--flush-files") o.flushFiles = std::stoi(value());
-        else if (a == "--foreign-seconds") o.foreignSeconds = std::stod(value());
-        else if (a == "--breakdown") o.breakdown = true;
-        else if (a == "--quiet-wait") o.quietWait = std::stod(value());
-        else if (a == "--settle") o.settle = std::stod(value());
+        if (a == "--dir")
+            o.dir = value();
+        else if (a == "--program-folder")
+            o.programFolder = value();
+        else if (a == "--files")
+            o.files = std::stoi(value());
+        else if (a == "--objects")
+            o.objects = std::stoi(value());
+        else if (a == "--rounds")
+            o.rounds = std::stoi(value());
+        else if (a == "--large-gib")
+            o.largeGiB = std::stod(value());
+        else if (a == "--flush-files")
+            o.flushFiles = std::stoi(value());
+        else if (a == "--foreign-seconds")
+            o.foreignSeconds = std::stod(value());
+        else if (a == "--breakdown")
+            o.breakdown = true;
+        else if (a == "--quiet-wait")
+            o.quietWait = std::stod(value());
+        else if (a == "--settle")
+            o.settle = std::stod(value());
         else if (a == "--window") {
             const std::string v = value();
             if (v != "qt" && v != "fake") return std::nullopt;
@@ -73,12 +84,18 @@ std::optional<Options> parse(int argc, char** argv) {
             o.plain = o.archive = o.large = o.storage = o.wait = false;
             std::istringstream list(value());
             for (std::string part; std::getline(list, part, ',');) {
-                if (part == "plain") o.plain = true;
-                else if (part == "archive") o.archive = true;
-                else if (part == "large") o.large = true;
-                else if (part == "storage") o.storage = true;
-                else if (part == "wait") o.wait = true;
-                else return std::nullopt;
+                if (part == "plain")
+                    o.plain = true;
+                else if (part == "archive")
+                    o.archive = true;
+                else if (part == "large")
+                    o.large = true;
+                else if (part == "storage")
+                    o.storage = true;
+                else if (part == "wait")
+                    o.wait = true;
+                else
+                    return std::nullopt;
             }
         } else
             return std::nullopt;

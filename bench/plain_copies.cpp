@@ -85,8 +85,7 @@ int benchPlain(const Options& o, const Scratch& scratch, Checks& checks) {
         awaitQuiet(o.quietWait, "before a timed run");
         const EngineRun r = runEngine(o.window, src, dest, temp, "HIPAX", program);
         engineTimes.push_back(r.wall);
-        std::printf("  round %d: cp -r %.3f s, engine %.3f s (own CPU %.3f s)\n", round, cpTimes.back(), r.wall,
-                    r.cpu);
+        std::printf("  round %d: cp -r %.3f s, engine %.3f s (own CPU %.3f s)\n", round, cpTimes.back(), r.wall, r.cpu);
         std::fflush(stdout);
         checkReport(checks, r, files.size());
         checkErrorLog(checks, program);
@@ -101,8 +100,8 @@ int benchPlain(const Options& o, const Scratch& scratch, Checks& checks) {
     const double ratio = e.best / c.best;
     std::printf("plain: engine %.2f s, cp -r %.2f s, ratio %.2f (target \u2264 %.2f)   [best of %d, %s]\n", e.best,
                 c.best, ratio, Target, o.rounds, windowName(o.window));
-    std::printf("plain: engine %.2f s, cp -r %.2f s, ratio %.2f                     [median]\n", e.median,
-                c.median, e.median / c.median);
+    std::printf("plain: engine %.2f s, cp -r %.2f s, ratio %.2f                     [median]\n", e.median, c.median,
+                e.median / c.median);
     if (ratio > Target) {
         std::printf("TARGET MISSED: plain copies, engine/cp -r = %.2f > %.2f\n", ratio, Target);
         return 1;

@@ -70,8 +70,7 @@ void warm(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) fail("cannot open " + path + ": " + std::strerror(errno));
     char buffer[1 << 16];
-    while (::read(fd, buffer, sizeof buffer) > 0) {
-    }
+    while (::read(fd, buffer, sizeof buffer) > 0) {}
     ::close(fd);
 }
 
@@ -82,8 +81,8 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& stdoutPath,
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     if (!stdoutPath.empty())
-        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutPath.c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                           0644);
     int pipeFds[2] = {-1, -1};
     if (stdinPipe) {
         if (::pipe2(pipeFds, O_CLOEXEC) != 0) fail("cannot make a pipe");
@@ -170,8 +169,8 @@ std::optional<double> othersBusyShare() {
     const auto sample = [](uint64_t& busy, uint64_t& total) {
         const std::string stat = readFile("/proc/stat");
         unsigned long long v[8] = {};
-        if (std::sscanf(stat.c_str(), "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3],
-                        &v[4], &v[5], &v[6], &v[7]) != 8)
+        if (std::sscanf(stat.c_str(), "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4],
+                        &v[5], &v[6], &v[7]) != 8)
             return false;
         total = v[0] + v[1] + v[2] + v[3] + v[4] + v[5] + v[6] + v[7];
         busy = total - v[3] - v[4];
@@ -189,17 +188,16 @@ std::optional<double> othersBusyShare() {
 void awaitQuiet(double patience, const char* when) {
     const auto start = Clock::now();
     std::optional<double> share;
-    while ((share = othersBusyShare()) && *share > 0.15 && since(start) < patience) {
-    }
+    while ((share = othersBusyShare()) && *share > 0.15 && since(start) < patience) {}
     if (share && *share > 0.15)
-        std::printf("  note: other processes kept %.0f%% of the CPUs busy %s; timings are unreliable\n",
-                    100 * *share, when);
+        std::printf("  note: other processes kept %.0f%% of the CPUs busy %s; timings are unreliable\n", 100 * *share,
+                    when);
     else if (since(start) > 1)
         std::printf("  (waited %.0f s for other processes to finish %s)\n", since(start), when);
 }
 
 std::string fileSystemName(const std::string& path) {
-    struct statfs info{};
+    struct statfs info {};
     if (::statfs(path.c_str(), &info) != 0) return "?";
     switch (static_cast<unsigned long>(info.f_type)) {
     case 0x01021994: return "tmpfs";
@@ -284,16 +282,16 @@ protected:
         if (event->type() != QEvent::Show) return false;
         auto* box = qobject_cast<QMessageBox*>(object);
         if (!box) return false;
-        messages.push_back({box->icon() == QMessageBox::Critical ? jor::MessageIcon::Stop
-                                                                 : jor::MessageIcon::Information,
-                            box->windowTitle().toStdString(), box->text().toStdString()});
+        messages.push_back(
+            {box->icon() == QMessageBox::Critical ? jor::MessageIcon::Stop : jor::MessageIcon::Information,
+             box->windowTitle().toStdString(), box->text().toStdString()});
         QMetaObject::invokeMethod(box, &QMessageBox::accept, Qt::QueuedConnection);
         return false;
     }
 };
 
-EngineRun runFake(const std::string& source, const std::string& dest, const std::string& temp,
-                  const std::string& pacs, const std::string& programFolder, const std::function<void()>& beforeClick) {
+EngineRun runFake(const std::string& source, const std::string& dest, const std::string& temp, const std::string& pacs,
+                  const std::string& programFolder, const std::function<void()>& beforeClick) {
     FakeWindow window;
     window.source = source;
     window.dest = dest;
@@ -314,8 +312,8 @@ EngineRun runFake(const std::string& source, const std::string& dest, const std:
     return result;
 }
 
-EngineRun runQt(const std::string& source, const std::string& dest, const std::string& temp,
-                const std::string& pacs, const std::string& programFolder, const std::function<void()>& beforeClick) {
+EngineRun runQt(const std::string& source, const std::string& dest, const std::string& temp, const std::string& pacs,
+                const std::string& programFolder, const std::function<void()>& beforeClick) {
     jor::app::frmMain window(programFolder);
     window.findChild<QLineEdit*>("txtSource")->setText(QString::fromStdString(source));
     window.findChild<QLineEdit*>("txtDest")->setText(QString::fromStdString(dest));

@@ -61,8 +61,7 @@ void MainForm::DispatchToolbarButton(int button) {
         engine_->StartRun();
         // Windows shows the reason while the user ends the session during the run.
         if (engine_->running()) view_.holdSession(SessionHoldReason, true);
-    }
-    else if (caption == ToolbarCaptions[1])
+    } else if (caption == ToolbarCaptions[1])
         view_.closeWindow();
 }
 
@@ -158,8 +157,8 @@ void MainForm::progressChanged() {
     }
     progressHeld_ = true;
     view_.holdProgressPainting(true);
-    view_.armTimer(FormTimer::ProgressPainter, std::chrono::ceil<std::chrono::milliseconds>(
-                                                   ProgressPaintInterval - (now - *lastProgressPaint_)));
+    view_.armTimer(FormTimer::ProgressPainter,
+                   std::chrono::ceil<std::chrono::milliseconds>(ProgressPaintInterval - (now - *lastProgressPaint_)));
 }
 
 void MainForm::setMigrierenEnabled(bool enabled) { view_.setToolbarButtonEnabled(1, enabled); }
@@ -171,9 +170,7 @@ void MainForm::showMessage(MessageIcon icon, const std::string& title, const std
     view_.showMessage(icon, title, text);
 }
 
-bool MainForm::askQuestion(const std::string& title, const std::string& text) {
-    return view_.askQuestion(title, text);
-}
+bool MainForm::askQuestion(const std::string& title, const std::string& text) { return view_.askQuestion(title, text); }
 
 void MainForm::yield() {
     const auto now = Clock::now();

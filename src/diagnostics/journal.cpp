@@ -17,7 +17,9 @@ constexpr char HeaderLine[] =
 
 // A spreadsheet runs a cell that starts like a formula; a disc's label could
 // start so. The apostrophe makes it text, and is taken off when read back.
-bool formulaLike(std::string_view text) { return !text.empty() && std::string_view("=+-@").find(text[0]) != std::string_view::npos; }
+bool formulaLike(std::string_view text) {
+    return !text.empty() && std::string_view("=+-@").find(text[0]) != std::string_view::npos;
+}
 
 // Field by field: a text that is no UTF-8 stays as it is and does not keep
 // the other fields of its line from being converted.
@@ -56,8 +58,8 @@ std::optional<JournalRecord> completedRecord(const std::vector<std::string>& fie
                errorLines = count(fields[10]);
     if (!selected || !migrated || !setAside || !errorLines) return std::nullopt;
     return JournalRecord{fromFile(fields[0]), fromFile(fields[1]), fromFile(fields[2]), fromFile(fields[3]),
-                         fromFile(fields[4]),  fromFile(fields[5]), fromFile(fields[6]), *selected, *migrated, *setAside, *errorLines,
-                         JournalResult::Completed};
+                         fromFile(fields[4]), fromFile(fields[5]), fromFile(fields[6]), *selected,
+                         *migrated,           *setAside,           *errorLines,         JournalResult::Completed};
 }
 
 }  // namespace
@@ -131,14 +133,14 @@ void Journal::Append(const JournalRecord& record) const {
     std::string text;
     if (!lastByte) text = toSystemText(HeaderLine) + "\r\n";
     // A line an earlier run left cut short keeps to itself and does not take this one along.
-    else if (*lastByte != '\n') text = "\r\n";
+    else if (*lastByte != '\n')
+        text = "\r\n";
     text += journalLine(record) + "\r\n";
     fs_.AppendToFile(path(), text);
 }
 
 std::optional<JournalRecord> Journal::LastCompleted(const std::string& label, const std::string& serial,
-                                                    const std::string& source,
-                                                    const std::string& destination) const {
+                                                    const std::string& source, const std::string& destination) const {
     if (serial.empty()) return std::nullopt;
     try {
         if (!fs_.FileExists(path())) return std::nullopt;

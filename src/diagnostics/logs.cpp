@@ -30,7 +30,8 @@ std::string escapeControls(std::string_view text) {
 }
 
 Logs::Logs(std::string programFolder, DebugValue debugValue, Clock clock)
-    : programFolder_(std::move(programFolder)), debugValue_(std::move(debugValue)),
+    : programFolder_(std::move(programFolder)),
+      debugValue_(std::move(debugValue)),
       clock_(clock ? std::move(clock) : Clock(nowText)) {}
 
 void Logs::LogError(int32_t number, const std::string& description, const std::string& procedure,

@@ -84,8 +84,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         if (fs_.FileExists(decompressed)) fs_.DeleteFile(decompressed, true);
         {
             // Separate arguments, no shell: names from the disc are never interpreted.
-            ChildProcess child =
-                ChildProcess::Start(decompressor, {"-d", "-f", fileArgument(state_.WorkingPath)});
+            ChildProcess child = ChildProcess::Start(decompressor, {"-d", "-f", fileArgument(state_.WorkingPath)});
             // The session's end kills it from inside the wait.
             decompressor_ = &child;
             const struct Forget {

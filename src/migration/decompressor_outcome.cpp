@@ -17,10 +17,14 @@ std::optional<int32_t> classicNumberOf(std::string_view reason) {
         std::string_view text;
         int32_t number;
     } known[] = {
-        {"No space left on device", err::DiskFull}, {"Disk quota exceeded", err::DiskFull},
-        {"File too large", err::DiskFull},          {"Permission denied", err::PermissionDenied},
-        {"Read-only file system", err::PermissionDenied}, {"Input/output error", err::DeviceIo},
-        {"No such file or directory", err::FileNotFound}, {"Cannot allocate memory", err::OutOfMemory},
+        {"No space left on device", err::DiskFull},
+        {"Disk quota exceeded", err::DiskFull},
+        {"File too large", err::DiskFull},
+        {"Permission denied", err::PermissionDenied},
+        {"Read-only file system", err::PermissionDenied},
+        {"Input/output error", err::DeviceIo},
+        {"No such file or directory", err::FileNotFound},
+        {"Cannot allocate memory", err::OutOfMemory},
     };
     for (const auto& k : known) {
         if (!reason.ends_with(k.text)) continue;

@@ -108,16 +108,16 @@ private:
     bool running_ = false;
     bool stopRequested_ = false;
     bool sessionEnded_ = false;
-    bool finished_ = false;         // the run's work is done: the report shows
-    bool fileOfThisRun_ = false;    // CurrentFileName names a file of this run
+    bool finished_ = false;                       // the run's work is done: the report shows
+    bool fileOfThisRun_ = false;                  // CurrentFileName names a file of this run
     class ChildProcess* decompressor_ = nullptr;  // while one runs
     bool logFailureShown_ = false;
     std::set<FolderIdentity> scannedFolders_;  // of this run
     Journal journal_;
-    JournalRecord journalRecord_;  // of the run at hand
-    int32_t setAside_ = 0;         // this run's copies into BadObjects
-    int32_t errorLines_ = 0;       // this run's lines in the error log
-    size_t workingNameLimit_ = 255;            // of the working folder's file system
+    JournalRecord journalRecord_;    // of the run at hand
+    int32_t setAside_ = 0;           // this run's copies into BadObjects
+    int32_t errorLines_ = 0;         // this run's lines in the error log
+    size_t workingNameLimit_ = 255;  // of the working folder's file system
 };
 
 }  // namespace jor

@@ -65,13 +65,10 @@ void MigrationEngine::logsFailed() noexcept {
     logFailureShown_ = true;
     try {
         stopBox("Protokolldatei konnte nicht geschrieben werden.");
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
-void MigrationEngine::stopBox(const std::string& text) {
-    window_.showMessage(MessageIcon::Stop, ProgramTitle, text);
-}
+void MigrationEngine::stopBox(const std::string& text) { window_.showMessage(MessageIcon::Stop, ProgramTitle, text); }
 
 UniqueNameSource& MigrationEngine::nameSource() {
     if (!state_.NameSource) state_.NameSource = std::make_unique<UniqueNameSource>();
@@ -169,8 +166,8 @@ void MigrationEngine::flushOutputs() noexcept {
             while (next < outputs_.size() && outputs_[next].path != failure.path) ++next;
             if (next == outputs_.size()) break;
             const RunOutput& output = outputs_[next++];
-            logError(failure.error.number(), failure.error.description(), procedure::ScanFolder,
-                     output.sourceName, failure.error.origin());
+            logError(failure.error.number(), failure.error.description(), procedure::ScanFolder, output.sourceName,
+                     failure.error.origin());
             if (output.counted) --state_.MigratedCount;
         }
     } catch (...) {
@@ -187,16 +184,18 @@ void MigrationEngine::FinishRun() {
     // Each step may fail on its own; the resets always run.
     try {
         const std::string count = std::to_string(state_.FolderFileCount);
-        window_.setProgressText(count + " von " + count + " Dateien wurden \xC3\xBC" "berpr\xC3\xBC" "ft.");
-    } catch (...) {
-    }
+        window_.setProgressText(count + " von " + count +
+                                " Dateien wurden \xC3\xBC"
+                                "berpr\xC3\xBC"
+                                "ft.");
+    } catch (...) {}
     try {
         window_.showMessage(MessageIcon::Information, "Migration abgeschlossen",
                             std::to_string(state_.MigratedCount) + " von " + std::to_string(state_.SelectedCount) +
                                 " Dateien konnten erfolgreich migriert werden.\r\n\r\n"
-                                "Bitte legen Sie die n\xC3\xA4" "chste CD / DVD ein.");
-    } catch (...) {
-    }
+                                "Bitte legen Sie die n\xC3\xA4"
+                                "chste CD / DVD ein.");
+    } catch (...) {}
     removeWorkingFolder();
     resetAfterRun();
 }
@@ -217,8 +216,7 @@ void MigrationEngine::removeLeftovers(const std::string& destination) noexcept {
     for (const std::string& folder : {destination, pathUnder(destination, "BadObjects")}) {
         try {
             if (fs_.FolderExists(folder)) fs_.RemoveOwnTemporaryFiles(folder);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 }
 
@@ -241,8 +239,7 @@ void MigrationEngine::removeWorkingFolder() {
             fs_.CheckPrivateFolder(workingFolder);
             fs_.DeleteFolder(workingFolder, false);
         }
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 void MigrationEngine::resetAfterRun() {
@@ -251,12 +248,10 @@ void MigrationEngine::resetAfterRun() {
     try {
         window_.setProgressText("");
         window_.setProgressValue(0);
-    } catch (...) {
-    }
+    } catch (...) {}
     try {
         window_.setStatusText("");
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 }  // namespace jor

@@ -32,9 +32,9 @@ bool MigrationEngine::skippedAsDoneBefore() {
     if (!before) return false;
     const std::string question =
         "Der Datentr\xC3\xA4ger " + escapeControls(before->Label) + " (Seriennummer " + escapeControls(before->Serial) +
-        ") wurde am " + before->End.substr(0, before->End.find(' ')) + " bereits nach " + escapeControls(before->Destination) + " migriert (" +
-        std::to_string(before->Migrated) + " von " + std::to_string(before->Selected) +
-        " Dateien). Noch einmal migrieren?";
+        ") wurde am " + before->End.substr(0, before->End.find(' ')) + " bereits nach " +
+        escapeControls(before->Destination) + " migriert (" + std::to_string(before->Migrated) + " von " +
+        std::to_string(before->Selected) + " Dateien). Noch einmal migrieren?";
     if (window_.askQuestion(ProgramTitle, question)) return false;
     journalRun(JournalResult::Skipped);
     return true;

@@ -32,13 +32,11 @@ std::string decimal128(unsigned long long high, unsigned long long low) {
 std::string UniqueNameSource::NextName() {
     for (;;) {
         // random_device draws from the kernel's generator: seeded by the system.
-        auto word = [this] {
-            return (static_cast<uint64_t>(device_()) << 32) | static_cast<uint64_t>(device_());
-        };
+        auto word = [this] { return (static_cast<uint64_t>(device_()) << 32) | static_cast<uint64_t>(device_()); };
         uint64_t high = word();
         uint64_t low = word();
-        high = (high & ~uint64_t(0xF000)) | uint64_t(0x4000);                    // version 4
-        low = (low & ~(uint64_t(0xC) << 60)) | (uint64_t(0x8) << 60);             // RFC 4122 variant
+        high = (high & ~uint64_t(0xF000)) | uint64_t(0x4000);          // version 4
+        low = (low & ~(uint64_t(0xC) << 60)) | (uint64_t(0x8) << 60);  // RFC 4122 variant
         std::string name = "2.25." + decimal128(high, low);
         if (issued_.insert(name).second) return name;
     }

@@ -20,7 +20,7 @@ public:
     virtual std::string pacsText() const = 0;    // cboPACS
     virtual int32_t debugValue() const = 0;      // chkDebug: 0 clear, 1 ticked, 2 dimmed
 
-    virtual void setProgressMax(int32_t value) = 0;           // ProgBar
+    virtual void setProgressMax(int32_t value) = 0;  // ProgBar
     virtual void setProgressValue(int32_t value) = 0;
     virtual void setProgressText(const std::string& text) = 0;
     virtual void setStatusText(const std::string& text) = 0;  // lblLoadInfo

@@ -66,8 +66,8 @@ private:
     void closeErrorPipe();
 
     uint32_t pid_ = 0;
-    intptr_t handle_ = -1;  // what the wait blocks on: a pidfd, or the process handle
-    intptr_t group_ = -1;   // where the platform needs one: what a kill reaches (the job object)
+    intptr_t handle_ = -1;     // what the wait blocks on: a pidfd, or the process handle
+    intptr_t group_ = -1;      // where the platform needs one: what a kill reaches (the job object)
     intptr_t errorPipe_ = -1;  // our end of the child's standard error
     bool ended_ = false;
     int status_ = -1;

@@ -25,8 +25,7 @@ std::string describeError(int32_t number) {
 }
 
 int32_t checkedIncrement(int32_t value) {
-    if (value == std::numeric_limits<int32_t>::max())
-        throw Error(err::Overflow, describeError(err::Overflow));
+    if (value == std::numeric_limits<int32_t>::max()) throw Error(err::Overflow, describeError(err::Overflow));
     return value + 1;
 }
 

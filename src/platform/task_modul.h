@@ -16,8 +16,7 @@ namespace jor {
 // Windows: a Toolhelp snapshot, the name from PROCESSENTRY32's szExeFile.
 // Linux: /proc, the name of /proc/<id>/exe where readable, else its comm;
 // zombies have ended and never match.
-uint32_t FindProcess(const std::string& name, int32_t returnProcessId,
-                     const std::function<void()>& yield = {});
+uint32_t FindProcess(const std::string& name, int32_t returnProcessId, const std::function<void()>& yield = {});
 
 // The highest top-level window, in Z order, that has no parent or owner and
 // belongs to `processId`; 0 when there is none. On Linux the windows of the

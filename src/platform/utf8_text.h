@@ -16,10 +16,14 @@ inline size_t characterBytes(std::string_view text, size_t pos) {
     const unsigned lead = at(pos);
     size_t length = 0;
     unsigned low = 0x80, high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-    else return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    else
+        return 1;
     // No overlong forms, surrogates or values past U+10FFFF.
     if (lead == 0xE0) low = 0xA0;
     if (lead == 0xED) high = 0x9F;

@@ -26,8 +26,8 @@ int32_t debugValueFrom(const std::string& text) {
 
 std::string settingsFilePath(const std::string& programFolder) { return pathUnder(programFolder, "Settings.ini"); }
 
-std::string ReadINIValue(const std::string& section, const std::string& key,
-                         const std::string& defaultValue, const std::string& fileName, int16_t size) {
+std::string ReadINIValue(const std::string& section, const std::string& key, const std::string& defaultValue,
+                         const std::string& fileName, int16_t size) {
     return GetPrivateProfileString(section, key, defaultValue, size > 0 ? static_cast<size_t>(size) : 0, fileName);
 }
 
@@ -51,8 +51,7 @@ void SaveSettings(const std::string& programFolder, const SettingsValues& values
         WritePrivateProfileString("Path", "DestinationPath", values.DestinationPath, file);
         WritePrivateProfileString("Debug", "DebugValue", std::to_string(values.DebugValue), file);
         WritePrivateProfileString("PACS", "PACS", values.Pacs, file);
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 }  // namespace jor

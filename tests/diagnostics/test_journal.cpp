@@ -19,8 +19,18 @@ const std::string Header =
 
 JournalRecord run(const std::string& label, const std::string& source, const std::string& destination,
                   JournalResult result = JournalResult::Completed, int32_t migrated = 40) {
-    return {"24.03.2008 14:05:09", "24.03.2008 14:35:00", label, "1A2B-3C4D", source, destination, "Arzt und Praxis",
-            42, migrated, 2, 3, result};
+    return {"24.03.2008 14:05:09",
+            "24.03.2008 14:35:00",
+            label,
+            "1A2B-3C4D",
+            source,
+            destination,
+            "Arzt und Praxis",
+            42,
+            migrated,
+            2,
+            3,
+            result};
 }
 
 // The file's text between its CR LF pairs: no other CR or LF may occur.
@@ -44,7 +54,9 @@ struct JournalFixture : ::testing::Test {
 // Every text field carries the hostile text; every row still has its 12 columns,
 // and what is read back is what was written, escaped as the logs escape.
 TEST_F(JournalFixture, HostileTextsNeverShiftAColumnAndReadBackAsWritten) {
-    struct Case { std::string text, inFile, shown; };
+    struct Case {
+        std::string text, inFile, shown;
+    };
     const Case cases[] = {
         {"PATIENT;2008", "\"PATIENT;2008\"", "PATIENT;2008"},
         {"CT \"Kopf\"", "\"CT \"\"Kopf\"\"\"", "CT \"Kopf\""},
@@ -77,12 +89,16 @@ TEST_F(JournalFixture, HostileTextsNeverShiftAColumnAndReadBackAsWritten) {
         auto expected = run(shown, shown, shown);
         EXPECT_EQ(*found, expected);
     }
-    EXPECT_EQ(lines.back(), "24.03.2008 14:05:09;24.03.2008 14:35:00;;1A2B-3C4D;/media/cdrom;D:\\Ziel;Arzt und Praxis;"
-                            "42;40;2;3;abgebrochen");
+    EXPECT_EQ(lines.back(),
+              "24.03.2008 14:05:09;24.03.2008 14:35:00;;1A2B-3C4D;/media/cdrom;D:\\Ziel;Arzt und Praxis;"
+              "42;40;2;3;abgebrochen");
 }
 
 TEST(JournalFields, QuotingBothWays) {
-    struct Case { const char* line; std::optional<std::vector<std::string>> fields; };
+    struct Case {
+        const char* line;
+        std::optional<std::vector<std::string>> fields;
+    };
     const Case cases[] = {
         {"a;b", {{"a", "b"}}},
         {"", {{""}}},
@@ -110,7 +126,10 @@ TEST_F(JournalFixture, ThreeResultsAndTheLastCompletedRunOfThatDiscAndDestinatio
     const std::pair<size_t, const char*> words[] = {{1, "abgeschlossen"}, {3, "abgebrochen"}, {4, "ausgelassen"}};
     for (const auto& [row, word] : words) EXPECT_EQ(journalFields(lines[row])->back(), word);
 
-    struct Query { const char *label, *serial, *source, *destination; std::optional<int32_t> migrated; };
+    struct Query {
+        const char *label, *serial, *source, *destination;
+        std::optional<int32_t> migrated;
+    };
     const Query queries[] = {
         {"PATIENT", "1A2B-3C4D", "/media/cdrom", "/ziel", 20},  // neither the stopped nor the skipped run
         {"ANDERE", "1A2B-3C4D", "/media/cdrom", "/ziel", 50},
@@ -177,7 +196,10 @@ TEST_F(JournalFixture, UnwritableJournalRaisesAndUnreadableFindsNone) {
 }
 
 TEST(JournalMedium, OnlyARemovableMediumWithASerialIsNamed) {
-    struct Case { VolumeIdentity medium; const char *label, *serial; };
+    struct Case {
+        VolumeIdentity medium;
+        const char *label, *serial;
+    };
     const Case cases[] = {
         {{"PATIENT", "1A2B-3C4D", true}, "PATIENT", "1A2B-3C4D"},
         {{"", "0C1D-2E3F", true}, "", "0C1D-2E3F"},

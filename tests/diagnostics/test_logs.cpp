@@ -20,11 +20,18 @@ struct LogsFixture : ::testing::Test {
 
 TEST_F(LogsFixture, ErrorLineForms) {
     test::writeFile(dir / "Logs/Error.txt", "old\r\n");
-    struct Case { int32_t number; const char* description; const char* procedure; const char* file; const char* line; };
+    struct Case {
+        int32_t number;
+        const char* description;
+        const char* procedure;
+        const char* file;
+        const char* line;
+    };
     const Case cases[] = {
         {-1, "Source folder doesn\xC2\xB4t exist.", "Start", "",
          "24.03.2008 14:05:09 - -1 - Source folder doesn\xC2\xB4t exist. - Start"},
-        {53, "File not found", "ScanFolder", "IMG0001.Z", "24.03.2008 14:05:09 - 53 - File not found - ScanFolder - IMG0001.Z"},
+        {53, "File not found", "ScanFolder", "IMG0001.Z",
+         "24.03.2008 14:05:09 - 53 - File not found - ScanFolder - IMG0001.Z"},
         {70, "a - b", "CorrectImage", "x y", "24.03.2008 14:05:09 - 70 - a - b - CorrectImage - x y"},
     };
     for (const auto& c : cases) logs.LogError(c.number, c.description, c.procedure, c.file);

@@ -35,7 +35,9 @@ private:
 
 class StringSink final : public gunzip::Sink {
 public:
-    void write(const unsigned char* data, size_t size) override { bytes.append(reinterpret_cast<const char*>(data), size); }
+    void write(const unsigned char* data, size_t size) override {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+    }
     std::string bytes;
 };
 
@@ -57,7 +59,8 @@ struct Verdict {
 // `gzip -d -c` on the bytes, from a file as gunzip.exe gets them.
 Verdict systemGzip(const uint8_t* data, size_t size) {
     const int fd = ::open(inputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    require(fd >= 0 && ::write(fd, data, size) == static_cast<ssize_t>(size) && ::close(fd) == 0, "cannot write the input");
+    require(fd >= 0 && ::write(fd, data, size) == static_cast<ssize_t>(size) && ::close(fd) == 0,
+            "cannot write the input");
     int pipeFds[2];
     require(::pipe2(pipeFds, O_CLOEXEC) == 0, "no pipe");
     posix_spawn_file_actions_t actions;
@@ -80,8 +83,7 @@ Verdict systemGzip(const uint8_t* data, size_t size) {
     // libFuzzer's timer interrupts the wait; an unchecked wait reads as exit 0.
     int status = 0;
     pid_t waited;
-    while ((waited = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-    }
+    while ((waited = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {}
     require(waited == pid, "cannot wait for gzip");
     require(WIFEXITED(status), "gzip did not exit");
     verdict.status = WEXITSTATUS(status);

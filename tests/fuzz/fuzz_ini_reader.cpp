@@ -20,8 +20,8 @@ struct Pair {
 
 // Names the program itself reads and writes, one of them in other letter case and blanks.
 const std::vector<Pair> fixedPairs = {
-    {"Temp", "TempPath"}, {"Path", "SourcePath"}, {"Path", "DestinationPath"},
-    {"Debug", "DebugValue"}, {" pacs\t", "Pacs "}, {"", ""},
+    {"Temp", "TempPath"},    {"Path", "SourcePath"}, {"Path", "DestinationPath"},
+    {"Debug", "DebugValue"}, {" pacs\t", "Pacs "},   {"", ""},
 };
 const std::string defaultValue = "default value";
 
@@ -97,8 +97,8 @@ std::optional<Pair> pairFrom(std::string_view in) {
 // comment, a section or a key with another name.
 bool writable(const Pair& p) {
     const std::string_view key = trim(p.key);
-    return p.section.find_first_of("\r\n") == std::string::npos &&
-           p.key.find_first_of("\r\n=") == std::string::npos && !key.starts_with(';') && !key.starts_with('[');
+    return p.section.find_first_of("\r\n") == std::string::npos && p.key.find_first_of("\r\n=") == std::string::npos &&
+           !key.starts_with(';') && !key.starts_with('[');
 }
 
 // A value that comes back unchanged: no line end, no quotes, no outer blanks.

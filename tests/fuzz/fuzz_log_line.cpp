@@ -89,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto logsFolder = folder.dir / "Logs";
     std::error_code ignored;
     std::filesystem::remove_all(logsFolder, ignored);
-    const jor::Logs logs(folder.dir.string(), [debug] { return debug; }, [] { return std::string("24.03.2008 14:05:09"); });
+    const jor::Logs logs(
+        folder.dir.string(), [debug] { return debug; }, [] { return std::string("24.03.2008 14:05:09"); });
 
     logs.LogError(number, description, procedure, fileName);
     const std::string fileField = fileName.empty() ? "" : " - " + visible(fileName);

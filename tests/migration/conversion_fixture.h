@@ -19,7 +19,9 @@ inline std::string payload(int seed) {
 }
 
 // An archive object as the archive wrote it before packing.
-inline std::string archived(const std::string& payload) { return "ARCHIVE HEADER v2 " + payload + Marker + "trailer" + Marker; }
+inline std::string archived(const std::string& payload) {
+    return "ARCHIVE HEADER v2 " + payload + Marker + "trailer" + Marker;
+}
 
 class Conversion : public MigrationFixture {
 protected:

@@ -23,12 +23,16 @@ inline const std::string Acute = "\xC2\xB4";
 
 inline std::string reportText(int migrated, int selected) {
     return "box info|Migration abgeschlossen|" + std::to_string(migrated) + " von " + std::to_string(selected) +
-           " Dateien konnten erfolgreich migriert werden.\r\n\r\nBitte legen Sie die n\xC3\xA4" "chste CD / DVD ein.";
+           " Dateien konnten erfolgreich migriert werden.\r\n\r\nBitte legen Sie die n\xC3\xA4"
+           "chste CD / DVD ein.";
 }
 
 inline std::string finalProgressText(int count) {
     const std::string n = std::to_string(count);
-    return "text " + n + " von " + n + " Dateien wurden \xC3\xBC" "berpr\xC3\xBC" "ft.";
+    return "text " + n + " von " + n +
+           " Dateien wurden \xC3\xBC"
+           "berpr\xC3\xBC"
+           "ft.";
 }
 
 // Program folder, medium, destination and temporary folder, with the engine
@@ -88,7 +92,8 @@ protected:
     }
 
     void useRealDecompressor() {
-        std::filesystem::copy_file(fsPath(pathUnder(JOR_PROGRAM_DIR, "gunzip.exe")), fsPath(pathUnder(prog, "gunzip.exe")));
+        std::filesystem::copy_file(fsPath(pathUnder(JOR_PROGRAM_DIR, "gunzip.exe")),
+                                   fsPath(pathUnder(prog, "gunzip.exe")));
     }
     // A fresh destination and logs, and `shellBody` as the decompressor: one
     // row of a table of decompressors.

@@ -125,14 +125,13 @@ TEST_P(ReadableObjects, MigrateWithoutAnErrorLine) {
     if (c.longWorkingPath) fs.DeleteFolder(deepTop, true);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Decompressor, ReadableObjects,
-    ::testing::Values(ReadableObject{"DeviceNameCon", "CON.Z", false, ""},
-                      ReadableObject{"DeviceNameAux", "aux.R", false, ""},
-                      ReadableObject{"DeviceNameLpt1", "LPT1.Z", false, ""},
-                      ReadableObject{"WorkingPathOf260OrMore", "IMG0001.Z", true, ""},
-                      ReadableObject{"TrailingGarbage", "GARB0001.Z", false, "garbage"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Decompressor, ReadableObjects,
+                         ::testing::Values(ReadableObject{"DeviceNameCon", "CON.Z", false, ""},
+                                           ReadableObject{"DeviceNameAux", "aux.R", false, ""},
+                                           ReadableObject{"DeviceNameLpt1", "LPT1.Z", false, ""},
+                                           ReadableObject{"WorkingPathOf260OrMore", "IMG0001.Z", true, ""},
+                                           ReadableObject{"TrailingGarbage", "GARB0001.Z", false, "garbage"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Conversion, MissingDecompressorIsReportedForEveryObject) {
     object("IMG0001.Z", "packed 1");
@@ -159,7 +158,8 @@ TEST_F(Conversion, LargeObjectsAreCutWhereverTheMarkerFalls) {
     std::vector<std::string> expected;
     for (const size_t markerAt : {(1u << 20) - 7, 1u << 20, (2u << 20) + 1}) {
         std::string p = payload(9);
-        while (wrapper.size() + p.size() < markerAt) p += p.substr(1, std::min(p.size() - 1, markerAt - wrapper.size() - p.size()));
+        while (wrapper.size() + p.size() < markerAt)
+            p += p.substr(1, std::min(p.size() - 1, markerAt - wrapper.size() - p.size()));
         object("BIG" + std::to_string(markerAt) + ".Z", packed("gzip", wrapper + p + Marker + "tail"));
         expected.push_back(p);
     }

@@ -10,7 +10,12 @@ TEST(DecompressorOutcome, ExitCodeAndLastLine) {
     const std::string at = "gunzip.exe: /tmp/TempOrvek/IMG0001.dcm.z: ";
     const std::string own = "-1 - File IMG0001.Z could not be decompressed: ";
     // The line as the error log shows it, less procedure and file; "" for none.
-    const struct { const char* name; int exitCode; std::string errorOutput; std::string line; } cases[] = {
+    const struct {
+        const char* name;
+        int exitCode;
+        std::string errorOutput;
+        std::string line;
+    } cases[] = {
         {"success, whatever it said", 0, at + "No space left on device\n", ""},
         {"a warning only", 2, at + "decompression OK, trailing garbage ignored\n", ""},
         {"the platform cannot tell", -1, at + "Permission denied\n", ""},

@@ -11,9 +11,18 @@ TEST_F(FolderScan, ProgressCountsTheFilesOfEachFolderWithFiles) {
     makeTree(src, {"IM1=a", "IM2=b", "EMPTY/DEEP/IM3=c"});
     run();
     const std::vector<std::string> expected{
-        "max 2",  "text 0 von 2 Dateien durchsucht ...", "value 1", "text 1 von 2 Dateien durchsucht ...", "value 2",
+        "max 2",
+        "text 0 von 2 Dateien durchsucht ...",
+        "value 1",
+        "text 1 von 2 Dateien durchsucht ...",
+        "value 2",
         // EMPTY has no files of its own: nothing changes until DEEP.
-        "max 1",  "text 0 von 1 Dateien durchsucht ...", "value 1", finalProgressText(1), "text ", "value 0",
+        "max 1",
+        "text 0 von 1 Dateien durchsucht ...",
+        "value 1",
+        finalProgressText(1),
+        "text ",
+        "value 0",
     };
     EXPECT_EQ(progressEvents(), expected);
     EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(3, 3)});
@@ -22,9 +31,11 @@ TEST_F(FolderScan, ProgressCountsTheFilesOfEachFolderWithFiles) {
 TEST_F(FolderScan, ThreeFilesShowZeroToTwoAndValuesOneToThree) {
     makeTree(src, {"A=1", "B=2", "C=3"});
     run();
-    const std::vector<std::string> expected{
-        "max 3",   "text 0 von 3 Dateien durchsucht ...", "value 1", "text 1 von 3 Dateien durchsucht ...",
-        "value 2", "text 2 von 3 Dateien durchsucht ...", "value 3", finalProgressText(3), "text ", "value 0"};
+    const std::vector<std::string> expected{"max 3",   "text 0 von 3 Dateien durchsucht ...",
+                                            "value 1", "text 1 von 3 Dateien durchsucht ...",
+                                            "value 2", "text 2 von 3 Dateien durchsucht ...",
+                                            "value 3", finalProgressText(3),
+                                            "text ",   "value 0"};
     EXPECT_EQ(progressEvents(), expected);
     const auto order = visited();
     EXPECT_EQ(std::set<std::string>(order.begin(), order.end()), (std::set<std::string>{"A", "B", "C"}));
@@ -104,8 +115,7 @@ TEST_F(FolderScan, DestinationRemovedDuringTheRun) {
     ASSERT_EQ(order.size(), 3u);
     const auto lines = errorLines();
     ASSERT_EQ(lines.size(), 2u);
-    for (size_t i = 0; i < 2; ++i)
-        EXPECT_TRUE(lines[i].ends_with(" - ScanFolder - " + order[i + 1])) << lines[i];
+    for (size_t i = 0; i < 2; ++i) EXPECT_TRUE(lines[i].ends_with(" - ScanFolder - " + order[i + 1])) << lines[i];
     EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 3)});
     for (const auto& f : listFiles(root.path())) EXPECT_FALSE(f.ends_with(".part")) << f;
 }
@@ -115,7 +125,8 @@ TEST_F(FolderScan, SubfolderThatVanishesIsLoggedAndTheWalkGoesOn) {
     w.onYield = [&] { std::filesystem::remove_all(fsPath(src + "/GONE")); };
     run();
     // Named by its own path: none of its files can be named.
-    EXPECT_EQ(errorLines(), std::vector<std::string>{"76 - Path not found - ScanFolder - " + src + PathSeparator + "GONE"});
+    EXPECT_EQ(errorLines(),
+              std::vector<std::string>{"76 - Path not found - ScanFolder - " + src + PathSeparator + "GONE"});
     EXPECT_EQ(outputContents(), (std::vector<std::string>{"1", "3"}));
     EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(2, 2)});
 }

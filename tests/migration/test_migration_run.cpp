@@ -40,8 +40,8 @@ TEST_F(MigrationRun, RefusedStartReportsOnlyTheFirstMissingFolder) {
 
         e.StartRun();
 
-        EXPECT_EQ(errorLines(), std::vector<std::string>{"-1 - " + std::string(c.description) + Acute +
-                                                         "t exist. - Start"});
+        EXPECT_EQ(errorLines(),
+                  std::vector<std::string>{"-1 - " + std::string(c.description) + Acute + "t exist. - Start"});
         EXPECT_EQ(window.boxes(), std::vector<std::string>{"box stop|Jor-Orvek|" + std::string(c.box)});
         // Disabled while checking, enabled again once the box is closed.
         const auto& ev = window.events;
@@ -129,7 +129,11 @@ TEST_F(MigrationRun, CompletionShowsTheLastFolderCountThenReportsThenResets) {
 }
 
 TEST_F(MigrationRun, FinalCountsOfTrivialTrees) {
-    const struct { const char* name; std::vector<std::string> tree; int lastCount, migrated; } cases[] = {
+    const struct {
+        const char* name;
+        std::vector<std::string> tree;
+        int lastCount, migrated;
+    } cases[] = {
         {"empty source", {}, 0, 0},
         {"last folder without files", {"IM1=a", "IM2=b", "EMPTY/"}, 0, 2},
     };

@@ -11,7 +11,11 @@ using namespace std::string_literals;
 
 const std::string m = "#*lastfile*#";
 
-struct Layout { const char* name; std::string content; std::string result; };
+struct Layout {
+    const char* name;
+    std::string content;
+    std::string result;
+};
 const std::vector<Layout>& layouts() {
     static const std::vector<Layout> cases = {
         {"empty", "", "ERROR"},

@@ -30,9 +30,20 @@ TEST_F(Quarantine, FailuresAfterTheFirstLine) {
         bool workingCopyStays;
     };
     const Case cases[] = {
-        {"name shorter than 4", "A.Z", false, true, "5 - Invalid procedure call or argument - ScanFolder - A.Z", {}, true},
-        {"working copy already gone", "IMAGE001.ARZ", false, false, "53 - File not found - ScanFolder - IMAGE001.ARZ",
-         {"IMAGE001.err"}, false},
+        {"name shorter than 4",
+         "A.Z",
+         false,
+         true,
+         "5 - Invalid procedure call or argument - ScanFolder - A.Z",
+         {},
+         true},
+        {"working copy already gone",
+         "IMAGE001.ARZ",
+         false,
+         false,
+         "53 - File not found - ScanFolder - IMAGE001.ARZ",
+         {"IMAGE001.err"},
+         false},
         {"medium file gone", "IMAGE002.ARZ", true, true, "53 - File not found - ScanFolder - IMAGE002.ARZ", {}, true},
     };
     for (const auto& c : cases) {

@@ -34,8 +34,8 @@ protected:
         return rows;
     }
     std::vector<std::string> expectedRow(const std::string& counts, const std::string& result) const {
-        std::vector<std::string> row = {"24.03.2008 14:05:09", "24.03.2008 14:05:09", medium.Label, medium.Serial,
-                                        src, dst, "Arzt und Praxis"};
+        std::vector<std::string> row = {
+            "24.03.2008 14:05:09", "24.03.2008 14:05:09", medium.Label, medium.Serial, src, dst, "Arzt und Praxis"};
         for (size_t at = 0, end; at <= counts.size(); at = end + 1) {
             end = counts.find(' ', at);
             if (end == std::string::npos) end = counts.size();
@@ -74,7 +74,8 @@ TEST_F(RunJournal, EachRunLeavesOneLineAndADiscDoneBeforeIsAskedFor) {
 
     // Another destination, another medium, or one without a serial: no question.
     w.onYield = nullptr;
-    for (const VolumeIdentity& other : {VolumeIdentity{"ANDERE", "9999-0000", true}, VolumeIdentity{"FEST", "1A2B-3C4D", false}}) {
+    for (const VolumeIdentity& other :
+         {VolumeIdentity{"ANDERE", "9999-0000", true}, VolumeIdentity{"FEST", "1A2B-3C4D", false}}) {
         medium = other;
         w.events.clear();
         run();
@@ -87,10 +88,9 @@ TEST_F(RunJournal, AJournalThatCannotBeWrittenOrReadNeverHoldsARunUp) {
     makeFolders(prog + "/Logs/Journal.csv");  // a folder in its place
     run();
     run();
-    EXPECT_EQ(w.boxes(), (std::vector<std::string>{"box stop|Jor-Orvek|Protokolldatei konnte nicht geschrieben werden.",
-                                                   reportText(1, 2),
-                                                   "box stop|Jor-Orvek|Protokolldatei konnte nicht geschrieben werden.",
-                                                   reportText(1, 2)}));
+    EXPECT_EQ(w.boxes(), (std::vector<std::string>{
+                             "box stop|Jor-Orvek|Protokolldatei konnte nicht geschrieben werden.", reportText(1, 2),
+                             "box stop|Jor-Orvek|Protokolldatei konnte nicht geschrieben werden.", reportText(1, 2)}));
     EXPECT_EQ(outputContents().size(), 2u);
 }
 

@@ -10,7 +10,12 @@ TEST(WorkingCopy, NameFromTheMediumsName) {
     std::string umlauts;
     for (int i = 0; i < 126; ++i) umlauts += "\xC3\x84";  // 252 bytes of "Ä"
     const std::string x249(249, 'x');
-    const struct { const char* name; std::string file; size_t limit; std::optional<std::string> working; } cases[] = {
+    const struct {
+        const char* name;
+        std::string file;
+        size_t limit;
+        std::optional<std::string> working;
+    } cases[] = {
         {"up to the last dot", "img.B.z", 255, "img.B.dcm.z"},
         {"no dot", "DICOMDIR", 255, std::nullopt},
         {"exactly at the limit", x249 + ".Z", 255, x249 + ".dcm.z"},

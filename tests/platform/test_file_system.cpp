@@ -69,7 +69,11 @@ TEST(WriteFileRange, WritesExactlyTheRangeOrLeavesTheEarlierFile) {
     const std::string content = pattern((3 << 20) + 123);
     const uint64_t size = content.size();
     test::writeFile(dir / "source", content);
-    struct Case { const char* name; uint64_t offset, length; int32_t error; };
+    struct Case {
+        const char* name;
+        uint64_t offset, length;
+        int32_t error;
+    };
     const Case cases[] = {
         {"whole file", 0, size, 0},
         {"middle, longer than a buffer", 1000, 2 << 20, 0},
@@ -148,8 +152,8 @@ TEST(ReadSharedFileInChunks, AMissingFileRaisesAndStaysMissing) {
 TEST(FlushToStableStorage, FlushesWhatIsThereAndSkipsWhatWasMovedAway) {
     TempDir dir;
     test::SmallDisk other(dir / "other", 1024);
-    std::vector<std::string> paths = {dir / "a/1.dcm", dir / "a/2.dcm", dir / "b/BadObjects/3.err",
-                                      dir / "gone/4.dcm", dir / "a/deleted.dcm"};
+    std::vector<std::string> paths = {dir / "a/1.dcm", dir / "a/2.dcm", dir / "b/BadObjects/3.err", dir / "gone/4.dcm",
+                                      dir / "a/deleted.dcm"};
     if (other.mounted()) paths.push_back(other.path() + "/5.dcm");
     for (const auto& p : paths) test::writeFile(p, "x");
     std::filesystem::remove_all(dir / "gone");
@@ -158,13 +162,15 @@ TEST(FlushToStableStorage, FlushesWhatIsThereAndSkipsWhatWasMovedAway) {
     // of a CD's file does; a user who is not root may not open it for writing.
     test::writeFile(dir / "disc/IMG.Z", "x");
     std::filesystem::permissions(dir / "disc/IMG.Z", std::filesystem::perms::owner_read |
-                                                          std::filesystem::perms::group_read |
-                                                          std::filesystem::perms::others_read);
+                                                         std::filesystem::perms::group_read |
+                                                         std::filesystem::perms::others_read);
     FileSystem().CopyFile(dir / "disc/IMG.Z", dir / "b/BadObjects/IMG.err", false);
     paths.push_back(dir / "b/BadObjects/IMG.err");
     const auto failures = FileSystem().FlushToStableStorage(paths);
-    for (const auto& f : failures) ADD_FAILURE() << f.path << ": " << f.error.description() << " (" << f.error.origin() << ")";
-    std::filesystem::permissions(dir / "disc/IMG.Z", std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    for (const auto& f : failures)
+        ADD_FAILURE() << f.path << ": " << f.error.description() << " (" << f.error.origin() << ")";
+    std::filesystem::permissions(dir / "disc/IMG.Z", std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
 }
 
 }  // namespace

@@ -63,10 +63,10 @@ TEST(LoadSettings, ReadsFileOrDefaults) {
          "[Temp]\r\nTempPath=/tmp/t\r\n[Path]\r\nSourcePath=/media/cd\r\nDestinationPath=/srv/dicom\r\n"
          "[Debug]\r\nDebugValue=1\r\n[PACS]\r\nPACS=GEMED\r\n",
          values("/tmp/t", "/media/cd", "/srv/dicom", 1, "GEMED")},
-        {"hand-edited spelling and order",
-         "[pacs]\nPacs = HIPAX\n[ path ]\ndestinationpath = \"/srv/my dicom\"\n",
+        {"hand-edited spelling and order", "[pacs]\nPacs = HIPAX\n[ path ]\ndestinationpath = \"/srv/my dicom\"\n",
          values("", "", "/srv/my dicom", 0, "HIPAX")},
-        {"TempPath with nothing after the equals sign", "[Temp]\r\nTempPath=\r\n", values("", "", "", 0, "Arzt und Praxis")},
+        {"TempPath with nothing after the equals sign", "[Temp]\r\nTempPath=\r\n",
+         values("", "", "", 0, "Arzt und Praxis")},
         {"empty PACS is not the default", "[PACS]\r\nPACS=\r\n", values("", "", "", 0, "")},
         {"unknown PACS shown unchanged", "[PACS]\r\nPACS=Sonstiges PACS\r\n", values("", "", "", 0, "Sonstiges PACS")},
         {"300-character folder whole", "[Path]\r\nSourcePath=" + long300 + "\r\n",
@@ -83,10 +83,13 @@ TEST(LoadSettings, ReadsFileOrDefaults) {
 }
 
 TEST(LoadSettings, DebugValueOnlyZeroOneOrTwo) {
-    struct Case { std::optional<std::string> text; int32_t expected; };  // nullopt: key missing
+    struct Case {
+        std::optional<std::string> text;
+        int32_t expected;
+    };  // nullopt: key missing
     const Case cases[] = {
-        {"0", 0}, {"1", 1}, {"2", 2}, {" 2 ", 2}, {"7", 0}, {"-1", 0}, {"abc", 0}, {"", 0},
-        {"1abc", 0}, {"1.0", 0}, {"99999999999", 0}, {std::nullopt, 0},
+        {"0", 0},   {"1", 1}, {"2", 2},    {" 2 ", 2}, {"7", 0},           {"-1", 0},
+        {"abc", 0}, {"", 0},  {"1abc", 0}, {"1.0", 0}, {"99999999999", 0}, {std::nullopt, 0},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -147,10 +150,10 @@ TEST(SaveSettings, LongValuesComeBackWhole) {
         {"destination of 256 characters", values("/tmp", "/media/cd", folder(256, "Bilder"), 0, "HIPAX")},
         {"destination of 300 characters", values("/tmp", "/media/cd", folder(300, "Bilder"), 1, "HIPAX")},
         {"300 characters with umlauts", values(folder(300, "T\xC3\xBCmp"), "/media/cd", "/srv", 0, "GEMED")},
-        {"every value long", values(folder(511, "tmp"), folder(512, "Quelle"), folder(3000, "Ziel"), 2,
-                                    std::string(400, 'P'))},
-        {"destination of a few thousand characters", values("", "", folder(4096, "Praxis Dr. M\xC3\xBCller"), 0,
-                                                             "Arzt und Praxis")},
+        {"every value long",
+         values(folder(511, "tmp"), folder(512, "Quelle"), folder(3000, "Ziel"), 2, std::string(400, 'P'))},
+        {"destination of a few thousand characters",
+         values("", "", folder(4096, "Praxis Dr. M\xC3\xBCller"), 0, "Arzt und Praxis")},
     };
     for (const auto& c : cases) {
         TempDir dir;

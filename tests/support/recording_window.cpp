@@ -2,14 +2,38 @@
 
 namespace jor::test {
 
-void RecordingWindow::setProgressMax(int32_t v) { progressMax = v; events.push_back("max " + std::to_string(v)); }
-void RecordingWindow::setProgressValue(int32_t v) { progressValue = v; events.push_back("value " + std::to_string(v)); }
-void RecordingWindow::setProgressText(const std::string& t) { progressText = t; events.push_back("text " + t); }
-void RecordingWindow::setStatusText(const std::string& t) { statusText = t; events.push_back("status " + t); }
-void RecordingWindow::setMigrierenEnabled(bool e) { migrierenEnabled = e; events.push_back(std::string("migrieren ") + (e ? "1" : "0")); }
-void RecordingWindow::setBeendenEnabled(bool e) { beendenEnabled = e; events.push_back(std::string("beenden ") + (e ? "1" : "0")); }
-void RecordingWindow::armTimer() { armed = true; events.push_back("arm"); }
-void RecordingWindow::disarmTimer() { armed = false; events.push_back("disarm"); }
+void RecordingWindow::setProgressMax(int32_t v) {
+    progressMax = v;
+    events.push_back("max " + std::to_string(v));
+}
+void RecordingWindow::setProgressValue(int32_t v) {
+    progressValue = v;
+    events.push_back("value " + std::to_string(v));
+}
+void RecordingWindow::setProgressText(const std::string& t) {
+    progressText = t;
+    events.push_back("text " + t);
+}
+void RecordingWindow::setStatusText(const std::string& t) {
+    statusText = t;
+    events.push_back("status " + t);
+}
+void RecordingWindow::setMigrierenEnabled(bool e) {
+    migrierenEnabled = e;
+    events.push_back(std::string("migrieren ") + (e ? "1" : "0"));
+}
+void RecordingWindow::setBeendenEnabled(bool e) {
+    beendenEnabled = e;
+    events.push_back(std::string("beenden ") + (e ? "1" : "0"));
+}
+void RecordingWindow::armTimer() {
+    armed = true;
+    events.push_back("arm");
+}
+void RecordingWindow::disarmTimer() {
+    armed = false;
+    events.push_back("disarm");
+}
 
 bool RecordingWindow::askQuestion(const std::string& title, const std::string& text) {
     events.push_back("box question|" + title + "|" + text);
@@ -17,7 +41,8 @@ bool RecordingWindow::askQuestion(const std::string& title, const std::string& t
 }
 
 void RecordingWindow::showMessage(MessageIcon icon, const std::string& title, const std::string& text) {
-    const std::string box = std::string("box ") + (icon == MessageIcon::Stop ? "stop" : "info") + "|" + title + "|" + text;
+    const std::string box =
+        std::string("box ") + (icon == MessageIcon::Stop ? "stop" : "info") + "|" + title + "|" + text;
     events.push_back(box);
     if (onMessage) onMessage(box);
 }

@@ -75,8 +75,7 @@ Bytes iconImage(const QImage& image) {
     Bytes mask(stride * image.height(), 0);
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) == 0)
-                mask[(image.height() - 1 - y) * stride + x / 8] |= 0x80 >> (x % 8);
+            if (qAlpha(image.pixel(x, y)) == 0) mask[(image.height() - 1 - y) * stride + x / 8] |= 0x80 >> (x % 8);
     Bytes b;
     putInfoHeader(b, image.width(), image.height() * 2, pixels.size() + mask.size());
     b.insert(b.end(), pixels.begin(), pixels.end());
@@ -137,10 +136,9 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     const QPixmap power = powerImage(), migrate = migrateImage();
     const QImage icon = migrate.toImage().convertToFormat(QImage::Format_ARGB32);
-    const bool ok =
-        write(folder + "/toolbar.bmp", bmp(strip(power, migrate))) &&
-        write(folder + "/toolbar_disabled.bmp", bmp(strip(greyImage(power), greyImage(migrate)))) &&
-        write(folder + "/jor-orvek.ico",
-              ico({icon, icon.scaled(16, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)}));
+    const bool ok = write(folder + "/toolbar.bmp", bmp(strip(power, migrate))) &&
+                    write(folder + "/toolbar_disabled.bmp", bmp(strip(greyImage(power), greyImage(migrate)))) &&
+                    write(folder + "/jor-orvek.ico",
+                          ico({icon, icon.scaled(16, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)}));
     return ok ? 0 : 1;
 }

@@ -347,8 +347,10 @@ Result Decompressor::State::lzw(Output& out) {
                 break;
             }
             const unsigned char* p = in.data() + (posBits >> 3);
-            long code = static_cast<long>(((p[0] | static_cast<unsigned long>(p[1]) << 8 |
-                                            static_cast<unsigned long>(p[2]) << 16) >> (posBits & 7)) & bitmask);
+            long code = static_cast<long>(
+                ((p[0] | static_cast<unsigned long>(p[1]) << 8 | static_cast<unsigned long>(p[2]) << 16) >>
+                 (posBits & 7)) &
+                bitmask);
             posBits += nBits;
 
             if (oldCode == -1) {

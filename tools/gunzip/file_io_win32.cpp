@@ -109,8 +109,10 @@ std::wstring opened(const std::wstring& name) {
     if (name.empty() || name.starts_with(Verbatim) || name.starts_with(L"\\\\.\\") || name.starts_with(L"\\??\\"))
         return name;
     size_t cut = name.find_last_of(L"\\/");
-    if (cut != std::wstring::npos) ++cut;
-    else cut = name.size() >= 2 && name[1] == L':' ? 2 : 0;  // "C:name": relative to C:'s folder
+    if (cut != std::wstring::npos)
+        ++cut;
+    else
+        cut = name.size() >= 2 && name[1] == L':' ? 2 : 0;  // "C:name": relative to C:'s folder
     const std::wstring last = name.substr(cut);
     if (last.empty() || last == L"." || last == L"..") return name;
     const std::wstring folder = name.substr(0, cut) + L".\\";
@@ -151,7 +153,8 @@ void Complain(const NativeString& name, std::string_view text) {
         WriteConsoleW(err, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         return;
     }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
     if (n <= 0) return;
     std::string bytes(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
@@ -175,8 +178,9 @@ InputFile InputFile::Open(const NativeString& name, bool followLink) {
     // Backup semantics open a folder as well, so that it can be told apart.
     const DWORD flags =
         FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    handle->file = CreateFileW(opened(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, flags, nullptr);
+    handle->file =
+        CreateFileW(opened(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, flags, nullptr);
     if (handle->file == INVALID_HANDLE_VALUE) raiseLastError();
     InputFile file(std::move(handle));
     Handle& h = *file.handle_;
@@ -282,8 +286,7 @@ void RemoveEntry(const NativeString& given) {
     const DWORD code = GetLastError(), attributes = GetFileAttributesW(name.c_str());
     if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        if (SetFileAttributesW(name.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) &&
-            DeleteFileW(name.c_str()))
+        if (SetFileAttributesW(name.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) && DeleteFileW(name.c_str()))
             return;
         SetFileAttributesW(name.c_str(), attributes);
     }

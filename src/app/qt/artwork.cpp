@@ -53,8 +53,7 @@ QPixmap migrateImage() {
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     // The stack: three sheets at the bottom right.
-    for (int i = 2; i >= 0; --i)
-        drawDocument(p, QRectF(16 + i * 1.5, 14 + i * 1.5, 12, 14), QColor(235, 235, 235));
+    for (int i = 2; i >= 0; --i) drawDocument(p, QRectF(16 + i * 1.5, 14 + i * 1.5, 12, 14), QColor(235, 235, 235));
     // The document on its way.
     drawDocument(p, QRectF(3, 2, 11, 13), Qt::white);
     // The arrow that carries it.

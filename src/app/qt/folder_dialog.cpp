@@ -9,8 +9,7 @@ namespace jor::app {
 std::string ShowFolderDialog(const std::string& title) {
     // Always from the top, never from the box's current text.
     const QString chosen = QFileDialog::getExistingDirectory(
-        QApplication::activeWindow(), QString::fromStdString(title), QStringLiteral("/"),
-        QFileDialog::ShowDirsOnly);
+        QApplication::activeWindow(), QString::fromStdString(title), QStringLiteral("/"), QFileDialog::ShowDirsOnly);
     return chosen.toStdString();
 }
 

@@ -206,7 +206,8 @@ void frmMain::placeInCentre() {
     if (!s) return;
     const QRect area = s->availableGeometry();
     const QRect outer = frameGeometry();
-    const QPoint frameAt(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+    const QPoint frameAt(area.x() + (area.width() - outer.width()) / 2,
+                         area.y() + (area.height() - outer.height()) / 2);
     // The client area is placed, not the frame: platforms differ in where a
     // frame position ends up.
     setGeometry(QRect(frameAt + (geometry().topLeft() - outer.topLeft()), size()));
@@ -281,8 +282,12 @@ void frmMain::setToolbarButtonEnabled(int button, bool enabled) {
     if (QToolButton* b = toolbarButton(button)) b->setEnabled(enabled);
 }
 
-void frmMain::setProgressMax(int32_t value) { static_cast<TextProgressBar*>(control(ControlId::ProgBar))->setMaximum(value); }
-void frmMain::setProgressValue(int32_t value) { static_cast<TextProgressBar*>(control(ControlId::ProgBar))->setValue(value); }
+void frmMain::setProgressMax(int32_t value) {
+    static_cast<TextProgressBar*>(control(ControlId::ProgBar))->setMaximum(value);
+}
+void frmMain::setProgressValue(int32_t value) {
+    static_cast<TextProgressBar*>(control(ControlId::ProgBar))->setValue(value);
+}
 
 void frmMain::holdProgressPainting(bool hold) {
     // Enabling updates again schedules the repaint.
@@ -316,7 +321,9 @@ bool frmMain::askQuestion(const std::string& title, const std::string& text) {
 std::string frmMain::showFolderDialog(const std::string& title) { return folderDialog ? folderDialog(title) : ""; }
 void frmMain::processEvents() { QCoreApplication::processEvents(); }
 void frmMain::closeWindow() { QWidget::close(); }
-void frmMain::closeWindowLater() { QTimer::singleShot(0, this, [this] { QWidget::close(); }); }
+void frmMain::closeWindowLater() {
+    QTimer::singleShot(0, this, [this] { QWidget::close(); });
+}
 // A session manager asks before the session ends (main.cpp): no reason to hand on.
 void frmMain::holdSession(const std::string&, bool) {}
 void frmMain::endProcess() {

@@ -26,8 +26,7 @@ SessionEnd::SessionEnd(std::function<void()> ended, QObject* parent) : QObject(p
     notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
         char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {}
         if (ended_) ended_();
     });
     struct sigaction action = {};

@@ -23,8 +23,7 @@ HINSTANCE instance() { return GetModuleHandleW(nullptr); }
 LRESULT CALLBACK containerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_COMMAND:
-    case WM_NOTIFY:
-        return SendMessageW(GetAncestor(hwnd, GA_ROOT), msg, wp, lp);
+    case WM_NOTIFY: return SendMessageW(GetAncestor(hwnd, GA_ROOT), msg, wp, lp);
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
@@ -81,7 +80,8 @@ void fitComboHeight(HWND combo, int height) {
         GetWindowRect(combo, &closed);
         if (closed.bottom - closed.top == height) break;
         const int itemHeight = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
-        SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), itemHeight + height - (closed.bottom - closed.top));
+        SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
+                     itemHeight + height - (closed.bottom - closed.top));
     }
 }
 
@@ -117,8 +117,8 @@ void registerWindowClasses(WNDPROC mainProc, const wchar_t* mainClass) {
         container.lpszClassName = PanelClass;
         RegisterClassExW(&container);
 
-        INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
-                                                 ICC_STANDARD_CLASSES};
+        INITCOMMONCONTROLSEX icc{sizeof icc,
+                                 ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&icc);
         return true;
     }();
@@ -130,13 +130,31 @@ HWND createControl(const ControlRow& row, HWND parent, const Fonts& fonts, int d
     DWORD style = 0, exStyle = 0;
     int height = row.height;
     switch (row.kind) {
-    case ControlKind::TabControl: cls = WC_TABCONTROLW; style = WS_TABSTOP | WS_CLIPCHILDREN | WS_CLIPSIBLINGS; break;
-    case ControlKind::Frame: cls = FrameClass; style = WS_CLIPSIBLINGS; exStyle = WS_EX_CONTROLPARENT; break;
-    case ControlKind::Panel: cls = PanelClass; style = WS_CLIPSIBLINGS; exStyle = WS_EX_CONTROLPARENT; break;
+    case ControlKind::TabControl:
+        cls = WC_TABCONTROLW;
+        style = WS_TABSTOP | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+        break;
+    case ControlKind::Frame:
+        cls = FrameClass;
+        style = WS_CLIPSIBLINGS;
+        exStyle = WS_EX_CONTROLPARENT;
+        break;
+    case ControlKind::Panel:
+        cls = PanelClass;
+        style = WS_CLIPSIBLINGS;
+        exStyle = WS_EX_CONTROLPARENT;
+        break;
     // Paths from the disc are shown as they are: "&" is no mnemonic.
     case ControlKind::Label: style = SS_LEFTNOWORDWRAP | SS_NOPREFIX; break;
-    case ControlKind::TextBox: cls = WC_EDITW; style = WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT; exStyle = WS_EX_CLIENTEDGE; break;
-    case ControlKind::Button: cls = WC_BUTTONW; style = WS_TABSTOP | BS_PUSHBUTTON; break;
+    case ControlKind::TextBox:
+        cls = WC_EDITW;
+        style = WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT;
+        exStyle = WS_EX_CLIENTEDGE;
+        break;
+    case ControlKind::Button:
+        cls = WC_BUTTONW;
+        style = WS_TABSTOP | BS_PUSHBUTTON;
+        break;
     // No CBS_SORT: the list keeps its order. No completion: the text field
     // keeps what the user types (pacs_combo.h). The height is the open list's.
     case ControlKind::ComboBox:
@@ -145,7 +163,10 @@ HWND createControl(const ControlRow& row, HWND parent, const Fonts& fonts, int d
         height = row.height * 6;
         break;
     // Clicks only switch between clear and ticked; the dimmed 2 comes from the settings.
-    case ControlKind::CheckBox: cls = WC_BUTTONW; style = WS_TABSTOP | BS_3STATE; break;
+    case ControlKind::CheckBox:
+        cls = WC_BUTTONW;
+        style = WS_TABSTOP | BS_3STATE;
+        break;
     case ControlKind::ProgressBar: {
         const RECT place{pixels(row.left, dpi), pixels(row.top, dpi), pixels(row.left, dpi) + pixels(row.width, dpi),
                          pixels(row.top, dpi) + pixels(row.height, dpi)};
@@ -155,11 +176,10 @@ HWND createControl(const ControlRow& row, HWND parent, const Fonts& fonts, int d
     }
     case ControlKind::Toolbar: return nullptr;
     }
-    HWND hwnd = CreateWindowExW(exStyle, cls, wideText(row.caption).c_str(), WS_CHILD | WS_VISIBLE | style,
-                                pixels(row.left, dpi), pixels(row.top, dpi), pixels(row.width, dpi),
-                                pixels(height, dpi), parent,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlWindowId(row.id))), instance(),
-                                nullptr);
+    HWND hwnd = CreateWindowExW(
+        exStyle, cls, wideText(row.caption).c_str(), WS_CHILD | WS_VISIBLE | style, pixels(row.left, dpi),
+        pixels(row.top, dpi), pixels(row.width, dpi), pixels(height, dpi), parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlWindowId(row.id))), instance(), nullptr);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.get(row.font)), FALSE);
     if (row.kind == ControlKind::TabControl) {
         for (int i = 0; i < 2; ++i) {

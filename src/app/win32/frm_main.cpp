@@ -120,9 +120,7 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
             showTab(static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
         return 0;
     }
-    case KeepTypedPacs:
-        pacs_.keepTypedText();
-        return 0;
+    case KeepTypedPacs: pacs_.keepTypedText(); return 0;
     case WM_TIMER:
         for (const FormTimer timer : {FormTimer::tmrMig, FormTimer::ProgressPainter})
             if (wp == TimerIds[static_cast<int>(timer)]) {
@@ -131,14 +129,11 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
                 return 0;
             }
         break;
-    case WM_ACTIVATE:
-        keyboard_.activated(wp, hwnd_);
-        return 0;
+    case WM_ACTIVATE: keyboard_.activated(wp, hwnd_); return 0;
     case WM_CLOSE:
         if (form_->QueryUnload()) DestroyWindow(hwnd_);
         return 0;
-    case WM_QUERYENDSESSION:
-        return form_->holdSessionEnd() ? FALSE : TRUE;
+    case WM_QUERYENDSESSION: return form_->holdSessionEnd() ? FALSE : TRUE;
     case WM_ENDSESSION:
         // Windows may end the process any time after this message.
         if (wp) form_->EndSession();

@@ -57,17 +57,13 @@ void paint(HWND bar, const BarState& s) {
 LRESULT CALLBACK barProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data) {
     auto* s = reinterpret_cast<BarState*>(data);
     switch (msg) {
-    case WM_PAINT:
-        paint(bar, *s);
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_PAINT: paint(bar, *s); return 0;
+    case WM_ERASEBKGND: return 1;
     case WM_SETFONT:
         s->font = reinterpret_cast<HFONT>(wp);
         if (LOWORD(lp)) InvalidateRect(bar, nullptr, FALSE);
         return 0;
-    case WM_GETFONT:
-        return reinterpret_cast<LRESULT>(s->font);
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
     case WM_SETTEXT: {
         const LRESULT r = DefSubclassProc(bar, msg, wp, lp);
         InvalidateRect(bar, nullptr, FALSE);

@@ -24,12 +24,11 @@ HIMAGELIST imageList(int bitmapId) {
 
 Toolbar::Toolbar(HWND parent, const ControlRow& row, HFONT font, int dpi) {
     const auto px = [dpi](int twips) { return pixels(twips, dpi); };
-    hwnd_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr,
-                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBSTYLE_FLAT | CCS_NORESIZE | CCS_NOPARENTALIGN |
-                                CCS_NODIVIDER,
-                            px(row.left), px(row.top), px(row.width), px(row.height), parent,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlWindowId(row.id))),
-                            GetModuleHandleW(nullptr), nullptr);
+    hwnd_ = CreateWindowExW(
+        0, TOOLBARCLASSNAMEW, nullptr,
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBSTYLE_FLAT | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER,
+        px(row.left), px(row.top), px(row.width), px(row.height), parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlWindowId(row.id))), GetModuleHandleW(nullptr), nullptr);
     SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SendMessageW(hwnd_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     ImageList_ = imageList(IDB_TOOLBAR);

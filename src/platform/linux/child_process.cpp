@@ -156,8 +156,7 @@ void ChildProcess::killAndReap() {
         if (::kill(-pid, SIGKILL) != 0) ::kill(pid, SIGKILL);
         int status = 0;
         pid_t rc;
-        while ((rc = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-        }
+        while ((rc = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {}
         if (rc == pid) status_ = status;
         ended_ = true;
     }

@@ -13,7 +13,11 @@
 namespace jor {
 
 mode_t currentUmask() {
-    static const mode_t mask = [] { const mode_t m = ::umask(0); ::umask(m); return m; }();
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
     return mask;
 }
 

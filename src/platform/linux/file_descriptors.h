@@ -15,13 +15,20 @@ namespace jor {
 class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
     Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
     // close() reports late write errors (full disk on some file systems).
-    int release() { const int r = ::close(fd_); fd_ = -1; return r; }
+    int release() {
+        const int r = ::close(fd_);
+        fd_ = -1;
+        return r;
+    }
+
 private:
     int fd_;
 };

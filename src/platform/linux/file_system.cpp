@@ -149,8 +149,7 @@ void FileSystem::DeleteFolder(const std::string& path, bool force) const {
         for (stdfs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
             struct stat est;
             const std::string p = it->path().string();
-            if (::lstat(p.c_str(), &est) == 0 && !(est.st_mode & S_IWUSR) && !S_ISLNK(est.st_mode))
-                raiseErrno(EACCES);
+            if (::lstat(p.c_str(), &est) == 0 && !(est.st_mode & S_IWUSR) && !S_ISLNK(est.st_mode)) raiseErrno(EACCES);
         }
         if (ec) raiseErrno(ec.value(), true);
     }

@@ -8,10 +8,10 @@
 namespace jor {
 
 struct FolderFacts {
-    mode_t mode = 0;            // st_mode of the entry itself (lstat), type bits included
-    uid_t owner = 0;            // st_uid
-    uid_t user = 0;             // the effective uid of this process
-    long fileSystemType = 0;    // statfs f_type of the volume it lies on
+    mode_t mode = 0;          // st_mode of the entry itself (lstat), type bits included
+    uid_t owner = 0;          // st_uid
+    uid_t user = 0;           // the effective uid of this process
+    long fileSystemType = 0;  // statfs f_type of the volume it lies on
 };
 
 FolderVerdict judgeFolder(const FolderFacts& facts);

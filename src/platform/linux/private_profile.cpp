@@ -26,7 +26,8 @@ std::string_view trim(std::string_view s) {
 bool sameName(std::string_view a, std::string_view b) {
     a = trim(a);
     b = trim(b);
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
 }
 
 std::optional<std::string_view> sectionName(std::string_view line) {
@@ -96,9 +97,8 @@ std::optional<Place> find(const Lines& lines, const std::string& section, const 
 
 }  // namespace
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, size_t /*size*/,
-                                    const std::string& fileName) {
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    size_t /*size*/, const std::string& fileName) {
     std::string_view value = defaultValue;
     Lines lines;
     std::optional<Place> place;
@@ -112,8 +112,8 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     return std::string(value);
 }
 
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& fileName) {
+bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                               const std::string& fileName) {
     try {
         Lines lines;
         // An unreadable file is not replaced: its content would be lost.

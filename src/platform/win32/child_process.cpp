@@ -27,8 +27,10 @@ std::wstring quoted(const std::wstring& argument) {
             ++backslashes;
             continue;
         }
-        if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
-        else out.append(backslashes, L'\\');
+        if (c == L'"')
+            out.append(backslashes * 2 + 1, L'\\');
+        else
+            out.append(backslashes, L'\\');
         out.push_back(c);
         backslashes = 0;
     }
@@ -138,8 +140,8 @@ ChildProcess ChildProcess::Start(const std::string& program, const std::vector<s
             break;
         const DWORD code = ::GetLastError();
         if (code != ERROR_INTERNAL_ERROR || attempt == 3) raiseWinError(code);
-        std::fprintf(stderr, "jor-orvek: starting %s failed with Win32 error %lu; starting it again\n",
-                     program.c_str(), static_cast<unsigned long>(code));
+        std::fprintf(stderr, "jor-orvek: starting %s failed with Win32 error %lu; starting it again\n", program.c_str(),
+                     static_cast<unsigned long>(code));
         ::Sleep(20);
     }
     HANDLE job = ::CreateJobObjectW(nullptr, nullptr);

@@ -17,8 +17,8 @@ namespace {
 // place is opened as itself and not read through.
 Handle openForReading(const std::string& path) {
     Handle h(::CreateFileW(pathOrRaise(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr));
+                           OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h.valid()) raiseLastError();
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(h.get(), &info)) raiseLastError();

@@ -56,16 +56,15 @@ TemporaryFile::TemporaryFile(const std::wstring& destination) {
         }
         const std::wstring path = folder + L"\\" + name + L".part";
         // DELETE: a rename through the open handle (commitFlushed).
-        handle_ = ::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr);
+        handle_ =
+            ::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle_ != INVALID_HANDLE_VALUE) {
             path_ = path;
             return;
         }
         const DWORD code = ::GetLastError();
-        if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt >= 100)
-            raiseWinError(code, true);
+        if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt >= 100) raiseWinError(code, true);
     }
 }
 
@@ -83,8 +82,7 @@ void TemporaryFile::close() {
 void TemporaryFile::commit(const std::wstring& destination, bool overwrite) {
     close();
     // A rename replaces a link at the destination itself, never its target.
-    if (!::MoveFileExW(path_.c_str(), destination.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0))
-        raiseLastError();
+    if (!::MoveFileExW(path_.c_str(), destination.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) raiseLastError();
     path_.clear();
 }
 
@@ -100,11 +98,10 @@ void TemporaryFile::commitFlushed(const std::wstring& destination, bool overwrit
     std::copy(ntPath.begin(), ntPath.end(), rename->FileName);
     if (!::SetFileInformationByHandle(handle_, FileRenameInfo, rename, static_cast<DWORD>(buffer.size() * 8)))
         raiseLastError();
-    path_ = destination;  // what a failure from here on removes
+    path_ = destination;         // what a failure from here on removes
     FILE_BASIC_INFO basic = {};  // zero times: left as they are
     basic.FileAttributes = attributes;
-    if (!::FlushFileBuffers(handle_) ||
-        !::SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
+    if (!::FlushFileBuffers(handle_) || !::SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
         raiseLastError();
     close();
     path_.clear();

@@ -15,8 +15,8 @@ namespace {
 // The bits the archive tools report; the others (not indexed, sparse, ...) say
 // nothing about the file's use and must not spoil a comparison with 16.
 constexpr DWORD ReportedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                     FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE |
-                                     FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_COMPRESSED;
+                                     FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT |
+                                     FILE_ATTRIBUTE_COMPRESSED;
 constexpr DWORD SettableAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
@@ -162,7 +162,8 @@ void FileSystem::DeleteFolder(const std::string& path, bool force) const {
         // Without force, read-only content keeps the whole folder.
         bool readOnly = a & FILE_ATTRIBUTE_READONLY;
         if (!(a & FILE_ATTRIBUTE_REPARSE_POINT))
-            walk(wide, [&](const std::wstring&, DWORD entry) { readOnly = readOnly || (entry & FILE_ATTRIBUTE_READONLY); });
+            walk(wide,
+                 [&](const std::wstring&, DWORD entry) { readOnly = readOnly || (entry & FILE_ATTRIBUTE_READONLY); });
         if (readOnly) raiseWinError(ERROR_ACCESS_DENIED);
     }
     if (!(a & FILE_ATTRIBUTE_REPARSE_POINT)) walk(wide, removeEntry);
@@ -262,8 +263,8 @@ void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
         // One that another run (another program folder, another computer) is
         // writing is held open by it, shared with nobody: it is not left over.
         const std::wstring path = wide + L"\\" + name;
-        Handle part(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        Handle part(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!part.valid()) return;
         if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         FILE_DISPOSITION_INFO remove = {TRUE};

@@ -18,8 +18,7 @@ FolderVerdict judgeFolder(const FolderFacts& facts) {
                ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(sid, WinCreatorOwnerRightsSid);
     };
     constexpr ACCESS_MASK writing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
-                                    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                                    GENERIC_ALL;
+                                    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
     for (DWORD i = 0; i < facts.dacl->AceCount; ++i) {
         void* ace = nullptr;
         // A DACL that cannot be read through is replaced, not trusted.
@@ -27,8 +26,7 @@ FolderVerdict judgeFolder(const FolderFacts& facts) {
         const auto* header = static_cast<const ACE_HEADER*>(ace);
         if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what is created inside, not the folder
         // Both have the mask and the SID where the plain allowing ACE has them.
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)
-            continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) continue;
         const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
         if ((allowed->Mask & writing) && !trusted(const_cast<DWORD*>(&allowed->SidStart)))
             return FolderVerdict::MakePrivate;

@@ -91,9 +91,9 @@ FolderVerdict verdictOf(HANDLE entry, const std::wstring& path, DWORD granted) {
         raiseLastError(true);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (granted & READ_CONTROL) {
-        if (const DWORD rc = ::GetSecurityInfo(entry, SE_FILE_OBJECT,
-                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &facts.owner,
-                                               nullptr, &facts.dacl, nullptr, &descriptor);
+        if (const DWORD rc =
+                ::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                  &facts.owner, nullptr, &facts.dacl, nullptr, &descriptor);
             rc != ERROR_SUCCESS)
             raiseWinError(rc, true);
     }

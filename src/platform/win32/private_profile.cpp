@@ -62,8 +62,8 @@ std::basic_string<Char> readWhole(size_t size, const Read& read) {
 
 }  // namespace
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, size_t size, const std::string& fileName) {
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    size_t size, const std::string& fileName) {
     const auto file = fullPath(fileName);
     // Texts travel as the file holds them: in the ANSI code page.
     const std::string ansiSection = toSystemText(section), ansiKey = toSystemText(key);

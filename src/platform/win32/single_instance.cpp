@@ -46,8 +46,10 @@ SingleInstanceLock::SingleInstanceLock(const std::string& programFolder) {
     const DWORD code = ::GetLastError();
     // Access denied: the mutex exists and belongs to an instance started by another user.
     another_ = code == ERROR_ALREADY_EXISTS || (!mutex && code == ERROR_ACCESS_DENIED);
-    if (mutex && another_) ::CloseHandle(mutex);
-    else if (mutex) handle_ = reinterpret_cast<intptr_t>(mutex);
+    if (mutex && another_)
+        ::CloseHandle(mutex);
+    else if (mutex)
+        handle_ = reinterpret_cast<intptr_t>(mutex);
 }
 
 SingleInstanceLock::~SingleInstanceLock() {

@@ -11,11 +11,10 @@ std::string toSystemText(const std::string& utf8) {
     // Bytes that are not UTF-8 cannot be told apart from ANSI text: they stay as they are.
     const auto wide = wideFromUtf8(utf8);
     if (!wide) return utf8;
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, wide->data(), static_cast<int>(wide->size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int size =
+        ::WideCharToMultiByte(CP_ACP, 0, wide->data(), static_cast<int>(wide->size()), nullptr, 0, nullptr, nullptr);
     std::string text(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, wide->data(), static_cast<int>(wide->size()), text.data(), size, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_ACP, 0, wide->data(), static_cast<int>(wide->size()), text.data(), size, nullptr, nullptr);
     return text;
 }
 

@@ -119,8 +119,10 @@ TEST_F(MainFormTest, SettingsAndDebugValuesGoBothWays) {
     EXPECT_EQ(view->check, 0);
     for (ControlId box : FolderBoxes) EXPECT_EQ(view->text(box), "");
 
-    view->texts = {{ControlId::txtSource, "/media/cdrom"}, {ControlId::txtDest, "/daten/Bilder \xC3\xA4"},
-                   {ControlId::txtTemp, "/tmp/"}, {ControlId::cboPACS, "Unbekannt"}};
+    view->texts = {{ControlId::txtSource, "/media/cdrom"},
+                   {ControlId::txtDest, "/daten/Bilder \xC3\xA4"},
+                   {ControlId::txtTemp, "/tmp/"},
+                   {ControlId::cboPACS, "Unbekannt"}};
     view->check = 2;
     view->closeWindow();
     ASSERT_TRUE(view->closed);
@@ -171,10 +173,11 @@ TEST_F(MainFormTest, RunEndsWithReportAndResets) {
     EXPECT_FALSE(view->enabled[0] || view->enabled[1]) << "both disabled from the click on";
     ASSERT_EQ(view->armed[0], 1ms);
     form->timerFired(FormTimer::tmrMig);
-    EXPECT_EQ(view->boxes, std::vector<std::string>{
-                               "info|Migration abgeschlossen|3 von 3 Dateien konnten erfolgreich migriert werden.\r\n\r\n"
-                               "Bitte legen Sie die n\xC3\xA4"
-                               "chste CD / DVD ein."});
+    EXPECT_EQ(view->boxes,
+              std::vector<std::string>{
+                  "info|Migration abgeschlossen|3 von 3 Dateien konnten erfolgreich migriert werden.\r\n\r\n"
+                  "Bitte legen Sie die n\xC3\xA4"
+                  "chste CD / DVD ein."});
     EXPECT_EQ(test::listFiles(work / "dest").size(), 3u);
     EXPECT_TRUE(view->enabled[0] && view->enabled[1]);
     EXPECT_EQ(view->text(ControlId::lblLoadInfo), "");
@@ -300,9 +303,9 @@ TEST_F(MainFormTest, ProgressIsPaintedAtAHumanRateAndEventsTakenAtMostEveryMilli
 
 TEST(ControlTable, TabOrderAndParentsFollowTheLayout) {
     const auto order = tabOrder();
-    const std::vector<ControlId> expected = {ControlId::Toolbar,       ControlId::tabMain,       ControlId::txtSource,
-                                             ControlId::txtDest,       ControlId::cmdSrcFolder0, ControlId::cmdSrcFolder1,
-                                             ControlId::cboPACS,       ControlId::chkDebug,      ControlId::cmdSrcFolder2,
+    const std::vector<ControlId> expected = {ControlId::Toolbar, ControlId::tabMain,       ControlId::txtSource,
+                                             ControlId::txtDest, ControlId::cmdSrcFolder0, ControlId::cmdSrcFolder1,
+                                             ControlId::cboPACS, ControlId::chkDebug,      ControlId::cmdSrcFolder2,
                                              ControlId::txtTemp};
     EXPECT_EQ(std::vector<ControlId>(order.begin(), order.end()), expected);
     for (size_t i = 0; i < ControlCount; ++i) {

@@ -40,7 +40,8 @@ struct WindowFixture : ::testing::Test {
         open();
     }
 
-    template <typename T> T* child(const char* name, int index = -1) {
+    template <typename T>
+    T* child(const char* name, int index = -1) {
         for (T* w : window->findChildren<T*>(name))
             if (index < 0 || w->property("index").toInt() == index) return w;
         ADD_FAILURE() << "no control " << name << " " << index;
@@ -71,8 +72,8 @@ TEST_F(WindowFixture, CaptionSizeAndBoxes) {
 TEST_F(WindowFixture, CentredOnTheScreenFrameIncluded) {
     const QRect area = window->screen()->availableGeometry(), frame = window->frameGeometry();
     ASSERT_NE(frame, window->geometry());
-    EXPECT_EQ(frame.topLeft(), area.topLeft() + QPoint((area.width() - frame.width()) / 2,
-                                                       (area.height() - frame.height()) / 2));
+    EXPECT_EQ(frame.topLeft(),
+              area.topLeft() + QPoint((area.width() - frame.width()) / 2, (area.height() - frame.height()) / 2));
 }
 
 TEST_F(WindowFixture, ControlsStandWhereTheLayoutPutsThem) {
@@ -95,9 +96,15 @@ TEST_F(WindowFixture, ControlsStandWhereTheLayoutPutsThem) {
         EXPECT_GE(window->toolbarButton(i)->width(), 51);
     }
     EXPECT_EQ(window->toolbarButton(2)->x(), window->toolbarButton(1)->geometry().right() + 1);
-    struct Font { QWidget* widget; qreal points; bool bold; };
-    const Font fonts[] = {{window.get(), 8.25, false}, {child<QLineEdit>("txtSource"), 8.25, false},
-                          {child<QPushButton>("cmdSrcFolder", 2), 9.75, true}, {child<QWidget>("ProgBar"), 8.25, true}};
+    struct Font {
+        QWidget* widget;
+        qreal points;
+        bool bold;
+    };
+    const Font fonts[] = {{window.get(), 8.25, false},
+                          {child<QLineEdit>("txtSource"), 8.25, false},
+                          {child<QPushButton>("cmdSrcFolder", 2), 9.75, true},
+                          {child<QWidget>("ProgBar"), 8.25, true}};
     for (const auto& f : fonts) {
         EXPECT_EQ(f.widget->font().family(), "Tahoma") << f.widget->objectName().toStdString();
         EXPECT_EQ(f.widget->font().pointSizeF(), f.points) << f.widget->objectName().toStdString();
@@ -135,8 +142,10 @@ TEST_F(WindowFixture, TextsAndLists) {
 TEST_F(WindowFixture, NoCaptionIsClipped) {
     for (QWidget* w : window->findChildren<QWidget*>()) {
         QString text;
-        if (auto* l = qobject_cast<QLabel*>(w)) text = l->text();
-        else if (auto* b = qobject_cast<QAbstractButton*>(w)) text = b->text();
+        if (auto* l = qobject_cast<QLabel*>(w))
+            text = l->text();
+        else if (auto* b = qobject_cast<QAbstractButton*>(w))
+            text = b->text();
         if (text.isEmpty()) continue;
         // Buttons report a style minimum as their hint; what counts is the text.
         const bool isButton = qobject_cast<QPushButton*>(w) || qobject_cast<QToolButton*>(w);
@@ -146,16 +155,23 @@ TEST_F(WindowFixture, NoCaptionIsClipped) {
         EXPECT_LE(w->fontMetrics().height() + iconHeight, w->height()) << text.toStdString();
         // Nothing reaches past the window or the parent that shows it.
         QWidget* parent = w->parentWidget();
-        EXPECT_TRUE(parent->rect().contains(w->geometry())) << text.toStdString() << " leaves its container " << parent->objectName().toStdString();
+        EXPECT_TRUE(parent->rect().contains(w->geometry()))
+            << text.toStdString() << " leaves its container " << parent->objectName().toStdString();
     }
 }
 
 TEST_F(WindowFixture, TabOrder) {
-    QWidget* expected[] = {window->toolbarButton(1), window->toolbarButton(2), child<QTabBar>("tabStrip"),
-                           child<QLineEdit>("txtSource"), child<QLineEdit>("txtDest"),
-                           child<QPushButton>("cmdSrcFolder", 0), child<QPushButton>("cmdSrcFolder", 1),
-                           child<QComboBox>("cboPACS"), child<QCheckBox>("chkDebug"),
-                           child<QPushButton>("cmdSrcFolder", 2), child<QLineEdit>("txtTemp")};
+    QWidget* expected[] = {window->toolbarButton(1),
+                           window->toolbarButton(2),
+                           child<QTabBar>("tabStrip"),
+                           child<QLineEdit>("txtSource"),
+                           child<QLineEdit>("txtDest"),
+                           child<QPushButton>("cmdSrcFolder", 0),
+                           child<QPushButton>("cmdSrcFolder", 1),
+                           child<QComboBox>("cboPACS"),
+                           child<QCheckBox>("chkDebug"),
+                           child<QPushButton>("cmdSrcFolder", 2),
+                           child<QLineEdit>("txtTemp")};
     // Containers and the combo box's own edit field take no place of their own.
     const auto nextStop = [](QWidget* w) {
         do w = w->nextInFocusChain();
@@ -243,8 +259,8 @@ TEST_F(WindowFixture, QuestionBeforeADiscGoesAgainSaysJaOrNein) {
         QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->toolbarButton(2)->isEnabled(); }, 10000));
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"reportBox|OK |", "questionBox|Ja Nein |Nein", "questionBox|Ja Nein |Nein",
-                                             "reportBox|OK |"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"reportBox|OK |", "questionBox|Ja Nein |Nein",
+                                              "questionBox|Ja Nein |Nein", "reportBox|OK |"}));
     EXPECT_EQ(test::listFiles(work / "dest").size(), 2u) << "the Nein run migrated nothing";
 }
 
@@ -285,7 +301,8 @@ TEST_F(WindowFixture, ProgressIsPaintedAtAHumanRateEndingOnTheLastValues) {
     clock.start();
     QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.empty() && window->toolbarButton(2)->isEnabled(); }, 20000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.last("bar ") == "bar 0 " && recorder.last("label ") == "label "; }, 2000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return recorder.last("bar ") == "bar 0 " && recorder.last("label ") == "label "; }, 2000))
         << "last painted: " << recorder.last("bar ") << " / " << recorder.last("label ");
     // Bar and label, each at most about thirty times a second, whatever the machine's speed.
     EXPECT_LE(recorder.painted.size(), size_t(2 * (clock.elapsed() / 25 + 3)));
@@ -337,20 +354,23 @@ TEST_F(WindowFixture, FolderTextsKeepTheirBytesFromLoadToSave) {
     test::makeTree(latin1, {"IM1=a", "IM2=b"});
     test::makeFolders(work / "dest");
     window->close();
-    test::writeFile(programFolder / "Settings.ini", "[Path]\r\nSourcePath=" + latin1 + "\r\nDestinationPath=" +
-                                                       work / "dest" + "\r\n[Temp]\r\nTempPath=" + work.path() +
-                                                       "\r\n[PACS]\r\nPACS=HIPAX\r\n");
+    test::writeFile(programFolder / "Settings.ini",
+                    "[Path]\r\nSourcePath=" + latin1 + "\r\nDestinationPath=" + work / "dest" +
+                        "\r\n[Temp]\r\nTempPath=" + work.path() + "\r\n[PACS]\r\nPACS=HIPAX\r\n");
     open();
-    EXPECT_EQ(child<QLineEdit>("txtSource")->text(), QString::fromStdString(work.path()) + QString::fromUtf8("/M\xC3\xBCller"));
+    EXPECT_EQ(child<QLineEdit>("txtSource")->text(),
+              QString::fromStdString(work.path()) + QString::fromUtf8("/M\xC3\xBCller"));
     EXPECT_EQ(window->form().sourceText(), latin1);
     BoxWatcher boxes;
     QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.empty() && window->toolbarButton(2)->isEnabled(); }, 10000));
     EXPECT_EQ(boxes.seen, std::vector<std::string>{
-        "Migration abgeschlossen|2 von 2 Dateien konnten erfolgreich migriert werden.\r\n\r\n"
-        "Bitte legen Sie die n\xC3\xA4" "chste CD / DVD ein."});
+                              "Migration abgeschlossen|2 von 2 Dateien konnten erfolgreich migriert werden.\r\n\r\n"
+                              "Bitte legen Sie die n\xC3\xA4"
+                              "chste CD / DVD ein."});
     window->close();
-    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("\r\nSourcePath=" + latin1 + "\r\n"), std::string::npos);
+    EXPECT_NE(test::readFile(programFolder / "Settings.ini").find("\r\nSourcePath=" + latin1 + "\r\n"),
+              std::string::npos);
 
     // Once the text is changed, the box's own text counts.
     open();

@@ -29,7 +29,9 @@ void click(HWND w, const RECT& r) {
     SendMessageW(w, WM_LBUTTONUP, 0, at);
 }
 
-void pump() { test::waitFor([] { return false; }, 30); }
+void pump() {
+    test::waitFor([] { return false; }, 30);
+}
 
 struct WindowTest : ::testing::Test {
     TempDir programFolder;
@@ -149,9 +151,13 @@ TEST_F(WindowTest, ControlsStandWhereTheLayoutPutsThem) {
 }
 
 TEST_F(WindowTest, FontsAreTahomaWithBoldButtonsAndBar) {
-    struct Case { ControlId id; int centiPoints; bool bold; };
-    const Case cases[] = {{ControlId::Label1, 825, false}, {ControlId::cboPACS, 825, false},
-                          {ControlId::Toolbar, 825, false}, {ControlId::tabMain, 825, false},
+    struct Case {
+        ControlId id;
+        int centiPoints;
+        bool bold;
+    };
+    const Case cases[] = {{ControlId::Label1, 825, false},       {ControlId::cboPACS, 825, false},
+                          {ControlId::Toolbar, 825, false},      {ControlId::tabMain, 825, false},
                           {ControlId::cmdSrcFolder2, 975, true}, {ControlId::ProgBar, 825, true}};
     for (const Case& k : cases) {
         auto font = reinterpret_cast<HFONT>(SendMessageW(c(k.id), WM_GETFONT, 0, 0));
@@ -166,7 +172,8 @@ TEST_F(WindowTest, FontsAreTahomaWithBoldButtonsAndBar) {
         GetTextFaceW(dc, LF_FACESIZE, face);
         SelectObject(dc, old);
         ReleaseDC(nullptr, dc);
-        EXPECT_EQ(utf8FromWide(face), "Tahoma") << name << " (under Wine fonts-wine's tahoma*.ttf belong in windows\\Fonts)";
+        EXPECT_EQ(utf8FromWide(face), "Tahoma")
+            << name << " (under Wine fonts-wine's tahoma*.ttf belong in windows\\Fonts)";
     }
 }
 
@@ -298,7 +305,8 @@ TEST_F(WindowTest, ProgressIsPaintedAtAHumanRateEndingOnTheLastValues) {
     const ULONGLONG started = GetTickCount64();
     clickToolbarButton(1);
     ASSERT_TRUE(test::waitFor([&] { return !BoxWatcher::seen.empty() && window->toolbarButtonEnabled(2); }, 60000));
-    ASSERT_TRUE(test::waitFor([] { return PaintRecorder::last("bar ") == "bar 0 " && PaintRecorder::last("label ") == "label "; }, 2000))
+    ASSERT_TRUE(test::waitFor(
+        [] { return PaintRecorder::last("bar ") == "bar 0 " && PaintRecorder::last("label ") == "label "; }, 2000))
         << "last painted: " << PaintRecorder::last("bar ") << " / " << PaintRecorder::last("label ");
     // Bar and label, each at most about thirty times a second, whatever the machine's speed.
     EXPECT_LE(PaintRecorder::painted.size(), size_t(2 * ((GetTickCount64() - started) / 25 + 3)));
@@ -342,10 +350,12 @@ TEST_F(WindowTest, QuestionBeforeADiscGoesAgainDefaultsToNein) {
     BoxWatcher boxes;
     for (int run = 0; run < 2; ++run) {
         clickToolbarButton(1);
-        ASSERT_TRUE(test::waitFor([&] { return BoxWatcher::seen.size() > size_t(run) && window->toolbarButtonEnabled(2); }, 20000));
+        ASSERT_TRUE(test::waitFor(
+            [&] { return BoxWatcher::seen.size() > size_t(run) && window->toolbarButtonEnabled(2); }, 20000));
     }
     ASSERT_EQ(BoxWatcher::seen.size(), 2u);
-    EXPECT_TRUE(BoxWatcher::seen[1].starts_with("Jor-Orvek|Der Datentr\xC3\xA4ger CD (Seriennummer 1A2B-3C4D) wurde am "))
+    EXPECT_TRUE(
+        BoxWatcher::seen[1].starts_with("Jor-Orvek|Der Datentr\xC3\xA4ger CD (Seriennummer 1A2B-3C4D) wurde am "))
         << BoxWatcher::seen[1];
     EXPECT_EQ(BoxWatcher::icons[1], LoadIconW(nullptr, IDI_QUESTION));
     EXPECT_EQ(test::countFiles(work / "dest"), 2u) << "skipped, not migrated again";

@@ -23,7 +23,8 @@ std::wstring versionText(const std::vector<char>& info, const std::wstring& name
     wchar_t block[40];
     swprintf(block, 40, L"\\StringFileInfo\\%04x%04x\\", translation->language, translation->codePage);
     wchar_t* value = nullptr;
-    if (!VerQueryValueW(info.data(), (block + name).c_str(), reinterpret_cast<void**>(&value), &size)) return L"<missing>";
+    if (!VerQueryValueW(info.data(), (block + name).c_str(), reinterpret_cast<void**>(&value), &size))
+        return L"<missing>";
     return value;
 }
 
@@ -50,7 +51,7 @@ TEST(ProgramResources, BothProgramsCarryTheVersionOfTheBuild) {
         ASSERT_GE(fixedSize, sizeof *fixed);
         EXPECT_EQ(fixed->dwSignature, VS_FFI_SIGNATURE);
         for (const auto& [ms, ls] : {std::pair{fixed->dwFileVersionMS, fixed->dwFileVersionLS},
-                                    std::pair{fixed->dwProductVersionMS, fixed->dwProductVersionLS}}) {
+                                     std::pair{fixed->dwProductVersionMS, fixed->dwProductVersionLS}}) {
             const std::wstring numbers = std::to_wstring(HIWORD(ms)) + L"." + std::to_wstring(LOWORD(ms)) + L"." +
                                          std::to_wstring(HIWORD(ls)) + L"." + std::to_wstring(LOWORD(ls));
             EXPECT_EQ(numbers, version + L".0");
@@ -62,12 +63,13 @@ TEST(ProgramResources, BothProgramsCarryTheVersionOfTheBuild) {
 // under Program Files writes Settings.ini and Logs into a hidden VirtualStore.
 TEST(ProgramResources, BothManifestsAskToRunAsInvoker) {
     const std::regex comment(R"(<!--[\s\S]*?-->)");
-    const std::regex asInvoker(R"(<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">\s*<security>\s*)"
-                               R"(<requestedPrivileges>\s*<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)");
+    const std::regex asInvoker(
+        R"(<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">\s*<security>\s*)"
+        R"(<requestedPrivileges>\s*<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)");
     for (const char* exe : programs) {
         SCOPED_TRACE(exe);
-        const HMODULE module =
-            LoadLibraryExW(programPath(exe).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        const HMODULE module = LoadLibraryExW(programPath(exe).c_str(), nullptr,
+                                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         ASSERT_NE(module, nullptr);
         const HRSRC found = FindResourceW(module, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
         ASSERT_NE(found, nullptr) << "no manifest";

@@ -72,7 +72,9 @@ inline bool waitFor(const std::function<bool()>& done, int milliseconds) {
 // "title|text" and icon.
 class BoxWatcher {
 public:
-    BoxWatcher() : timer_(SetTimer(nullptr, 0, 20, watch)) { seen.clear(), icons.clear(), handled().clear(), answer = 0; }
+    BoxWatcher() : timer_(SetTimer(nullptr, 0, 20, watch)) {
+        seen.clear(), icons.clear(), handled().clear(), answer = 0;
+    }
     ~BoxWatcher() { KillTimer(nullptr, timer_); }
     static inline std::vector<std::string> seen;
     static inline std::vector<HICON> icons;
@@ -107,9 +109,7 @@ private:
         PostMessageW(hwnd, WM_COMMAND, answer && GetDlgItem(hwnd, answer) ? answer : button, 0);
         return TRUE;
     }
-    static void CALLBACK watch(HWND, UINT, UINT_PTR, DWORD) {
-        EnumThreadWindows(GetCurrentThreadId(), closeBox, 0);
-    }
+    static void CALLBACK watch(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), closeBox, 0); }
     UINT_PTR timer_;
 };
 

@@ -12,7 +12,11 @@ namespace {
 // Fixed texts of known regional settings, not strftime's own answer.
 // scripts/setup.sh generates the German locale.
 TEST(DateTimeText, ShortDateLongTimeAndOnlyTheDateAtMidnight) {
-    struct Case { const char* locale; const char* afternoon; const char* midnight; };
+    struct Case {
+        const char* locale;
+        const char* afternoon;
+        const char* midnight;
+    };
     const Case cases[] = {
         {"de_DE.UTF-8", "24.03.2008 14:05:09", "24.03.2008"},
         {"C", "03/24/08 14:05:09", "03/24/08"},
@@ -27,10 +31,17 @@ TEST(DateTimeText, ShortDateLongTimeAndOnlyTheDateAtMidnight) {
             continue;
         }
         std::tm t{};
-        t.tm_year = 108; t.tm_mon = 2; t.tm_mday = 24; t.tm_isdst = -1;
-        t.tm_hour = 14; t.tm_min = 5; t.tm_sec = 9;
+        t.tm_year = 108;
+        t.tm_mon = 2;
+        t.tm_mday = 24;
+        t.tm_isdst = -1;
+        t.tm_hour = 14;
+        t.tm_min = 5;
+        t.tm_sec = 9;
         EXPECT_EQ(dateTimeText(std::mktime(&t)), c.afternoon) << c.locale;
-        t.tm_hour = 0; t.tm_min = 0; t.tm_sec = 0;
+        t.tm_hour = 0;
+        t.tm_min = 0;
+        t.tm_sec = 0;
         EXPECT_EQ(dateTimeText(std::mktime(&t)), c.midnight) << c.locale;
     }
     old ? ::setenv("LC_ALL", saved.c_str(), 1) : ::unsetenv("LC_ALL");

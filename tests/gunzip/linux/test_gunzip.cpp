@@ -66,7 +66,8 @@ std::string describe(const std::string& folder, int exitStatus) {
         std::string line = name + head;
         if (S_ISREG(st.st_mode)) {
             const std::string content = readFile(path);
-            const auto crc = crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
+            const auto crc =
+                crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
             line += " " + std::to_string(content.size()) + " bytes crc " + std::to_string(crc) + " mtime " +
                     std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
         } else if (S_ISLNK(st.st_mode)) {
@@ -101,8 +102,8 @@ std::vector<Case> cases() {
     const std::string blockFiller = [] {
         const std::string content = noise(220000, 5);
         const size_t pad = 0x40000 - member(content, 0x04, "\0\0"s).size();
-        return member(content, 0x04, std::string{static_cast<char>(pad & 0xff), static_cast<char>(pad >> 8)} +
-                                          std::string(pad, 'x'));
+        return member(content, 0x04,
+                      std::string{static_cast<char>(pad & 0xff), static_cast<char>(pad >> 8)} + std::string(pad, 'x'));
     }();
     const auto link = [](std::string target, std::string name) {
         return [=](const std::string& folder) { stdfs::create_symlink(target, folder + "/" + name); };
@@ -128,21 +129,41 @@ std::vector<Case> cases() {
         {"one trailing byte", valid + "x"},
         {"trailing gzip magic only", valid + "\x1f\x8b"},
         {"trailing zip signature", valid + "PK\3\4 not a zip"},
-        {"zip signature where gzip's second read begins", blockFiller + "PK\3\4 not a zip", "IMG.dcm.z", {},
-         {"-d", "-f"}, {}, 0644, true},
+        {"zip signature where gzip's second read begins",
+         blockFiller + "PK\3\4 not a zip",
+         "IMG.dcm.z",
+         {},
+         {"-d", "-f"},
+         {},
+         0644,
+         true},
         {"zip signature a byte after gzip's second read begins", blockFiller + "\0PK\3\4 not a zip"},
         {"a .Z stream after a gzip member", valid + dotZ},
         {"stored name and comment are ignored", member(small, 0x18, "OTHER.NAME\0comment\0"s)},
         {"extra field", member(small, 0x04, "\x05\0abcde"s)},
-        {"header checksum", member(small, 0x1e, "\x02\0ab" "NAME\0c\0"s)},
+        {"header checksum", member(small, 0x1e,
+                                   "\x02\0ab"
+                                   "NAME\0c\0"s)},
         {"wrong header checksum", member(small, 0x02, "", false)},
         {"old gzip magic", member(small, 0, "", true, "\x1f\x9e\x08")},
         {"unknown method", member(small, 0, "", true, "\x1f\x8b\x07")},
         {"reserved flag", member(small, 0x40)},
         {"encrypted flag", member(small, 0x20)},
-        {"second member with an unknown method", valid + member(small, 0, "", true, "\x1f\x8b\x07"), "IMG.dcm.z",
-         {}, {"-d", "-f"}, {}, 0644, true},
-        {"second member with a reserved flag", valid + member(small, 0x80), "IMG.dcm.z", {}, {"-d", "-f"}, {}, 0644,
+        {"second member with an unknown method",
+         valid + member(small, 0, "", true, "\x1f\x8b\x07"),
+         "IMG.dcm.z",
+         {},
+         {"-d", "-f"},
+         {},
+         0644,
+         true},
+        {"second member with a reserved flag",
+         valid + member(small, 0x80),
+         "IMG.dcm.z",
+         {},
+         {"-d", "-f"},
+         {},
+         0644,
          true},
         {"second member cut in its header", valid + cut(valid, 6)},
         {"not compressed at all", "plain DICOM bytes, not packed"},
@@ -176,22 +197,43 @@ std::vector<Case> cases() {
         {"read-only input", valid, "IMG.dcm.z", {}, {"-d", "-f"}, {}, 0444},
         {"executable input", valid, "IMG.dcm.z", {}, {"-d", "-f"}, {}, 0751},
         {"set-user-id input", valid, "IMG.dcm.z", {}, {"-d", "-f"}, {}, 04755},
-        {"input with a second hard link",
-         valid, "IMG.dcm.z", [](const std::string& f) { ::link((f + "/IMG.dcm.z").c_str(), (f + "/OTHER").c_str()); }},
-        {"input with a second hard link, no -f", valid, "IMG.dcm.z",
-         [](const std::string& f) { ::link((f + "/IMG.dcm.z").c_str(), (f + "/OTHER").c_str()); }, {"-d"}},
-        {"input is a link", "", "", [=](const std::string& f) {
+        {"input with a second hard link", valid, "IMG.dcm.z",
+         [](const std::string& f) { ::link((f + "/IMG.dcm.z").c_str(), (f + "/OTHER").c_str()); }},
+        {"input with a second hard link, no -f",
+         valid,
+         "IMG.dcm.z",
+         [](const std::string& f) { ::link((f + "/IMG.dcm.z").c_str(), (f + "/OTHER").c_str()); },
+         {"-d"}},
+        {"input is a link",
+         "",
+         "",
+         [=](const std::string& f) {
              file("real", valid)(f);
              link("real", "IMG.dcm.z")(f);
-         }, {"-d", "-f"}, "IMG.dcm.z"},
-        {"input is a link, no -f", "", "", [=](const std::string& f) {
-             file("real", valid)(f);
-             link("real", "IMG.dcm.z")(f);
-         }, {"-d"}, "IMG.dcm.z"},
-        {"input is a folder", "", "", [](const std::string& f) { makeFolders(f + "/IMG.dcm.z"); }, {"-d", "-f"},
+         },
+         {"-d", "-f"},
          "IMG.dcm.z"},
-        {"input is a pipe", "", "", [](const std::string& f) { ::mkfifo((f + "/IMG.dcm.z").c_str(), 0644); },
-         {"-d", "-f"}, "IMG.dcm.z"},
+        {"input is a link, no -f",
+         "",
+         "",
+         [=](const std::string& f) {
+             file("real", valid)(f);
+             link("real", "IMG.dcm.z")(f);
+         },
+         {"-d"},
+         "IMG.dcm.z"},
+        {"input is a folder",
+         "",
+         "",
+         [](const std::string& f) { makeFolders(f + "/IMG.dcm.z"); },
+         {"-d", "-f"},
+         "IMG.dcm.z"},
+        {"input is a pipe",
+         "",
+         "",
+         [](const std::string& f) { ::mkfifo((f + "/IMG.dcm.z").c_str(), 0644); },
+         {"-d", "-f"},
+         "IMG.dcm.z"},
         {"input missing", "", "", {}, {"-d", "-f"}, "IMG.dcm.z"},
         {"suffix .Z", valid, "IMG.dcm.Z"},
         {"suffix .GZ", valid, "IMG.GZ"},

@@ -41,9 +41,11 @@ std::string describe(const std::string& folder, int exitStatus) {
             line += " folder";
         } else {
             const std::string content = readFile(pathUnder(folder, name));
-            const auto crc = crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
+            const auto crc =
+                crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
             const bool readOnly = (e.status().permissions() & stdfs::perms::owner_write) == stdfs::perms::none;
-            line += " " + std::to_string(content.size()) + " bytes crc " + std::to_string(crc) + (readOnly ? " read-only" : "");
+            line += " " + std::to_string(content.size()) + " bytes crc " + std::to_string(crc) +
+                    (readOnly ? " read-only" : "");
         }
         lines[name] = line;
     }
@@ -70,7 +72,8 @@ ChildProcess gunzipExe(std::vector<std::string> arguments) {
 }
 
 // `verbatim`: the \\?\ form, as the program hands it over.
-int ours(const std::vector<std::string>& options, const std::string& operand, const std::string& folder, bool verbatim) {
+int ours(const std::vector<std::string>& options, const std::string& operand, const std::string& folder,
+         bool verbatim) {
     std::vector<std::string> arguments = options;
     const std::string path = pathUnder(folder, operand);
     arguments.push_back(verbatim ? fileArgument(path) : path);
@@ -102,7 +105,10 @@ TEST(Differential, LeavesWhatGzipLeaves) {
         {"two members", valid + gz(large)},
         {"trailing garbage", valid + "garbage"},
         {"trailing zeros", valid + std::string(3000, '\0')},
-        {"header fields", member(small, 0x1e, std::string("\x02\0ab" "NAME\0c\0", 11))},
+        {"header fields", member(small, 0x1e,
+                                 std::string("\x02\0ab"
+                                             "NAME\0c\0",
+                                             11))},
         {"not compressed at all", "plain DICOM bytes, not packed"},
         {".Z", dotZ},
         {".Z with CLEAR codes, larger than the buffers", dotZLarge},
@@ -114,9 +120,14 @@ TEST(Differential, LeavesWhatGzipLeaves) {
         {"output exists", valid, "IMG.dcm.z", older},
         {"output exists, input corrupt", flipped(valid, valid.size() - 6), "IMG.dcm.z", older},
         {"output exists, no -f", valid, "IMG.dcm.z", older, {"-d"}},
-        {"output name is a folder", valid, "IMG.dcm.z", [](const std::string& f) { makeFolders(pathUnder(f, "IMG.dcm")); }},
+        {"output name is a folder", valid, "IMG.dcm.z",
+         [](const std::string& f) { makeFolders(pathUnder(f, "IMG.dcm")); }},
         {"read-only input", valid, "IMG.dcm.z", {}, {"-d", "-f"}, {}, true},
-        {"input is a folder", "", "", [](const std::string& f) { makeFolders(pathUnder(f, "IMG.dcm.z")); }, {"-d", "-f"},
+        {"input is a folder",
+         "",
+         "",
+         [](const std::string& f) { makeFolders(pathUnder(f, "IMG.dcm.z")); },
+         {"-d", "-f"},
          "IMG.dcm.z"},
         {"input missing", "", "", {}, {"-d", "-f"}, "IMG.dcm.z"},
         {"suffix .Z", valid, "IMG.dcm.Z"},
@@ -131,7 +142,8 @@ TEST(Differential, LeavesWhatGzipLeaves) {
     TempDir root;
     int index = 0;
     for (const Case& c : cases) {
-        const std::string theirs = root / ("gzip" + std::to_string(index)), mine = root / ("ours" + std::to_string(index++));
+        const std::string theirs = root / ("gzip" + std::to_string(index)),
+                          mine = root / ("ours" + std::to_string(index++));
         for (const auto& folder : {theirs, mine}) {
             makeFolders(folder);
             if (!c.file.empty()) writeFile(pathUnder(folder, c.file), c.object, c.readOnly ? 0444 : 0644);

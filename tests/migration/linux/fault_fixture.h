@@ -129,7 +129,8 @@ protected:
             if (l.ends_with(" - ScanFolder") || l.ends_with(" - Start")) ++anonymous;
         const auto names = [&](const std::string& name) {
             return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
-                return l.ends_with(" - " + name) || l.find("File " + name + " could not be migrated.") != std::string::npos;
+                return l.ends_with(" - " + name) ||
+                       l.find("File " + name + " could not be migrated.") != std::string::npos;
             });
         };
 

@@ -46,7 +46,12 @@ TEST_F(Conversion, WhatTheDecompressorLeavesDecides) {
     const std::string good = archived(payload(5));
     writeFile(root / "good.bin", good);
     const std::string failed = "-1 - File OBJ00001.Z could not be decompressed: gunzip.exe ended with code ";
-    const struct { const char* name; std::string script; bool migrated; std::string statusLine; } cases[] = {
+    const struct {
+        const char* name;
+        std::string script;
+        bool migrated;
+        std::string statusLine;
+    } cases[] = {
         {"slow", "sleep 1\nexec gzip \"$@\"", true, ""},
         {"valid output, failing status", "cp '" + root / "good.bin" + "' \"${3%.z}\"\nexit 3", true,
          failed + "3. - ScanFolder"},
@@ -84,8 +89,7 @@ TEST_F(Conversion, NamesFromTheMediumAreNeverInterpreted) {
     run();
     EXPECT_EQ(outputContents(), std::vector<std::string>{payload(6)});
     EXPECT_TRUE(errorLines().empty());
-    for (const auto& f : listFiles(root.path()))
-        EXPECT_NE(std::filesystem::path(f).filename(), "pwned") << f;
+    for (const auto& f : listFiles(root.path())) EXPECT_NE(std::filesystem::path(f).filename(), "pwned") << f;
     EXPECT_FALSE(exists("pwned"));
 }
 
@@ -125,8 +129,10 @@ INSTANTIATE_TEST_SUITE_P(Stop, HangingDecompressor, ::testing::Bool(),
 TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
     const std::string pidFile = root / "pid", workerFile = root / "worker";
     // With a worker of its own, as a decompressor may start one.
-    useFakeDecompressor("sleep 60 & echo $! > '" + workerFile + "'\n"
-                        "echo $$ > '" + pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'\nwait");
+    useFakeDecompressor("sleep 60 & echo $! > '" + workerFile +
+                        "'\n"
+                        "echo $$ > '" +
+                        pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'\nwait");
     object("HANG0001.Z", "packed");
     object("LATER/LATE0001.Z", "packed");
     w.onYield = [&] {

@@ -51,7 +51,8 @@ TEST_F(DiskFull, PlainCopiesStopAtAFullDiskWithoutPartialFiles) {
 TEST_F(DiskFull, ConvertedOutputsStopAtAFullDiskWithoutPartialFiles) {
     useRealDecompressor();
     for (int i = 0; i < 6; ++i)
-        writeFile(src + "/IMG000" + std::to_string(i) + ".Z", packed("gzip", "WRAP" + std::string(1, '\0') + image(i) + "#*lastfile*#"));
+        writeFile(src + "/IMG000" + std::to_string(i) + ".Z",
+                  packed("gzip", "WRAP" + std::string(1, '\0') + image(i) + "#*lastfile*#"));
     w.pacs = "Arzt und Praxis";
     run();
 

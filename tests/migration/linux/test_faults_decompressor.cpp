@@ -62,7 +62,8 @@ TEST_F(FaultDecompressor, ItsReasonForFailingIsLogged) {
          "-1 - File BAD00001.Z could not be decompressed: gunzip.exe: x.dcm.z: invalid compressed data - ScanFolder"},
         {"control characters in the reason", "printf 'gunzip.exe: \\033]0;title\\007 broken\\r\\n' >&2; exit 1",
          "-1 - File BAD00001.Z could not be decompressed: gunzip.exe: \\x1B]0;title\\x07 broken - ScanFolder"},
-        {"silent", "exit 4", "-1 - File BAD00001.Z could not be decompressed: gunzip.exe ended with code 4. - ScanFolder"},
+        {"silent", "exit 4",
+         "-1 - File BAD00001.Z could not be decompressed: gunzip.exe ended with code 4. - ScanFolder"},
     };
     medium("BAD00001.Z", "packed object");
     for (const auto& c : cases) {
@@ -108,7 +109,8 @@ pid_t ownChildNamed(const std::string& name) {
         char state = 0;
         pid_t parent = 0;
         rest >> state >> parent;
-        if (parent == ::getpid() && state != 'Z' && stat.substr(open + 1, close - open - 1) == name) return std::stoi(pid);
+        if (parent == ::getpid() && state != 'Z' && stat.substr(open + 1, close - open - 1) == name)
+            return std::stoi(pid);
     }
     return 0;
 }

@@ -16,7 +16,8 @@ TEST_F(FaultSource, FoldersThatLeadBackAreWalkedOnce) {
     const BindMount loop(src, src + "/SUB/LOOP");
     if (!loop.mounted()) GTEST_SKIP() << loop.why();
     run();
-    EXPECT_EQ(errorLines(), std::vector<std::string>{"-1 - Folder already scanned. - ScanFolder - " + src + "/SUB/LOOP"});
+    EXPECT_EQ(errorLines(),
+              std::vector<std::string>{"-1 - Folder already scanned. - ScanFolder - " + src + "/SUB/LOOP"});
     EXPECT_EQ(expectEveryFileAccountedFor().migrated, 2);
 }
 
@@ -32,11 +33,13 @@ TEST_F(FaultDecompressor, NamesCannotForgeLogLines) {
     run();
     auto lines = errorLines();
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, (std::vector<std::string>{"-1 - File ESC\\x1B[2J\\x07\\tM\xFCller.Z could not be migrated. - CorrectImage",
-                                               "-1 - File " + shown + " could not be migrated. - CorrectImage"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "-1 - File ESC\\x1B[2J\\x07\\tM\xFCller.Z could not be migrated. - CorrectImage",
+                         "-1 - File " + shown + " could not be migrated. - CorrectImage"}));
     EXPECT_EQ(debugLines().size(), 2u);
     EXPECT_EQ(w.eventsStartingWith("status Datei " + src + "/" + shown + " wird").size(), 1u);
-    for (const auto& e : w.eventsStartingWith("status ")) EXPECT_EQ(e.find_first_of("\r\n\x1B"), std::string::npos) << e;
+    for (const auto& e : w.eventsStartingWith("status "))
+        EXPECT_EQ(e.find_first_of("\r\n\x1B"), std::string::npos) << e;
     EXPECT_EQ(filesIn(dst + "/BadObjects").size(), 2u);
     EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 2)});
 }

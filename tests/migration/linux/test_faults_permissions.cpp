@@ -98,8 +98,7 @@ TEST_F(FaultSource, UnreadableSubfolderIsLoggedAndTheWalkGoesOn) {
     const auto run = runAsNobody();
     SKIP_UNLESS_RAN(run);
     EXPECT_EQ(errorLines(), std::vector<std::string>{"70 - Permission denied - ScanFolder - " + src + "/LOCKED"});
-    const auto tally =
-        expectEveryFileAccountedFor(run.window, RunEnd::Reported, {"LOCKED/IM3", "LOCKED/DEEPER/IM4"});
+    const auto tally = expectEveryFileAccountedFor(run.window, RunEnd::Reported, {"LOCKED/IM3", "LOCKED/DEEPER/IM4"});
     EXPECT_EQ(tally.migrated, 3);
     EXPECT_EQ(tally.unreached, 2);
 }
@@ -121,7 +120,7 @@ TEST_F(FaultLogs, UnwritableLogsNeverStopTheRun) {
         const char* name;
         bool asNobody;
         std::function<void(const std::string& prog)> spoil;  // as root, before the tree is handed over
-        std::string readOnly;                                 // then made read-only, below the program folder
+        std::string readOnly;                                // then made read-only, below the program folder
     } cases[] = {
         {"Logs is a file", false, [](const std::string& p) { writeFile(p + "/Logs", "not a folder"); }, ""},
         {"Logs is a read-only folder", true, [](const std::string& p) { makeFolders(p + "/Logs"); }, "/Logs"},
@@ -165,8 +164,7 @@ TEST_F(FaultLogs, UnwritableLogsNeverStopTheRun) {
         EXPECT_TRUE(debugLines().empty());
         const auto boxes = shown.boxes();
         const std::string told = "box stop|Jor-Orvek|Protokolldatei konnte nicht geschrieben werden.";
-        EXPECT_EQ(std::count(boxes.begin(), boxes.end(), told), 1)
-            << "told once per run";
+        EXPECT_EQ(std::count(boxes.begin(), boxes.end(), told), 1) << "told once per run";
         const auto tally = expectEveryFileAccountedFor(shown, RunEnd::Reported);
         EXPECT_EQ(tally.migrated, 2);
         EXPECT_EQ(tally.setAside, 1);

@@ -102,9 +102,10 @@ TEST_F(FaultSettings, NulByteInAFolderSettingNamesNoFolder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key);
         const auto value = [&](const std::string& key, const std::string& good) { return key == c.key ? cut : good; };
-        writeFile(settingsFilePath(prog), "[Temp]\r\nTempPath=" + value("TempPath", tmp) + "\r\n[Path]\r\nSourcePath=" +
-                                              value("SourcePath", src) + "\r\nDestinationPath=" +
-                                              value("DestinationPath", dst) + "\r\n[PACS]\r\nPACS=HIPAX\r\n");
+        writeFile(settingsFilePath(prog), "[Temp]\r\nTempPath=" + value("TempPath", tmp) +
+                                              "\r\n[Path]\r\nSourcePath=" + value("SourcePath", src) +
+                                              "\r\nDestinationPath=" + value("DestinationPath", dst) +
+                                              "\r\n[PACS]\r\nPACS=HIPAX\r\n");
         const SettingsValues loaded = LoadSettings(prog);
         w.temp = loaded.TempPath, w.source = loaded.SourcePath, w.dest = loaded.DestinationPath, w.pacs = loaded.Pacs;
         w.events.clear();
@@ -120,7 +121,8 @@ TEST_F(FaultSettings, NulByteInAFolderSettingNamesNoFolder) {
     w.source = cut;
     w.events.clear();
     engine.tmrMig_Timer();
-    EXPECT_EQ(errorLines(), std::vector<std::string>{"52 - Bad file name or number - ScanFolder - " + victim + "\\x00/junk"});
+    EXPECT_EQ(errorLines(),
+              std::vector<std::string>{"52 - Bad file name or number - ScanFolder - " + victim + "\\x00/junk"});
     EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(0, 0)});
     EXPECT_EQ(listFiles(victim), (std::vector<std::string>{"SUB/keep2.dcm", "keep1.dcm"}));
 }

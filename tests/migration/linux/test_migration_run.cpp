@@ -7,7 +7,12 @@ namespace {
 
 // Read-only stands for a missing write permission here.
 TEST_F(MigrationRun, WorkingFolderIsRemovedOnlyWhenItIsAPlainFolder) {
-    const struct { const char* name; mode_t folderMode; bool readOnlyContent; bool removed; } cases[] = {
+    const struct {
+        const char* name;
+        mode_t folderMode;
+        bool readOnlyContent;
+        bool removed;
+    } cases[] = {
         {"plain folder with content", 0755, false, true},
         {"read-only folder", 0555, false, false},
         {"read-only content", 0755, true, false},

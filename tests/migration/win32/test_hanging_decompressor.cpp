@@ -14,7 +14,8 @@ INSTANTIATE_TEST_SUITE_P(Stop, HangingDecompressor, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "SessionEnds" : "WindowCloses"; });
 
 TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
-    std::filesystem::copy_file(fsPath(pathUnder(programFolder(), JOR_TEST_CHILD)), fsPath(pathUnder(prog, "gunzip.exe")));
+    std::filesystem::copy_file(fsPath(pathUnder(programFolder(), JOR_TEST_CHILD)),
+                               fsPath(pathUnder(prog, "gunzip.exe")));
     const std::string pidFile = pathUnder(prog, "decompressor.pid");
     object("HANG0001.Z", "packed");
     object("LATER/LATE0001.Z", "packed");

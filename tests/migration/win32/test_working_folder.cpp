@@ -35,15 +35,15 @@ TEST_P(WorkingFolderRemoval, OnlyWithTheDirectoryBitAlone) {
     EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(1, 1)});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Attributes, WorkingFolderRemoval,
-    ::testing::Values(WorkingFolderCase{"PlainFolderWithContent", FILE_ATTRIBUTE_NORMAL, false, true},
-                      WorkingFolderCase{"ArchiveBit48", FILE_ATTRIBUTE_ARCHIVE, false, false},
-                      WorkingFolderCase{"ReadOnlyFolder17", FILE_ATTRIBUTE_READONLY, false, false},
-                      WorkingFolderCase{"HiddenFolder18", FILE_ATTRIBUTE_HIDDEN, false, false},
-                      WorkingFolderCase{"SystemFolder20", FILE_ATTRIBUTE_SYSTEM, false, false},
-                      WorkingFolderCase{"ReadOnlyContent", FILE_ATTRIBUTE_NORMAL, true, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Attributes, WorkingFolderRemoval,
+                         ::testing::Values(WorkingFolderCase{"PlainFolderWithContent", FILE_ATTRIBUTE_NORMAL, false,
+                                                             true},
+                                           WorkingFolderCase{"ArchiveBit48", FILE_ATTRIBUTE_ARCHIVE, false, false},
+                                           WorkingFolderCase{"ReadOnlyFolder17", FILE_ATTRIBUTE_READONLY, false, false},
+                                           WorkingFolderCase{"HiddenFolder18", FILE_ATTRIBUTE_HIDDEN, false, false},
+                                           WorkingFolderCase{"SystemFolder20", FILE_ATTRIBUTE_SYSTEM, false, false},
+                                           WorkingFolderCase{"ReadOnlyContent", FILE_ATTRIBUTE_NORMAL, true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace jor::test

@@ -30,8 +30,17 @@ TEST(ChildProcess, ArgumentsArriveWholeAndUninterpreted) {
     test::writeFile(script, "#!/bin/sh\nout=$1\nshift\nfor a do printf '%s\\n' \"$a\"; done > \"$out\"\n", 0755);
     const std::string injected = dir / "x";
     const std::vector<std::string> arguments = {
-        "two words", "  padded  ", "", "it's \"quoted\"", "a;b", "$(touch " + injected + ")",
-        "`touch " + injected + "`", "*", "-d", "C:\\TempOrvek\\a b.dcm.z", "> " + injected,
+        "two words",
+        "  padded  ",
+        "",
+        "it's \"quoted\"",
+        "a;b",
+        "$(touch " + injected + ")",
+        "`touch " + injected + "`",
+        "*",
+        "-d",
+        "C:\\TempOrvek\\a b.dcm.z",
+        "> " + injected,
     };
     std::vector<std::string> all = {dir / "out"};
     all.insert(all.end(), arguments.begin(), arguments.end());
@@ -61,7 +70,11 @@ TEST(ChildProcess, StartFailuresRaiseClassicErrors) {
     test::TempDir dir;
     test::writeFile(dir / "not-executable", "#!/bin/sh\nexit 0\n", 0644);
     test::makeFolders(dir / "folder");
-    struct Case { std::string program; int32_t number; const char* description; };
+    struct Case {
+        std::string program;
+        int32_t number;
+        const char* description;
+    };
     const Case cases[] = {
         {dir / "missing", 53, "File not found"},
         {dir / "not-executable", 70, "Permission denied"},
@@ -73,7 +86,11 @@ TEST(ChildProcess, StartFailuresRaiseClassicErrors) {
 }
 
 TEST(ChildProcess, WaitReportsHowTheChildEnded) {
-    struct Case { const char* script; bool signalled; int value; };
+    struct Case {
+        const char* script;
+        bool signalled;
+        int value;
+    };
     const Case cases[] = {
         {"exit 0", false, 0},
         {"exit 3", false, 3},
@@ -98,11 +115,14 @@ TEST(ChildProcess, WaitReportsHowTheChildEnded) {
 // The reason a decompressor gives for failing is its last line on standard
 // error; a child that writes far more than a pipe holds must not hang.
 TEST(ChildProcess, ErrorOutputAndExitCode) {
-    struct Case { const char* script; int exitCode; std::string tail; };
+    struct Case {
+        const char* script;
+        int exitCode;
+        std::string tail;
+    };
     const Case cases[] = {
         {"exit 0", 0, ""},
-        {"echo 'gzip: IMG1.dcm: No space left on device' >&2; exit 1", 1,
-         "gzip: IMG1.dcm: No space left on device\n"},
+        {"echo 'gzip: IMG1.dcm: No space left on device' >&2; exit 1", 1, "gzip: IMG1.dcm: No space left on device\n"},
         {"printf 'first\\nlast' >&2; exit 2", 2, "first\nlast"},
         // 1 MB, far more than the pipe holds, then the reason.
         {"head -c 1048576 /dev/zero | tr '\\000' x >&2; echo ' the end' >&2; exit 3", 3, "x the end\n"},
@@ -123,8 +143,11 @@ TEST(ChildProcess, ArgumentWithANulByteIsRefused) {
     test::TempDir dir;
     const std::string victim = dir / "victim";
     test::writeFile(victim, "kept");
-    test::expectError([&] { ChildProcess::Start("/bin/rm", {"-f", victim + std::string("\0.dcm.z", 7)}); },
-                      err::BadFileName, "an argument cut at its NUL byte");
+    test::expectError(
+        [&] {
+            ChildProcess::Start("/bin/rm", {"-f", victim + std::string("\0.dcm.z", 7)});
+        },
+        err::BadFileName, "an argument cut at its NUL byte");
     EXPECT_TRUE(test::exists(victim));
 }
 

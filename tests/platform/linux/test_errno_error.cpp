@@ -8,7 +8,12 @@ namespace jor {
 namespace {
 
 TEST(ErrorNumbers, ErrnoMapsOntoClassicNumbers) {
-    struct Case { int errnoValue; bool folder; int32_t number; const char* description; };
+    struct Case {
+        int errnoValue;
+        bool folder;
+        int32_t number;
+        const char* description;
+    };
     const Case cases[] = {
         {ENOENT, false, 53, "File not found"},
         {ENOENT, true, 76, "Path not found"},

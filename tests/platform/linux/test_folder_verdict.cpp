@@ -29,8 +29,7 @@ TEST(FolderVerdict, OwnerModeAndFileSystem) {
         {"a link in its place, even on FAT", S_IFLNK | 0777, Me, Fat, FolderVerdict::NotAFolder},
         {"a file in its place", S_IFREG | 0600, Me, Ext4, FolderVerdict::NotAFolder},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(judgeFolder({c.mode, c.owner, Me, c.fileSystem}), c.expected) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(judgeFolder({c.mode, c.owner, Me, c.fileSystem}), c.expected) << c.name;
 }
 
 }  // namespace

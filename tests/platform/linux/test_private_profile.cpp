@@ -60,8 +60,8 @@ TEST(PrivateProfileRead, FollowsWindowsRules) {
         // The size is no limit: a cut folder path would name another folder.
         {"300 characters whole", "[A]\r\nk=" + long300 + "\r\n", "A", "k", "dflt", 256, long300},
         {"thousands of characters whole", "[A]\r\nk=" + long4000 + "\r\n", "A", "k", "dflt", 256, long4000},
-        {"umlaut across the 256th byte", "[A]\r\nk=" + std::string(254, 'x') + "\xC3\xA4yz\r\n", "A", "k", "dflt",
-         256, std::string(254, 'x') + "\xC3\xA4yz"},
+        {"umlaut across the 256th byte", "[A]\r\nk=" + std::string(254, 'x') + "\xC3\xA4yz\r\n", "A", "k", "dflt", 256,
+         std::string(254, 'x') + "\xC3\xA4yz"},
         {"bytes outside UTF-8 beside umlauts", "[A]\r\nk=\xC3\xC3\xA4\xA4\xE2\x82\r\n", "A", "k", "dflt", 5,
          "\xC3\xC3\xA4\xA4\xE2\x82"},
         {"quotes removed from a value longer than the size", "[A]\r\nk=\"abcdef\"\r\n", "A", "k", "dflt", 4, "abcdef"},
@@ -138,8 +138,8 @@ TEST(PrivateProfileWrite, WritesIntoFirstOfDuplicateSectionsAndKeys) {
 }
 
 TEST(PrivateProfileWrite, ValueReadsBackUnchanged) {
-    const std::string values[] = {"", "/media/cdrom/", "C:\\Programme\\Jor Orvek\\", "/home/jörg/Bilder Übersicht",
-                                  "a=b;c", "\"quoted\" inside"};
+    const std::string values[] = {
+        "", "/media/cdrom/", "C:\\Programme\\Jor Orvek\\", "/home/jörg/Bilder Übersicht", "a=b;c", "\"quoted\" inside"};
     for (const auto& value : values) {
         TempDir dir;
         const std::string file = dir / "Settings.ini";

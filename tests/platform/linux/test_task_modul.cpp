@@ -50,7 +50,10 @@ TEST(FindProcess, MatchesTheExecutableNameInAnyCaseAsSubstring) {
     // Longer than the 15 characters of comm: a match proves the executable's name was used.
     auto probe = startProbe(dir, "xGUNZIP.EXE-JorProbe-" + pid + "-test");
     const auto expected = static_cast<uint32_t>(probe.pid());
-    struct Case { std::string wanted; bool matches; };
+    struct Case {
+        std::string wanted;
+        bool matches;
+    };
     const Case cases[] = {
         {"xGUNZIP.EXE-JorProbe-" + pid + "-test", true},
         {"XGUNZIP.EXE-JORPROBE-" + pid + "-TEST", true},

@@ -22,13 +22,17 @@ TEST(MountHolding, FindsTheMountOfTheDeviceThatHoldsThePath) {
         "broken line\n"
         "99 22 7:0 / /mnt/iso rw\n"  // no separator
         "100 22 0:45 / /tmp rw,nosuid shared:9 - tmpfs tmpfs rw";
-    struct Case { unsigned major, minor; const char* path; std::optional<MountEntry> mount; };
+    struct Case {
+        unsigned major, minor;
+        const char* path;
+        std::optional<MountEntry> mount;
+    };
     const Case cases[] = {
         {11, 0, "/media/user/CT M\xC3\xBCller/DICOM",
          MountEntry{"/media/user/CT M\xC3\xBCller", "iso9660", "/dev/sr0"}},
         {253, 1, "/home/user", MountEntry{"/", "ext4", "/dev/vda1"}},
         {253, 1, "/mnt/daten/x", MountEntry{"/mnt/daten", "ext4", "/dev/vda1"}},  // the bind mount
-        {253, 1, "/mnt/datenbank", MountEntry{"/", "ext4", "/dev/vda1"}},          // a name, not below it
+        {253, 1, "/mnt/datenbank", MountEntry{"/", "ext4", "/dev/vda1"}},         // a name, not below it
         {8, 17, "/mnt/stick", MountEntry{"/mnt/stick", "vfat", "/dev/sdb1"}},
         {8, 17, "/elsewhere", MountEntry{"/mnt/stick2", "vfat", "/dev/disk/by-label/A\\B"}},  // the last one
         {0, 45, "/tmp/a b", MountEntry{"/tmp", "tmpfs", "tmpfs"}},
@@ -50,9 +54,10 @@ TEST(ProbeVolume, LabelAndUuidOfAnIso9660Image) {
     TempDir dir;
     test::writeFile(dir / "disc/DICOM/IMG0001", "DICM");
     const std::string image = dir / "disc.iso";
-    ASSERT_TRUE(test::onHost("xorriso -as mkisofs -quiet -J -V \"CT M\xC3\xBCller 2008\" "
-                             "--modification-date=2008032414050900 -o \"$1\" \"$2\" 2>/dev/null",
-                             {image, dir / "disc"}))
+    ASSERT_TRUE(
+        test::onHost("xorriso -as mkisofs -quiet -J -V \"CT M\xC3\xBCller 2008\" "
+                     "--modification-date=2008032414050900 -o \"$1\" \"$2\" 2>/dev/null",
+                     {image, dir / "disc"}))
         << "xorriso failed: scripts/setup.sh installs it";
     const auto volume = probeVolume(image);
     EXPECT_EQ(volume.Label, "CT M\xC3\xBCller 2008");
@@ -87,15 +92,20 @@ TEST(VolumeFromLinks, UdevLinksOfTheDevice) {
 TEST(RemovableBlockDevice, TheDiskTellsForItsPartitions) {
     TempDir dir;
     test::makeTree(dir.path(), {"block/sdb/removable=1\n", "block/sdb/sdb1/partition=1\n", "block/sda/removable=0\n",
-                                "block/sda/sda1/partition=1\n", "block/sr0/removable=1\n",
-                                "block/loop0/removable=0\n", "block/loop0/loop/backing_file=/data/disc.img\n"});
+                                "block/sda/sda1/partition=1\n", "block/sr0/removable=1\n", "block/loop0/removable=0\n",
+                                "block/loop0/loop/backing_file=/data/disc.img\n"});
     namespace fs = std::filesystem;
     fs::create_directories(dir / "dev");
-    const std::pair<const char*, const char*> links[] = {
-        {"8:16", "../block/sdb"}, {"8:17", "../block/sdb/sdb1"}, {"8:1", "../block/sda/sda1"},
-        {"11:0", "../block/sr0"}, {"7:0", "../block/loop0"}};
+    const std::pair<const char*, const char*> links[] = {{"8:16", "../block/sdb"},
+                                                         {"8:17", "../block/sdb/sdb1"},
+                                                         {"8:1", "../block/sda/sda1"},
+                                                         {"11:0", "../block/sr0"},
+                                                         {"7:0", "../block/loop0"}};
     for (const auto& [name, target] : links) fs::create_symlink(target, dir / (std::string("dev/") + name));
-    struct Case { unsigned major, minor; bool removable; };
+    struct Case {
+        unsigned major, minor;
+        bool removable;
+    };
     const Case cases[] = {{8, 16, true}, {8, 17, true}, {8, 1, false}, {11, 0, true}, {8, 32, false}, {7, 0, true}};
     for (const auto& c : cases)
         EXPECT_EQ(removableBlockDevice(c.major, c.minor, dir / "dev"), c.removable) << c.major << ":" << c.minor;

@@ -41,14 +41,21 @@ private:
 };
 
 TEST(WindowsErrors, LastErrorMapsOntoClassicNumbers) {
-    struct Case { DWORD code; bool folder; int32_t number; };
+    struct Case {
+        DWORD code;
+        bool folder;
+        int32_t number;
+    };
     const Case cases[] = {
-        {ERROR_FILE_NOT_FOUND, false, 53}, {ERROR_FILE_NOT_FOUND, true, 76}, {ERROR_PATH_NOT_FOUND, false, 76},
-        {ERROR_INVALID_NAME, false, 53},   {ERROR_ACCESS_DENIED, false, 70}, {ERROR_SHARING_VIOLATION, false, 70},
-        {ERROR_WRITE_PROTECT, false, 70},  {ERROR_FILE_EXISTS, false, 58},   {ERROR_ALREADY_EXISTS, false, 58},
-        {ERROR_DIR_NOT_EMPTY, false, 58},  {ERROR_DISK_FULL, false, 61},     {ERROR_HANDLE_DISK_FULL, false, 61},
-        {ERROR_NOT_READY, false, 57},      {ERROR_CRC, false, 57},           {ERROR_INVALID_PARAMETER, false, 5},
-        {ERROR_NOT_ENOUGH_MEMORY, false, 7}, {ERROR_BAD_EXE_FORMAT, false, 75},
+        {ERROR_FILE_NOT_FOUND, false, 53},   {ERROR_FILE_NOT_FOUND, true, 76},
+        {ERROR_PATH_NOT_FOUND, false, 76},   {ERROR_INVALID_NAME, false, 53},
+        {ERROR_ACCESS_DENIED, false, 70},    {ERROR_SHARING_VIOLATION, false, 70},
+        {ERROR_WRITE_PROTECT, false, 70},    {ERROR_FILE_EXISTS, false, 58},
+        {ERROR_ALREADY_EXISTS, false, 58},   {ERROR_DIR_NOT_EMPTY, false, 58},
+        {ERROR_DISK_FULL, false, 61},        {ERROR_HANDLE_DISK_FULL, false, 61},
+        {ERROR_NOT_READY, false, 57},        {ERROR_CRC, false, 57},
+        {ERROR_INVALID_PARAMETER, false, 5}, {ERROR_NOT_ENOUGH_MEMORY, false, 7},
+        {ERROR_BAD_EXE_FORMAT, false, 75},
     };
     for (const auto& c : cases) EXPECT_EQ(numberForWinError(c.code, c.folder), c.number) << "code " << c.code;
 }
@@ -80,13 +87,15 @@ TEST_P(FolderAttributesOnWindows, AreTheRealBits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bits, FolderAttributesOnWindows,
-                         ::testing::Values(FolderBits{FILE_ATTRIBUTE_NORMAL, 16}, FolderBits{FILE_ATTRIBUTE_ARCHIVE, 48},
+                         ::testing::Values(FolderBits{FILE_ATTRIBUTE_NORMAL, 16},
+                                           FolderBits{FILE_ATTRIBUTE_ARCHIVE, 48},
                                            FolderBits{FILE_ATTRIBUTE_READONLY, 17},
                                            FolderBits{FILE_ATTRIBUTE_HIDDEN, 18}, FolderBits{FILE_ATTRIBUTE_SYSTEM, 20},
                                            // says nothing about the folder's use
                                            FolderBits{FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, 16}),
                          [](const auto& info) {
-                             return "Set" + std::to_string(info.param.set) + "Reports" + std::to_string(info.param.reported);
+                             return "Set" + std::to_string(info.param.set) + "Reports" +
+                                    std::to_string(info.param.reported);
                          });
 
 TEST(WindowsFileSystem, ZeroClearsTheAttributesOfAFile) {
@@ -233,7 +242,10 @@ TEST(WindowsFileSystem, PrivateFolderIsTheUsersAlone) {
     EXPECT_NO_THROW(fs.CheckPrivateFolder(dir / "open"));
     EXPECT_EQ(test::readFile(dir / "open\\OLD.dcm.z"), "x");
 
-    const struct { std::string path; int32_t number; } refused[] = {{dir / "file", 75}, {dir / "missing", 76}};
+    const struct {
+        std::string path;
+        int32_t number;
+    } refused[] = {{dir / "file", 75}, {dir / "missing", 76}};
     for (const auto& c : refused) {
         expectError([&] { fs.CheckPrivateFolder(c.path); }, c.number, c.path);
         expectError([&] { fs.PreparePrivateFolder(c.path); }, c.number, c.path);
@@ -294,7 +306,8 @@ TEST(WindowsFileSystem, ListingNamesInAnyScript) {
     TempDir dir;
     const FileSystem fs;
     // Greek, Cyrillic, CJK and a character beyond the 16-bit plane.
-    const std::vector<std::string> names = {"\xCE\xB1\xCE\xB2", "\xD0\x96.Z", "\xE5\x9B\xBE\xE5\x83\x8F", "\xF0\x9F\x98\x80"};
+    const std::vector<std::string> names = {"\xCE\xB1\xCE\xB2", "\xD0\x96.Z", "\xE5\x9B\xBE\xE5\x83\x8F",
+                                            "\xF0\x9F\x98\x80"};
     for (const auto& name : names) test::writeFile(dir / name, name);
     fs.CreateFolder(dir / "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0");
     const auto listing = fs.GetFolder(dir.path() + PathSeparator);

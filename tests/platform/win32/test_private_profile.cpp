@@ -17,11 +17,15 @@ TEST(PrivateProfileOnWindows, RoundTripInTheAnsiCodePage) {
     ASSERT_EQ(::GetACP(), 1252u) << "the test prefix runs with code page 1252";
     TempDir dir;
     const std::string file = dir / "Settings.ini";
-    const std::string umlauts = "D:\\\xC3\x84rzte \xC3\x9C" "bersicht\\M\xC3\xBCller \xC3\x9F\xC2\xB4";
+    const std::string umlauts =
+        "D:\\\xC3\x84rzte \xC3\x9C"
+        "bersicht\\M\xC3\xBCller \xC3\x9F\xC2\xB4";
     ASSERT_TRUE(WritePrivateProfileString("Path", "SourcePath", umlauts, file));
     ASSERT_TRUE(WritePrivateProfileString("PACS", "PACS", "Arzt und Praxis", file));
-    EXPECT_EQ(test::readFile(file), "[Path]\r\nSourcePath=D:\\\xC4rzte \xDC" "bersicht\\M\xFCller \xDF\xB4\r\n"
-                                    "[PACS]\r\nPACS=Arzt und Praxis\r\n");
+    EXPECT_EQ(test::readFile(file),
+              "[Path]\r\nSourcePath=D:\\\xC4rzte \xDC"
+              "bersicht\\M\xFCller \xDF\xB4\r\n"
+              "[PACS]\r\nPACS=Arzt und Praxis\r\n");
     EXPECT_EQ(GetPrivateProfileString("path", "SOURCEPATH", "", 256, file), umlauts);
     EXPECT_EQ(GetPrivateProfileString("PACS", "missing", "dflt", 256, file), "dflt");
 }
@@ -29,7 +33,8 @@ TEST(PrivateProfileOnWindows, RoundTripInTheAnsiCodePage) {
 TEST(PrivateProfileOnWindows, ReadsWhatTheRulesSay) {
     TempDir dir;
     const std::string file = dir / "Settings.ini";
-    test::writeFile(file, "[Temp]\r\n  TempPath = \"C:\\Temp\\\"  \r\nEmpty=\r\nLong=" + std::string(300, 'x') + "\r\n");
+    test::writeFile(file,
+                    "[Temp]\r\n  TempPath = \"C:\\Temp\\\"  \r\nEmpty=\r\nLong=" + std::string(300, 'x') + "\r\n");
     EXPECT_EQ(GetPrivateProfileString("TEMP", "temppath", "dflt", 256, file), "C:\\Temp\\");
     EXPECT_EQ(GetPrivateProfileString("Temp", "Empty", "dflt", 256, file), "");
     EXPECT_EQ(GetPrivateProfileString("Temp", "Long", "", 256, file), std::string(300, 'x'));

@@ -61,11 +61,14 @@ TEST(ChildProcessOnWindows, EveryArgumentArrivesWhole) {
 TEST(ChildProcessOnWindows, StartFailuresRaiseClassicErrors) {
     TempDir dir;
     test::writeFile(dir / "text.exe", "no program\r\n");  // Wine would run a "#!" script as a Unix program
-    struct Case { std::string program; int32_t number; };
+    struct Case {
+        std::string program;
+        int32_t number;
+    };
     const Case cases[] = {
         {dir / "missing.exe", 53},
         {dir / "text.exe", 75},  // (a folder: 70 on Windows, 75 under Wine)
-        {"cmd.exe", 53},  // never searched for
+        {"cmd.exe", 53},         // never searched for
         {std::string("a\0b", 3), 52},
     };
     for (const auto& c : cases) test::expectError([&] { ChildProcess::Start(c.program, {}); }, c.number, c.program);
@@ -93,7 +96,13 @@ TEST(ChildProcessOnWindows, ExitStatusAndStop) {
 TEST(ChildProcessOnWindows, ErrorOutputAndExitCode) {
     TempDir dir;
     const std::string child = childNamed(dir, "gunzip.exe");
-    struct Case { const char* filler; const char* text; const char* status; int exitCode; std::string tail; };
+    struct Case {
+        const char* filler;
+        const char* text;
+        const char* status;
+        int exitCode;
+        std::string tail;
+    };
     const Case cases[] = {
         {"0", "", "0", 0, ""},
         {"0", "gzip: IMG1.dcm: No space left on device\n", "1", 1, "gzip: IMG1.dcm: No space left on device\n"},
@@ -133,7 +142,10 @@ TEST(FindProcessOnWindows, FindsAHiddenChildByItsExecutableName) {
     const std::string name = probeName("xGUNZIP.EXE-test.exe");
     auto child = ChildProcess::Start(childNamed(dir, name), {"sleep", "30000"});
     ::Sleep(50);
-    struct Case { std::string wanted; bool matches; };
+    struct Case {
+        std::string wanted;
+        bool matches;
+    };
     const Case cases[] = {
         {name, true},
         {"GUNZIP.EXE-TEST.EXE", true},

@@ -9,7 +9,9 @@ namespace {
 
 TEST(SystemTextOnWindows, AnsiCodePageBothWays) {
     ASSERT_EQ(::GetACP(), 1252u) << "the test prefix runs with code page 1252";
-    struct Case { std::string utf8, ansi; };
+    struct Case {
+        std::string utf8, ansi;
+    };
     const Case cases[] = {
         {"", ""},
         {"plain ASCII - 53", "plain ASCII - 53"},

@@ -85,8 +85,7 @@ ChildWork withoutRootsRights(const std::function<std::string()>& work) {
     }
     ::close(fds[0]);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     if (WIFSIGNALED(status)) {
         ADD_FAILURE() << "the child without root's rights died of signal " << WTERMSIG(status);
         result.why = "crashed";

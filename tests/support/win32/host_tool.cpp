@@ -29,8 +29,9 @@ bool onHost(const std::string& script, const std::vector<std::string>& paths) {
     TempDir scratch;
     const std::string done = scratch / "done";
     // Wine hands out no process handle for a Unix program: its end is told by a file.
-    std::vector<std::string> arguments = {"-c", "if (" + script + "); then echo ok; else echo failed; fi > \"$0.part\" && mv \"$0.part\" \"$0\"",
-                                          unixPath(done)};
+    std::vector<std::string> arguments = {
+        "-c", "if (" + script + "); then echo ok; else echo failed; fi > \"$0.part\" && mv \"$0.part\" \"$0\"",
+        unixPath(done)};
     for (const auto& path : paths) arguments.push_back(unixPath(path));
     ChildProcess::Start("Z:\\bin\\sh", arguments);
     for (int waited = 0; waited < 30000 && !exists(done); waited += 5) ::Sleep(5);
