@@ -38,17 +38,8 @@ std::string FileSystem::ReadWholeFile(const std::string& path) const {
 }
 
 void FileSystem::WriteFileAtomically(const std::string& path, const std::string& content) const {
-    std::string temp;
-    Fd out = createTemporaryBeside(path, temp);
-    try {
-        writeAll(out.get(), content.data(), content.size());
-        if (::fchmod(out.get(), 0666 & ~currentUmask()) != 0) raiseErrno(errno);
-        if (out.release() != 0) raiseErrno(errno);
-        commit(temp, path, true);
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
-    }
+    writeThroughTemporary(path, true, 0666 & ~currentUmask(),
+                          [&](int out) { writeAll(out, content.data(), content.size()); });
 }
 
 void FileSystem::AppendToFile(const std::string& path, const std::string& text) const {
@@ -147,17 +138,8 @@ void FileSystem::WriteFileRange(const std::string& source, uint64_t offset, uint
     if (in.get() < 0) raiseErrno(errno);
     if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
         throw Error(err::InputPastEnd, describeError(err::InputPastEnd));
-    std::string temp;
-    Fd out = createTemporaryBeside(destination, temp);
-    try {
-        copyRange(in.get(), static_cast<off_t>(offset), out.get(), length);
-        if (::fchmod(out.get(), 0666 & ~currentUmask()) != 0) raiseErrno(errno);
-        if (out.release() != 0) raiseErrno(errno);
-        commit(temp, destination, true);
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
-    }
+    writeThroughTemporary(destination, true, 0666 & ~currentUmask(),
+                          [&](int out) { copyRange(in.get(), static_cast<off_t>(offset), out, length); });
 }
 
 std::vector<FileSystem::FlushFailure> FileSystem::FlushToStableStorage(const std::vector<std::string>& paths) const {

@@ -61,6 +61,21 @@ Fd createTemporaryBeside(const std::string& destination, std::string& temp) {
     }
 }
 
+void writeThroughTemporary(const std::string& destination, bool overwrite, mode_t mode,
+                           const std::function<void(int fd)>& fill) {
+    std::string temp;
+    Fd out = createTemporaryBeside(destination, temp);
+    try {
+        fill(out.get());
+        if (::fchmod(out.get(), mode) != 0) raiseErrno(errno);
+        if (out.release() != 0) raiseErrno(errno);
+        commit(temp, destination, overwrite);
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
 void commit(const std::string& temp, const std::string& destination, bool overwrite) {
     if (overwrite) {
         if (::rename(temp.c_str(), destination.c_str()) != 0) raiseErrno(errno);

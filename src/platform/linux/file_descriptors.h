@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -57,5 +58,10 @@ Fd createTemporaryBeside(const std::string& destination, std::string& temp);
 
 // Moves a complete temporary file into place.
 void commit(const std::string& temp, const std::string& destination, bool overwrite);
+
+// Writes `destination` whole or not at all: `fill` writes a temporary file
+// beside it, which gets `mode` and then takes the destination's name.
+void writeThroughTemporary(const std::string& destination, bool overwrite, mode_t mode,
+                           const std::function<void(int fd)>& fill);
 
 }  // namespace jor

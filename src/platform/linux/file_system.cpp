@@ -113,21 +113,11 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     if (!S_ISREG(st.st_mode)) throw Error(err::PathFileAccess, describeError(err::PathFileAccess));
     if (!overwrite && ::access(systemPath(destination), F_OK) == 0) raiseErrno(EEXIST);
 
-    std::string temp;
-    Fd out = createTemporaryBeside(destination, temp);
-    try {
-        copyContents(in.get(), out.get(), st.st_size);
-        // Only the read-only attribute comes over from the medium; its other
-        // mode bits (set-user-id, execute, world-readable) do not.
-        mode_t mode = 0666 & ~currentUmask();
-        if (!(st.st_mode & S_IWUSR)) mode &= ~mode_t(0222);
-        if (::fchmod(out.get(), mode) != 0) raiseErrno(errno);
-        if (out.release() != 0) raiseErrno(errno);
-        commit(temp, destination, overwrite);
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
-    }
+    // Only the read-only attribute comes over from the medium; its other
+    // mode bits (set-user-id, execute, world-readable) do not.
+    mode_t mode = 0666 & ~currentUmask();
+    if (!(st.st_mode & S_IWUSR)) mode &= ~mode_t(0222);
+    writeThroughTemporary(destination, overwrite, mode, [&](int out) { copyContents(in.get(), out, st.st_size); });
 }
 
 void FileSystem::DeleteFile(const std::string& path, bool force) const {
