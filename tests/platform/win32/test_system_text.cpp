@@ -28,7 +28,9 @@ TEST(SystemTextOnWindows, AnsiCodePageBothWays) {
 TEST(DateTimeOnWindows, ShortDateAndLongTimeOfTheRegionalSettings) {
     wchar_t format[80] = L"";
     ::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, format, 80);
-    ASSERT_EQ(std::wstring(format), L"dd.MM.yyyy") << "the test prefix has German regional settings";
+    ASSERT_EQ(std::wstring(format), L"dd.MM.yyyy")
+        << "the test prefix has German regional settings (scripts/wine-prefix.sh); a Wine start in "
+           "another locale than the tests' C.UTF-8 resets them";
     SYSTEMTIME local{2008, 3, 1, 24, 14, 5, 9, 0};
     SYSTEMTIME utc;
     ASSERT_TRUE(::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc));
