@@ -166,6 +166,16 @@ public:
 
 // "jor-", 16 lower-case hex digits, ".part": the name of a temporary file of
 // ours, and no name anybody else would give a file of theirs.
+inline std::string ownTemporaryName(const unsigned char (&random)[8]) {
+    static const char hex[] = "0123456789abcdef";
+    std::string name = "jor-";
+    for (const unsigned char b : random) {
+        name.push_back(hex[b >> 4]);
+        name.push_back(hex[b & 15]);
+    }
+    return name + ".part";
+}
+
 inline bool ownTemporaryName(std::string_view name) {
     if (name.size() != 4 + 16 + 5 || !name.starts_with("jor-") || !name.ends_with(".part")) return false;
     for (const char c : name.substr(4, 16))

@@ -1,6 +1,7 @@
 // The Linux helpers behind file_descriptors.h: the umask, writing whole, temporary files and their commit.
 #include "platform/linux/file_descriptors.h"
 
+#include "platform/file_system.h"
 #include "platform/linux/errno_error.h"
 
 #include <cerrno>
@@ -44,13 +45,7 @@ Fd createTemporaryBeside(const std::string& destination, std::string& temp) {
     for (int attempt = 0;; ++attempt) {
         unsigned char bytes[8];
         if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) raiseErrno(errno);
-        static const char hex[] = "0123456789abcdef";
-        std::string name = "jor-";
-        for (const unsigned char b : bytes) {
-            name.push_back(hex[b >> 4]);
-            name.push_back(hex[b & 15]);
-        }
-        temp = folder + "/" + name + ".part";
+        temp = folder + "/" + ownTemporaryName(bytes);
         Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (fd.get() >= 0) {
             // In use while it is written: the clean-up of leftovers passes a locked one by.

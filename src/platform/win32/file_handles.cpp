@@ -1,6 +1,7 @@
 // The Windows helpers behind file_handles.h: paths, attributes, writing whole, temporary files and their commit.
 #include "platform/win32/file_handles.h"
 
+#include "platform/file_system.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win_error.h"
 
@@ -48,18 +49,13 @@ TemporaryFile::TemporaryFile(const std::wstring& destination) {
     for (int attempt = 0;; ++attempt) {
         unsigned char bytes[8];
         if (!::RtlGenRandom(bytes, sizeof bytes)) raiseLastError();
-        static const wchar_t hex[] = L"0123456789abcdef";
-        std::wstring name = L"jor-";
-        for (const unsigned char b : bytes) {
-            name.push_back(hex[b >> 4]);
-            name.push_back(hex[b & 15]);
-        }
-        const std::wstring path = folder + L"\\" + name + L".part";
+        const std::string name = ownTemporaryName(bytes);  // ASCII alone
+        const std::wstring path = folder + L"\\" + std::wstring(name.begin(), name.end());
         // DELETE: a rename through the open handle (commitFlushed).
-        handle_ =
-            ::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (handle_ != INVALID_HANDLE_VALUE) {
+        handle_ = Handle(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
+        if (handle_.valid()) {
             path_ = path;
             return;
         }
@@ -69,14 +65,14 @@ TemporaryFile::TemporaryFile(const std::wstring& destination) {
 }
 
 TemporaryFile::~TemporaryFile() {
-    closeHandle();
+    handle_.close();
     if (path_.empty()) return;
     ::SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileW(path_.c_str());
 }
 
 void TemporaryFile::close() {
-    if (!closeHandle()) raiseLastError();
+    if (!handle_.close()) raiseLastError();
 }
 
 void TemporaryFile::commit(const std::wstring& destination, bool overwrite) {
@@ -96,12 +92,13 @@ void TemporaryFile::commitFlushed(const std::wstring& destination, bool overwrit
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(ntPath.size() * sizeof(wchar_t));
     std::copy(ntPath.begin(), ntPath.end(), rename->FileName);
-    if (!::SetFileInformationByHandle(handle_, FileRenameInfo, rename, static_cast<DWORD>(buffer.size() * 8)))
+    if (!::SetFileInformationByHandle(handle_.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size() * 8)))
         raiseLastError();
     path_ = destination;         // what a failure from here on removes
     FILE_BASIC_INFO basic = {};  // zero times: left as they are
     basic.FileAttributes = attributes;
-    if (!::FlushFileBuffers(handle_) || !::SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
+    if (!::FlushFileBuffers(handle_.get()) ||
+        !::SetFileInformationByHandle(handle_.get(), FileBasicInfo, &basic, sizeof basic))
         raiseLastError();
     close();
     path_.clear();

@@ -16,6 +16,13 @@ public:
     Handle(Handle&& other) noexcept : h_(std::exchange(other.h_, INVALID_HANDLE_VALUE)) {}
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            close();
+            h_ = std::exchange(other.h_, INVALID_HANDLE_VALUE);
+        }
+        return *this;
+    }
     HANDLE get() const { return h_; }
     bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
     // CloseHandle reports late write errors (a full network drive).
@@ -46,7 +53,7 @@ public:
     ~TemporaryFile();
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
-    HANDLE handle() const { return handle_; }
+    HANDLE handle() const { return handle_.get(); }
     const std::wstring& path() const { return path_; }
     // CloseHandle reports late write errors (a full network drive).
     void close();
@@ -57,10 +64,7 @@ public:
     void commitFlushed(const std::wstring& destination, bool overwrite, DWORD attributes);
 
 private:
-    bool closeHandle() {
-        return handle_ == INVALID_HANDLE_VALUE || ::CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) != 0;
-    }
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    Handle handle_{INVALID_HANDLE_VALUE};
     std::wstring path_;
 };
 
