@@ -9,7 +9,8 @@ packages=(
   build-essential cmake ninja-build pkg-config python3
   qt6-base-dev libgl-dev libx11-dev
   libgtest-dev libgmock-dev
-  gzip ncompress dcmtk zlib1g-dev libdeflate-dev libblkid-dev xorriso
+  gzip ncompress dcmtk python3-pydicom zlib1g-dev libdeflate-dev libblkid-dev libssl-dev xorriso
+  fuse3 libfuse3-dev
   xvfb xauth xdotool x11-utils imagemagick at-spi2-core dbus-daemon dbus-bin openbox
   fonts-liberation2 fonts-dejavu-core
   clang libclang-rt-14-dev
