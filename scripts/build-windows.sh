@@ -155,7 +155,7 @@ trap stop_wine EXIT
 failures=0
 
 # System DLLs every Windows has; anything else would have to ship in the folder.
-allowed_dll='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|shlwapi|ole32|oleaut32|advapi32|msvcrt|uxtheme|version|winmm|ws2_32|msimg32|imm32)\.dll$'
+allowed_dll='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|shlwapi|ole32|oleaut32|advapi32|bcrypt|msvcrt|uxtheme|version|winmm|ws2_32|msimg32|imm32)\.dll$'
 
 check_imports() {
     local objdump=$1 exe=$2 bad=0

@@ -34,6 +34,8 @@ void MainForm::InitMainWindow() {
     view_.setText(ControlId::txtSource, values.SourcePath);
     view_.setCheckValue(values.DebugValue);
     view_.setText(ControlId::cboPACS, values.Pacs);
+    // A run killed on the way, or a journal held open, left lines waiting.
+    engine_->recoverJournal();
 }
 
 void MainForm::SaveSettings() {

@@ -1,49 +1,33 @@
-// The disc journal's format and file: writing a run's line, reading earlier runs back.
+// The disc journal's format and file: writing a run's line, the lines that wait, reading earlier runs back.
 #include "diagnostics/journal.h"
 
+#include "diagnostics/csv.h"
+#include "diagnostics/disc_protocol.h"
 #include "diagnostics/logs.h"
 #include "platform/system_text.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace jor {
 
 namespace {
 
-constexpr size_t ColumnCount = 12;
+constexpr size_t EarlierColumnCount = 12;  // before the disc protocols
+constexpr size_t ColumnCount = 21;
 constexpr char HeaderLine[] =
     "Beginn;Ende;Datentr\xC3\xA4ger;Seriennummer;Quellverzeichnis;Zielverzeichnis;PACS;Ausgew\xC3\xA4hlt;Migriert;"
-    "BadObjects;Fehlerzeilen;Ergebnis";
-
-// A spreadsheet runs a cell that starts like a formula; a disc's label could
-// start so. The apostrophe makes it text, and is taken off when read back.
-bool formulaLike(std::string_view text) {
-    return !text.empty() && std::string_view("=+-@").find(text[0]) != std::string_view::npos;
-}
+    "BadObjects;Fehlerzeilen;Ergebnis;Patienten;Studien;Serien;Bilder;Kein DICOM;Bereits im Ziel;"
+    "Fehlen laut DICOMDIR;Abweichende Patientendaten;Protokoll";
+constexpr std::string_view HeaderStart = "Beginn;Ende;";
+constexpr std::string_view KeptSuffix = ".journal";
+constexpr JournalResult Results[] = {JournalResult::Completed, JournalResult::Stopped, JournalResult::Skipped,
+                                     JournalResult::OnlyMissing};
 
 // Field by field: a text that is no UTF-8 stays as it is and does not keep
 // the other fields of its line from being converted.
-std::string inFile(const std::string& text) {
-    const std::string field = toSystemText(escapeControls(text));
-    return formulaLike(field) ? "'" + field : field;
-}
-
-std::string fromFile(const std::string& field) {
-    const bool guarded = field.size() > 1 && field[0] == '\'' && formulaLike(std::string_view(field).substr(1));
-    return fromSystemText(guarded ? field.substr(1) : field);
-}
-
-std::string quoted(const std::string& field) {
-    const bool plain = field.find_first_of(";\"") == std::string::npos &&
-                       (field.empty() || (field.front() != ' ' && field.back() != ' '));
-    if (plain) return field;
-    std::string out = "\"";
-    for (const char c : field) {
-        if (c == '"') out.push_back('"');
-        out.push_back(c);
-    }
-    return out + '"';
-}
+std::string inFile(const std::string& text) { return csvField(toSystemText(escapeControls(text))); }
+std::string fromFile(const std::string& field) { return fromSystemText(csvText(field)); }
 
 std::optional<int32_t> count(const std::string& text) {
     int32_t value = 0;
@@ -52,14 +36,33 @@ std::optional<int32_t> count(const std::string& text) {
     return value;
 }
 
-// Of a completed run's fields.
-std::optional<JournalRecord> completedRecord(const std::vector<std::string>& fields) {
-    const auto selected = count(fields[7]), migrated = count(fields[8]), setAside = count(fields[9]),
-               errorLines = count(fields[10]);
-    if (!selected || !migrated || !setAside || !errorLines) return std::nullopt;
-    return JournalRecord{fromFile(fields[0]), fromFile(fields[1]), fromFile(fields[2]), fromFile(fields[3]),
-                         fromFile(fields[4]), fromFile(fields[5]), fromFile(fields[6]), *selected,
-                         *migrated,           *setAside,           *errorLines,         JournalResult::Completed};
+using Texts = std::string JournalRecord::*;
+constexpr Texts LeadingTexts[] = {&JournalRecord::start,  &JournalRecord::end,         &JournalRecord::label,
+                                  &JournalRecord::serial, &JournalRecord::source,      &JournalRecord::destination,
+                                  &JournalRecord::pacs};
+using Counts = int32_t JournalRecord::*;
+constexpr Counts RunCounts[] = {&JournalRecord::selected, &JournalRecord::migrated, &JournalRecord::setAside,
+                                &JournalRecord::errorLines};
+constexpr Counts ContentCounts[] = {&JournalRecord::patients,           &JournalRecord::studies,
+                                    &JournalRecord::series,             &JournalRecord::images,
+                                    &JournalRecord::notDicom,           &JournalRecord::alreadyInDestination,
+                                    &JournalRecord::missingPerDicomdir, &JournalRecord::differingPatients};
+
+// Calls `line` for every line of the file; never raises.
+template <typename Line>
+void forEachLine(const FileSystem& fs, const std::string& path, const Line& line) {
+    try {
+        if (!fs.FileExists(path)) return;
+        std::string pending;
+        fs.ReadSharedFileInChunks(path, 64 * 1024, [&](std::string_view chunk) {
+            pending.append(chunk);
+            takeLines(pending, line);
+            return true;
+        });
+        if (!pending.empty()) line(std::string_view(pending));
+    } catch (...) {
+        // Unreadable: no runs from it.
+    }
 }
 
 }  // namespace
@@ -69,107 +72,136 @@ std::string_view journalResultText(JournalResult result) {
     case JournalResult::Completed: return "abgeschlossen";
     case JournalResult::Stopped: return "abgebrochen";
     case JournalResult::Skipped: return "ausgelassen";
+    case JournalResult::OnlyMissing: return "nur fehlende";
     }
     return {};
 }
 
 void setJournalMedium(JournalRecord& record, const VolumeIdentity& medium) {
     const bool known = medium.Removable && !medium.Serial.empty();
-    record.Label = known ? medium.Label : std::string();
-    record.Serial = known ? medium.Serial : std::string();
+    record.label = known ? medium.Label : std::string();
+    record.serial = known ? medium.Serial : std::string();
 }
 
 std::string journalLine(const JournalRecord& r) {
     std::string line;
-    for (const std::string* text : {&r.Start, &r.End, &r.Label, &r.Serial, &r.Source, &r.Destination, &r.Pacs})
-        line += quoted(inFile(*text)) + ';';
-    for (const int32_t number : {r.Selected, r.Migrated, r.SetAside, r.ErrorLines})
-        line += std::to_string(number) + ';';
-    return line.append(journalResultText(r.Result));
+    for (const Texts text : LeadingTexts) line += inFile(r.*text) + ';';
+    for (const Counts number : RunCounts) line += std::to_string(r.*number) + ';';
+    line.append(journalResultText(r.result));
+    for (const Counts number : ContentCounts) line += ';' + std::to_string(r.*number);
+    return line + ';' + inFile(r.protocol);
 }
 
-std::optional<std::vector<std::string>> journalFields(std::string_view line) {
-    std::vector<std::string> fields;
-    size_t i = 0;
-    for (;;) {
-        std::string field;
-        if (i < line.size() && line[i] == '"') {
-            for (++i;; ++i) {
-                if (i >= line.size()) return std::nullopt;
-                if (line[i] != '"') {
-                    field.push_back(line[i]);
-                } else if (i + 1 < line.size() && line[i + 1] == '"') {
-                    field.push_back('"');
-                    ++i;
-                } else {
-                    ++i;
-                    break;
-                }
-            }
-            if (i < line.size() && line[i] != ';') return std::nullopt;
-        } else {
-            const size_t end = std::min(line.find(';', i), line.size());
-            field = line.substr(i, end - i);
-            if (field.find('"') != std::string::npos) return std::nullopt;
-            i = end;
-        }
-        fields.push_back(std::move(field));
-        if (i >= line.size()) return fields;
-        ++i;
+std::string asJournalKeepsIt(const std::string& text) { return fromSystemText(toSystemText(escapeControls(text))); }
+
+std::optional<JournalRecord> journalRecordOf(std::string_view line) {
+    const auto fields = csvFields(line);
+    if (!fields || (fields->size() != ColumnCount && fields->size() != EarlierColumnCount)) return std::nullopt;
+    JournalRecord record;
+    size_t at = 0;
+    for (const Texts text : LeadingTexts) record.*text = fromFile((*fields)[at++]);
+    for (const Counts number : RunCounts) {
+        const auto value = count((*fields)[at++]);
+        if (!value) return std::nullopt;
+        record.*number = *value;
     }
+    const auto result = std::find_if(std::begin(Results), std::end(Results),
+                                     [&](JournalResult r) { return journalResultText(r) == (*fields)[at]; });
+    if (result == std::end(Results)) return std::nullopt;
+    record.result = *result;
+    if (fields->size() == EarlierColumnCount) return record;
+    for (const Counts number : ContentCounts) {
+        const auto value = count((*fields)[++at]);
+        if (!value) return std::nullopt;
+        record.*number = *value;
+    }
+    record.protocol = fromFile((*fields)[++at]);
+    return record;
 }
 
 Journal::Journal(std::string programFolder) : programFolder_(std::move(programFolder)) {}
 
 void Journal::Append(const JournalRecord& record) const {
     if (!fs_.FolderExists(folder())) fs_.CreateFolder(folder());
+    const std::string header = toSystemText(HeaderLine);
     std::optional<char> lastByte;
+    std::string lastHeader, pending;
     if (fs_.FileExists(path())) {
         fs_.ReadSharedFileInChunks(path(), 64 * 1024, [&](std::string_view chunk) {
             lastByte = chunk.back();
+            pending.append(chunk);
+            takeLines(pending, [&](std::string_view line) {
+                if (line.starts_with(HeaderStart)) lastHeader = line;
+            });
             return true;
         });
     }
     std::string text;
-    if (!lastByte) text = toSystemText(HeaderLine) + "\r\n";
     // A line an earlier run left cut short keeps to itself and does not take this one along.
-    else if (*lastByte != '\n')
-        text = "\r\n";
+    if (lastByte && *lastByte != '\n') text = "\r\n";
+    // A journal begun before the protocols names the new columns above the first line that has them.
+    if (lastHeader != header) text += header + "\r\n";
     text += journalLine(record) + "\r\n";
     fs_.AppendToFile(path(), text);
+}
+
+void Journal::keep(const JournalRecord& record) const {
+    const std::string discs = discsFolderOf(programFolder_);
+    if (!fs_.FolderExists(folder())) fs_.CreateFolder(folder());
+    if (!fs_.FolderExists(discs)) fs_.CreateFolder(discs);
+    const std::string base =
+        record.protocol.ends_with(".csv") ? record.protocol.substr(0, record.protocol.size() - 4) : record.protocol;
+    const std::string kept = pathUnder(discs, base + std::string(KeptSuffix));
+    fs_.WriteFileAtomically(kept, journalLine(record) + "\r\n");
+    for (const auto& failure : fs_.FlushToStableStorage({kept})) throw failure.error;
+}
+
+std::vector<FileEntry> Journal::keptLines() const {
+    std::vector<FileEntry> kept;
+    try {
+        const std::string discs = discsFolderOf(programFolder_);
+        if (!fs_.FolderExists(discs)) return kept;
+        for (FileEntry& file : fs_.GetFolder(discs).Files)
+            if (file.Name.ends_with(KeptSuffix)) kept.push_back(std::move(file));
+    } catch (...) {
+        // No folder to look in: nothing waits.
+    }
+    // The names begin with the run's start: sorted, they are in the order of the runs.
+    std::sort(kept.begin(), kept.end(), [](const FileEntry& a, const FileEntry& b) { return a.Name < b.Name; });
+    return kept;
+}
+
+void Journal::appendKept(const std::string& except) const {
+    for (const FileEntry& file : keptLines()) {
+        if (!except.empty() && file.Name == except + std::string(KeptSuffix)) continue;
+        std::optional<JournalRecord> record;
+        forEachLine(fs_, file.Path, [&](std::string_view line) {
+            if (!record) record = journalRecordOf(line);
+        });
+        if (record) Append(*record);
+        fs_.DeleteFile(file.Path, true);
+    }
+}
+
+void Journal::forEachRun(const std::function<void(const JournalRecord&)>& run) const {
+    const auto take = [&](std::string_view line) {
+        if (const auto record = journalRecordOf(line)) run(*record);
+    };
+    forEachLine(fs_, path(), take);
+    for (const FileEntry& file : keptLines()) forEachLine(fs_, file.Path, take);
 }
 
 std::optional<JournalRecord> Journal::LastCompleted(const std::string& label, const std::string& serial,
                                                     const std::string& source, const std::string& destination) const {
     if (serial.empty()) return std::nullopt;
-    try {
-        if (!fs_.FileExists(path())) return std::nullopt;
-        const std::string wanted[] = {inFile(label), inFile(serial), inFile(source), inFile(destination)};
-        std::optional<JournalRecord> found;
-        const auto take = [&](std::string_view line) {
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-            const auto fields = journalFields(line);
-            if (!fields || fields->size() != ColumnCount) return;
-            if ((*fields)[11] != journalResultText(JournalResult::Completed)) return;
-            if ((*fields)[2] != wanted[0] || (*fields)[3] != wanted[1] || (*fields)[4] != wanted[2] ||
-                (*fields)[5] != wanted[3])
-                return;
-            if (auto record = completedRecord(*fields)) found = std::move(record);
-        };
-        std::string pending;
-        fs_.ReadSharedFileInChunks(path(), 64 * 1024, [&](std::string_view chunk) {
-            pending.append(chunk);
-            size_t start = 0;
-            for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
-                take(std::string_view(pending).substr(start, end - start));
-            pending.erase(0, start);
-            return true;
-        });
-        take(pending);
-        return found;
-    } catch (...) {
-        return std::nullopt;
-    }
+    std::optional<JournalRecord> found;
+    forEachRun([&](const JournalRecord& run) {
+        if (run.result == JournalResult::Completed && run.label == asJournalKeepsIt(label) &&
+            run.serial == asJournalKeepsIt(serial) && run.source == asJournalKeepsIt(source) &&
+            run.destination == asJournalKeepsIt(destination))
+            found = run;
+    });
+    return found;
 }
 
 }  // namespace jor

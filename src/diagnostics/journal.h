@@ -1,4 +1,4 @@
-// The disc journal Logs/Journal.csv: its line format, appending a run, finding an earlier one.
+// The disc journal Logs/Journal.csv: its line format, appending a run, the lines that wait, finding earlier runs.
 #pragma once
 
 #include "platform/file_system.h"
@@ -6,6 +6,7 @@
 #include "platform/volume_identity.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,25 +14,35 @@
 
 namespace jor {
 
-enum class JournalResult { Completed, Stopped, Skipped };
+enum class JournalResult { Completed, Stopped, Skipped, OnlyMissing };
 
-// "abgeschlossen", "abgebrochen", "ausgelassen"
+// "abgeschlossen", "abgebrochen", "ausgelassen", "nur fehlende"
 std::string_view journalResultText(JournalResult result);
 
-// One run; texts in UTF-8.
+// One run; texts in UTF-8. The counts after `result` and the protocol came
+// with the disc protocols: lines written before have none, and read back as 0.
 struct JournalRecord {
-    std::string Start;  // date and time as the logs write them
-    std::string End;
-    std::string Label;
-    std::string Serial;
-    std::string Source;
-    std::string Destination;
-    std::string Pacs;
-    int32_t Selected = 0;
-    int32_t Migrated = 0;
-    int32_t SetAside = 0;  // into BadObjects
-    int32_t ErrorLines = 0;
-    JournalResult Result = JournalResult::Completed;
+    std::string start;  // date and time as the logs write them
+    std::string end;
+    std::string label;
+    std::string serial;
+    std::string source;
+    std::string destination;
+    std::string pacs;
+    int32_t selected = 0;
+    int32_t migrated = 0;
+    int32_t setAside = 0;  // into BadObjects
+    int32_t errorLines = 0;
+    JournalResult result = JournalResult::Completed;
+    int32_t patients = 0;  // distinct among the run's DICOM outputs
+    int32_t studies = 0;
+    int32_t series = 0;
+    int32_t images = 0;
+    int32_t notDicom = 0;               // outputs that are no DICOM
+    int32_t alreadyInDestination = 0;   // outputs an earlier run brought into the destination
+    int32_t missingPerDicomdir = 0;
+    int32_t differingPatients = 0;      // patient IDs with another name or birth date
+    std::string protocol;               // its file name in Logs/Discs
 
     friend bool operator==(const JournalRecord&, const JournalRecord&) = default;
 };
@@ -40,17 +51,20 @@ struct JournalRecord {
 // medium that tells no serial, goes without label and serial.
 void setJournalMedium(JournalRecord& record, const VolumeIdentity& medium);
 
-// One line as the file holds it, without its line end: 12 fields separated
+// One line as the file holds it, without its line end: 21 fields separated
 // by ";", every text through escapeControls and in the system's code page,
-// quoted where it holds ";" or '"' or begins or ends with a blank (quotes
-// doubled), so that no text can shift a column or start a row.
+// quoted and guarded as csv.h says, so that no text can shift a column or start a row.
 std::string journalLine(const JournalRecord& record);
-// The fields of one line, unquoted; nullopt for a line that breaks the
-// quoting (an open quote, text after a closing one, a quote in an unquoted field).
-std::optional<std::vector<std::string>> journalFields(std::string_view line);
+// A text as the journal gives it back (escaped, through the system's code
+// page): compare a folder or label with a record's in this form.
+std::string asJournalKeepsIt(const std::string& text);
+// A line read back, of 21 fields or of the 12 of lines written before the
+// protocols; nullopt for the header and for broken lines.
+std::optional<JournalRecord> journalRecordOf(std::string_view line);
 
 // Appended to only, never rewritten: in the system's code page with CR LF, a
-// header line first in a new or empty file, as a German spreadsheet opens it.
+// header line first in a new or empty file (and again above the first line
+// with more columns than the header before it), as a German spreadsheet opens it.
 class Journal {
 public:
     explicit Journal(std::string programFolder);
@@ -58,10 +72,22 @@ public:
     // Raises jor::Error when the folder or the file cannot be written, as the logs do.
     void Append(const JournalRecord& record) const;
 
+    // A run's line that is not (yet) in the journal waits beside its
+    // protocol, in Logs/Discs/<protocol's base>.journal: a run killed on the
+    // way leaves it there with the counts of its last batch, and a journal
+    // held open by another program gets it once it can be written. Raises jor::Error.
+    void keep(const JournalRecord& record) const;
+    // Appends the waiting lines in the order of the runs, each removed once
+    // appended, but for the one of `except` (the run at hand). Raises the
+    // journal's failure; lines not appended go on waiting.
+    void appendKept(const std::string& except = {}) const;
+
+    // Every run the journal holds, then those waiting, in their order; texts
+    // back in UTF-8. Never raises: a missing or unreadable journal holds none,
+    // and broken lines are passed over.
+    void forEachRun(const std::function<void(const JournalRecord&)>& run) const;
     // The last completed run with this label, serial, source and destination
-    // (compared as the file holds them), its texts back in UTF-8. Never
-    // raises: a missing or unreadable journal finds none, broken lines are
-    // passed over, and an empty serial matches nothing.
+    // (compared as the file holds them); an empty serial matches nothing.
     std::optional<JournalRecord> LastCompleted(const std::string& label, const std::string& serial,
                                                const std::string& source, const std::string& destination) const;
 
@@ -69,6 +95,7 @@ public:
 
 private:
     std::string folder() const { return pathUnder(programFolder_, "Logs"); }
+    std::vector<FileEntry> keptLines() const;
 
     std::string programFolder_;
     FileSystem fs_;

@@ -92,7 +92,11 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
                 ~Forget() { child = nullptr; }
             } forget{decompressor_};
             // The stopped run logs the interrupt once, naming this object.
-            if (!waitForDecompressor(child)) return;
+            if (!waitForDecompressor(child)) {
+                noteOnLine("nicht migriert: " + std::to_string(err::UserInterrupt) + " - " +
+                           describeError(err::UserInterrupt));
+                return;
+            }
             logDecompressorOutcome(child, sourceObject.Name);
         }
 
@@ -111,8 +115,14 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         const std::string dest = window_.destText();
         const std::string name = nameSource().NextName();
         const std::string output = pathUnder(dest, name + ".dcm");
-        fs_.WriteFileRange(decompressed, payload->offset, payload->length, output);
-        outputs_.push_back({output, sourceObject.Name});
+        Sha256 hash;
+        DicomReader reader;
+        fs_.WriteFileRange(decompressed, payload->offset, payload->length, output, [&](std::string_view bytes) {
+            hash.update(bytes);
+            if (!reader.done()) reader.feed(bytes);
+        });
+        outputs_.push_back({output, sourceObject.Name, false, std::nullopt});
+        recordOutput(ProtocolResult::Migrated, name + ".dcm", hash, &reader);
         state_.MigratedCount = checkedIncrement(state_.MigratedCount);
         outputs_.back().counted = true;
         if (window_.debugValue() == 1) logDebug(sourceObject.Name + " is migrated.");

@@ -1,19 +1,28 @@
 // MigrationEngine: the order of a run's steps and what they share; the decisions they take have headers of their own.
 #pragma once
 
+#include "diagnostics/disc_protocol.h"
 #include "diagnostics/journal.h"
 #include "diagnostics/logs.h"
+#include "migration/dicom_reader.h"
+#include "migration/earlier_runs.h"
+#include "migration/run_contents.h"
 #include "migration/run_state.h"
 #include "migration/window_port.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
+#include "platform/sha256.h"
 #include "platform/volume_identity.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace jor {
@@ -22,6 +31,11 @@ inline constexpr const char* ProgramTitle = "Jor-Orvek";
 
 // The run's working folder under a temporary folder.
 inline std::string workingFolderOf(const std::string& tempFolder) { return pathUnder(tempFolder, "TempOrvek"); }
+
+// How often a run's protocol takes the lines of the files handled since: each
+// batch first brings their outputs to stable storage, so that no line claims
+// an image a power cut could still take away.
+inline constexpr std::chrono::seconds ProtocolBatchInterval{3};
 
 // One migration run at a time: the start command, the deferred start, the
 // folder scan, the conversion, the quarantine and the completion step. It
@@ -50,6 +64,10 @@ public:
     // when it yielded is not taken up again.
     void EndSessionNow();
 
+    // At the program's start: journal lines and protocol lines that earlier
+    // runs could not write (killed, or the file held open) are written now.
+    void recoverJournal() noexcept;
+
     const RunState& state() const { return state_; }
     RunState& state() { return state_; }
 
@@ -73,6 +91,25 @@ private:
     bool skippedAsDoneBefore();
     void journalRun(JournalResult result) noexcept;
     void resetAfterRun();
+    // The disc's protocol (run_protocol.cpp): a line for each file the walk
+    // reaches, what its output holds, and what the disc's DICOMDIRs name.
+    void beginProtocol();
+    void openLine(const FileEntry& file);
+    void closeLine() noexcept;
+    void noteOnLine(const std::string& note) noexcept;
+    // The file at hand has this output, whose bytes `hash` and `reader` saw.
+    void recordOutput(ProtocolResult result, const std::string& outputPath, Sha256& hash,
+                      DicomReader* reader) noexcept;
+    void writeBatchWhenDue() noexcept;
+    void writeBatch() noexcept;
+    void checkDicomdirs() noexcept;
+    void checkDicomdir(const std::string& relativePath, const std::string& path);
+    void missingPerDicomdir(const std::string& file, const std::string& sopInstanceUid, const std::string& note);
+    void warnOfMissingImages() noexcept;
+    void protocolFailed(const Error& e) noexcept;
+    // The run's journal line as it stands, waiting beside the protocol.
+    void journalProgress() noexcept;
+    std::string relativeToSource(const std::string& path) const;
     void handleFile(const FileEntry& file, int32_t& position);
     bool isRunFolder(const FolderIdentity& folder) const;
     bool waitForDecompressor(class ChildProcess& child);
@@ -97,12 +134,14 @@ private:
     std::string programFolder_;
     FileSystem fs_;
     RunState state_;
-    // What this run wrote into the destination (.dcm and .err), with the
-    // medium's file each came from, to be on stable storage before the report.
+    // What this run wrote into the destination (.dcm and .err) since the
+    // last batch, with the medium's file each came from and its protocol line,
+    // to be on stable storage before that line is written.
     struct RunOutput {
         std::string path;
         std::string sourceName;
         bool counted = false;  // in MigratedCount
+        std::optional<size_t> line{};  // in batch_
     };
     std::vector<RunOutput> outputs_;
     bool running_ = false;
@@ -118,6 +157,27 @@ private:
     int32_t setAside_ = 0;           // this run's copies into BadObjects
     int32_t errorLines_ = 0;         // this run's lines in the error log
     size_t workingNameLimit_ = 255;  // of the working folder's file system
+
+    // The run's protocol and what its lines tell.
+    std::unique_ptr<DiscProtocol> protocol_;
+    std::string protocolBase_;        // also when the protocol could not be made
+    std::vector<ProtocolLine> batch_;  // lines since the last batch, in the walk's order
+    std::optional<size_t> line_;       // of the file at hand, in batch_
+    std::chrono::steady_clock::time_point lastBatch_;
+    std::string scanRoot_;  // the source folder as the walk began with it
+    // Every file reached, by discPathKey: whether it was migrated, and the
+    // SOP Instance UID its output carries. Bounded by the disc's files.
+    struct Reached {
+        bool migrated = false;
+        std::string sopInstanceUid;
+    };
+    std::unordered_map<std::string, Reached> reached_;
+    std::vector<std::pair<std::string, std::string>> dicomdirs_;  // relative path, path
+    RunContents contents_;
+    EarlierRuns earlier_;
+    int32_t alreadyInDestination_ = 0;
+    int32_t missingPerDicomdir_ = 0;
+    bool protocolFailureShown_ = false;
 };
 
 }  // namespace jor

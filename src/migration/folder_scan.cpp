@@ -24,8 +24,12 @@ void MigrationEngine::ScanFolder(const std::string& path) {
         listing = fs_.GetFolder(path);
     } catch (...) {
         // An unreadable folder is named by its own path, since none of its
-        // files can be; the rest of the tree is still walked.
+        // files can be; the rest of the tree is still walked. Its line in the
+        // protocol stands for the files nobody could see.
+        openLine(FileEntry{"", path, std::nullopt});
+        batch_.back().result = ProtocolResult::Failed;
         logCaughtFailure(path);
+        closeLine();
         return;
     }
     if (isRunFolder(listing.Identity)) return;
@@ -45,6 +49,7 @@ void MigrationEngine::ScanFolder(const std::string& path) {
     for (const FileEntry& file : listing.Files) {
         if (stopRequested_) return;
         handleFile(file, position);
+        closeLine();
         window_.yield();
     }
     listing.Files = {};  // not needed while the subfolders are walked
@@ -56,6 +61,7 @@ void MigrationEngine::ScanFolder(const std::string& path) {
 
 void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
     try {
+        openLine(file);
         state_.FolderFileIndex = checkedIncrement(state_.FolderFileIndex);
         window_.setProgressText(std::to_string(state_.FolderFileIndex) + " von " +
                                 std::to_string(state_.FolderFileCount) + " Dateien durchsucht ...");
@@ -70,7 +76,10 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
         const std::string& mode = state_.PacsMode;
         if (!isSelected(mode, file.Name)) return;
         state_.SelectedCount = checkedIncrement(state_.SelectedCount);
+        // Until its output or its copy in BadObjects is made.
+        batch_[*line_].result = ProtocolResult::Failed;
 
+        std::string outputName;  // of a plain copy
         if (mode == CompressedMode) {
             const auto workingName = workingCopyName(file.Name, workingNameLimit_);
             if (!workingName) throw Error(err::InvalidArgument, describeError(err::InvalidArgument));
@@ -80,14 +89,25 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             fs_.CheckPrivateFolder(workingFolder);
         } else {
             const std::string dest = window_.destText();
-            const std::string name = nameSource().NextName();
-            state_.WorkingPath = pathUnder(dest, name + ".dcm");
-            if (isLeftOutOfPlainCopy(window_.pacsText(), file.Name)) return;
+            outputName = nameSource().NextName() + ".dcm";
+            state_.WorkingPath = pathUnder(dest, outputName);
+            if (isLeftOutOfPlainCopy(window_.pacsText(), file.Name)) {
+                batch_[*line_].result = ProtocolResult::PassedOver;
+                return;
+            }
         }
 
-        fs_.CopyFile(file.Path, state_.WorkingPath, true);
-        if (mode.empty()) {
-            outputs_.push_back({state_.WorkingPath, file.Name});
+        if (mode == CompressedMode) {
+            fs_.CopyFile(file.Path, state_.WorkingPath, true);
+        } else {
+            Sha256 hash;
+            DicomReader reader;
+            fs_.CopyFile(file.Path, state_.WorkingPath, true, [&](std::string_view bytes) {
+                hash.update(bytes);
+                if (!reader.done()) reader.feed(bytes);
+            });
+            outputs_.push_back({state_.WorkingPath, file.Name, false, std::nullopt});
+            recordOutput(ProtocolResult::Migrated, outputName, hash, &reader);
             window_.yield();
             if (sessionEnded_) return;
             state_.MigratedCount = checkedIncrement(state_.MigratedCount);

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <new>
+#include <utility>
 
 namespace jor {
 
@@ -28,6 +29,8 @@ void MigrationEngine::logError(int32_t number, const std::string& description, c
     } catch (...) {
         logsFailed();
     }
+    // The protocol's line of the file at hand names what the log says of it.
+    noteOnLine(std::to_string(number) + " - " + description);
 }
 
 void MigrationEngine::logCurrentFailure() noexcept { logCaughtFailure(state_.CurrentFileName); }
@@ -120,6 +123,7 @@ void MigrationEngine::StartRun() {
     }
     workingNameLimit_ = fs_.MaxNameLength(workingFolder);
     removeLeftovers(window_.destText());
+    beginProtocol();
     state_.TempFolder = temp;
     state_.PacsMode = pacsModeOf(window_.pacsText());
     running_ = true;
@@ -136,7 +140,9 @@ void MigrationEngine::tmrMig_Timer() {
     scannedFolders_.clear();
     try {
         const bool scanned = !stopRequested_;
-        if (scanned) ScanFolder(window_.sourceText());
+        scanRoot_ = window_.sourceText();
+        earlier_ = EarlierRuns(programFolder_, journalRecord_.destination, journalRecord_.protocol);
+        if (scanned) ScanFolder(scanRoot_);
         if (sessionEnded_)
             ;  // ended already, inside the scan
         else if (stopRequested_)
@@ -155,8 +161,10 @@ void MigrationEngine::tmrMig_Timer() {
 }
 
 // The report counts only what is on stable storage: an output that cannot
-// be flushed is logged as a failure of its file and no longer counted.
+// be flushed is logged as a failure of its file and no longer counted, and
+// its protocol line says so.
 void MigrationEngine::flushOutputs() noexcept {
+    const auto fileAtHand = std::exchange(line_, std::nullopt);
     try {
         std::vector<std::string> paths;
         paths.reserve(outputs_.size());
@@ -166,18 +174,22 @@ void MigrationEngine::flushOutputs() noexcept {
             while (next < outputs_.size() && outputs_[next].path != failure.path) ++next;
             if (next == outputs_.size()) break;
             const RunOutput& output = outputs_[next++];
+            line_ = output.line;
             logError(failure.error.number(), failure.error.description(), procedure::ScanFolder, output.sourceName,
                      failure.error.origin());
+            if (line_) batch_[*line_].result = ProtocolResult::Failed;
             if (output.counted) --state_.MigratedCount;
         }
     } catch (...) {
+        line_.reset();
         logError(err::OutOfMemory, describeError(err::OutOfMemory), procedure::ScanFolder, "");
     }
+    line_ = fileAtHand;
     outputs_.clear();
 }
 
 void MigrationEngine::FinishRun() {
-    flushOutputs();
+    checkDicomdirs();
     journalRun(JournalResult::Completed);
     // From here on a session's end cuts nothing short.
     finished_ = true;
@@ -196,6 +208,7 @@ void MigrationEngine::FinishRun() {
                                 "Bitte legen Sie die n\xC3\xA4"
                                 "chste CD / DVD ein.");
     } catch (...) {}
+    warnOfMissingImages();
     removeWorkingFolder();
     resetAfterRun();
 }
@@ -224,7 +237,7 @@ void MigrationEngine::removeLeftovers(const std::string& destination) noexcept {
 // explains its absence, and nothing of the run left in the temporary folder.
 void MigrationEngine::endStoppedRun(const std::string& fileAtHand) {
     logError(err::UserInterrupt, describeError(err::UserInterrupt), procedure::ScanFolder, fileAtHand);
-    flushOutputs();
+    writeBatch();
     journalRun(JournalResult::Stopped);
     removeWorkingFolder();
     resetAfterRun();

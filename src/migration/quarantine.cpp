@@ -18,8 +18,11 @@ void MigrationEngine::QuarantineBadObject(const FileEntry& sourceObject) {
             quarantineTarget(folder + *base, [this](const std::string& path) { return fs_.FileExists(path); });
         if (!target) throw Error(err::Overflow, describeError(err::Overflow));
         // The object as stored on the medium, never over an earlier copy.
-        fs_.CopyFile(sourceObject.Path, *target, false);
-        outputs_.push_back({*target, sourceObject.Name});
+        Sha256 hash;
+        fs_.CopyFile(sourceObject.Path, *target, false, [&](std::string_view bytes) { hash.update(bytes); });
+        outputs_.push_back({*target, sourceObject.Name, false, std::nullopt});
+        recordOutput(ProtocolResult::BadObjects, pathUnder("BadObjects", target->substr(folder.size())), hash,
+                     nullptr);
         ++setAside_;
         fs_.DeleteFile(state_.WorkingPath, false);
     } catch (...) {

@@ -6,7 +6,12 @@
 
 namespace jor {
 
-enum class MessageIcon { Stop, Information };
+enum class MessageIcon { Stop, Information, Warning };
+
+// "stop", "info", "warning": how tests and the windows' object names tell the boxes apart.
+constexpr const char* iconName(MessageIcon icon) {
+    return icon == MessageIcon::Stop ? "stop" : icon == MessageIcon::Warning ? "warning" : "info";
+}
 
 // Everything the engine reads from and sets on the main window. The window
 // implements it; tests use a recording fake.

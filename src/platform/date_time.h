@@ -13,4 +13,8 @@ std::string dateTimeText(std::time_t when);
 
 inline std::string nowText() { return dateTimeText(std::time(nullptr)); }
 
+// Local "YYYY-MM-DD HH-MM-SS", whatever the regional settings: sorts as it
+// runs, and may stand in a file name.
+std::string fileStampText(std::time_t when);
+
 }  // namespace jor

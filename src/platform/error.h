@@ -30,16 +30,20 @@ inline constexpr int32_t PathNotFound = 76;
 // one (75 above all), and a rare failure must be understood from one log.
 class Error : public std::runtime_error {
 public:
-    Error(int32_t number, const std::string& description, std::string origin = {})
-        : std::runtime_error(description), number_(number), origin_(std::move(origin)) {}
+    Error(int32_t number, const std::string& description, std::string origin = {}, bool inUse = false)
+        : std::runtime_error(description), number_(number), origin_(std::move(origin)), inUse_(inUse) {}
 
     int32_t number() const noexcept { return number_; }
     std::string description() const { return what(); }
     const std::string& origin() const noexcept { return origin_; }  // empty for the program's own
+    // Another program holds the file open and shares it with nobody (a
+    // spreadsheet showing it, on Windows): it can be written once it lets go.
+    bool inUse() const noexcept { return inUse_; }
 
 private:
     int32_t number_;
     std::string origin_;
+    bool inUse_;
 };
 
 // Standard description of a classic number ("Disk full", ...).

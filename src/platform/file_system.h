@@ -27,6 +27,7 @@ inline constexpr int32_t Archive = 32;
 struct FileEntry {
     std::string Name;  // with extension, without folder
     std::string Path;  // full path
+    std::optional<uint64_t> Size{};  // of a file, as listed; none when it cannot be told
 };
 
 // Which folder a path leads to: two paths name the same folder exactly when
@@ -63,6 +64,10 @@ struct FolderListing {
 // FolderExists and FileExists are false for it, and every other operation
 // raises BadFileName (52) before the system sees it, since the system would
 // read it cut short at the NUL and act on another path.
+// Sees the bytes a copy writes, in order, as they are written: a hash or a
+// reader of the output needs no second read of it. What it raises fails the copy.
+using WrittenBytes = std::function<void(std::string_view)>;
+
 class FileSystem {
 public:
     bool FolderExists(const std::string& path) const;
@@ -77,7 +82,8 @@ public:
     // new and exclusively under a random name of our own, another one when
     // the name is taken, and never through an existing name or link: a file
     // planted in a shared folder is never written through.
-    void CopyFile(const std::string& source, const std::string& destination, bool overwrite) const;
+    void CopyFile(const std::string& source, const std::string& destination, bool overwrite,
+                  const WrittenBytes& written = {}) const;
 
     void DeleteFile(const std::string& path, bool force = false) const;
     void DeleteFolder(const std::string& path, bool force = false) const;  // with all its content
@@ -135,8 +141,8 @@ public:
     // it that is renamed into place once complete; holds no more than a
     // small buffer (Linux: copy_file_range). A source too short for the range
     // raises an error and leaves no file.
-    void WriteFileRange(const std::string& source, uint64_t offset, uint64_t length,
-                        const std::string& destination) const;
+    void WriteFileRange(const std::string& source, uint64_t offset, uint64_t length, const std::string& destination,
+                        const WrittenBytes& written = {}) const;
 
     // Brings the contents and folder entries of the files at `paths` to
     // stable storage before it returns; it may flush more than these (Linux:

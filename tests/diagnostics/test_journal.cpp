@@ -1,4 +1,5 @@
 // The disc journal: hostile texts, appending after earlier runs, finding a run again, failures.
+#include "diagnostics/csv.h"
 #include "diagnostics/journal.h"
 #include "platform/error.h"
 #include "platform/system_text.h"
@@ -15,7 +16,8 @@ using test::TempDir;
 
 const std::string Header =
     "Beginn;Ende;Datentr\xC3\xA4ger;Seriennummer;Quellverzeichnis;Zielverzeichnis;PACS;Ausgew\xC3\xA4hlt;Migriert;"
-    "BadObjects;Fehlerzeilen;Ergebnis";
+    "BadObjects;Fehlerzeilen;Ergebnis;Patienten;Studien;Serien;Bilder;Kein DICOM;Bereits im Ziel;"
+    "Fehlen laut DICOMDIR;Abweichende Patientendaten;Protokoll";
 
 JournalRecord run(const std::string& label, const std::string& source, const std::string& destination,
                   JournalResult result = JournalResult::Completed, int32_t migrated = 40) {
@@ -30,7 +32,16 @@ JournalRecord run(const std::string& label, const std::string& source, const std
             migrated,
             2,
             3,
-            result};
+            result,
+            5,
+            6,
+            7,
+            8,
+            1,
+            2,
+            3,
+            4,
+            "2008-03-24 14-05-09 " + label + ".csv"};
 }
 
 // The file's text between its CR LF pairs: no other CR or LF may occur.
@@ -51,7 +62,7 @@ struct JournalFixture : ::testing::Test {
     Journal journal{dir.path()};
 };
 
-// Every text field carries the hostile text; every row still has its 12 columns,
+// Every text field carries the hostile text; every row still has its 21 columns,
 // and what is read back is what was written, escaped as the logs escape.
 TEST_F(JournalFixture, HostileTextsNeverShiftAColumnAndReadBackAsWritten) {
     struct Case {
@@ -78,9 +89,9 @@ TEST_F(JournalFixture, HostileTextsNeverShiftAColumnAndReadBackAsWritten) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         SCOPED_TRACE("case " + std::to_string(i));
-        const auto fields = journalFields(lines[i + 1]);
+        const auto fields = csvFields(lines[i + 1]);
         ASSERT_TRUE(fields);
-        ASSERT_EQ(fields->size(), 12u);
+        ASSERT_EQ(fields->size(), 21u);
         // In the system's code page: Latin-1 on Windows, UTF-8 elsewhere.
         EXPECT_NE(lines[i + 1].find(";" + toSystemText(c.inFile) + ";"), std::string::npos) << lines[i + 1];
         const auto found = journal.LastCompleted(c.text, "1A2B-3C4D", c.text, c.text);
@@ -91,7 +102,7 @@ TEST_F(JournalFixture, HostileTextsNeverShiftAColumnAndReadBackAsWritten) {
     }
     EXPECT_EQ(lines.back(),
               "24.03.2008 14:05:09;24.03.2008 14:35:00;;1A2B-3C4D;/media/cdrom;D:\\Ziel;Arzt und Praxis;"
-              "42;40;2;3;abgebrochen");
+              "42;40;2;3;abgebrochen;5;6;7;8;1;2;3;4;2008-03-24 14-05-09 .csv");
 }
 
 TEST(JournalFields, QuotingBothWays) {
@@ -109,7 +120,7 @@ TEST(JournalFields, QuotingBothWays) {
         {"\"a\"b;c", std::nullopt},
         {"a\"b;c", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(journalFields(c.line), c.fields) << c.line;
+    for (const auto& c : cases) EXPECT_EQ(csvFields(c.line), c.fields) << c.line;
 }
 
 TEST_F(JournalFixture, ThreeResultsAndTheLastCompletedRunOfThatDiscAndDestination) {
@@ -119,12 +130,12 @@ TEST_F(JournalFixture, ThreeResultsAndTheLastCompletedRunOfThatDiscAndDestinatio
     journal.Append(run("PATIENT", "/media/cdrom", "/ziel", JournalResult::Skipped, 0));
     journal.Append(run("ANDERE", "/media/cdrom", "/ziel", JournalResult::Completed, 50));
     auto noSerial = run("", "/media/cdrom", "/anders");
-    noSerial.Serial.clear();
+    noSerial.serial.clear();
     journal.Append(noSerial);
     const auto lines = rows(journal.path());
     ASSERT_EQ(lines.size(), 7u);
     const std::pair<size_t, const char*> words[] = {{1, "abgeschlossen"}, {3, "abgebrochen"}, {4, "ausgelassen"}};
-    for (const auto& [row, word] : words) EXPECT_EQ(journalFields(lines[row])->back(), word);
+    for (const auto& [row, word] : words) EXPECT_EQ(csvFields(lines[row])->at(11), word);
 
     struct Query {
         const char *label, *serial, *source, *destination;
@@ -141,25 +152,30 @@ TEST_F(JournalFixture, ThreeResultsAndTheLastCompletedRunOfThatDiscAndDestinatio
     };
     for (const auto& q : queries) {
         const auto found = journal.LastCompleted(q.label, q.serial, q.source, q.destination);
-        EXPECT_EQ(found ? std::optional(found->Migrated) : std::nullopt, q.migrated)
+        EXPECT_EQ(found ? std::optional(found->migrated) : std::nullopt, q.migrated)
             << q.label << " " << q.serial << " " << q.source << " " << q.destination;
     }
 }
 
-// The header only in a new or empty file; an earlier run's text stays as it is,
+// The header only in a new or empty file, or above the first line with more
+// columns than an earlier version's; an earlier run's text stays as it is,
 // and a last line it left cut short does not take the next one along.
 TEST_F(JournalFixture, AppendsAfterAnEarlierRunWithTheHeaderOnce) {
-    test::writeFile(dir / "Logs/Journal.csv", "");
+    const std::string earlierVersion = toSystemText(Header.substr(0, Header.find(";Patienten"))) +
+                                       "\r\n24.03.2008 14:05:09;24.03.2008 14:35:00;ALT;1A2B-3C4D;/s;/d;GEMED;1;1;0;0;"
+                                       "abgeschlossen\r\n";
+    test::writeFile(dir / "Logs/Journal.csv", earlierVersion);
     Journal(dir.path()).Append(run("ERSTE", "/s", "/d"));
     test::writeFile(journal.path(), readFile(journal.path()) + "24.03.2008 15:00:00;24.03");
     const std::string earlier = readFile(journal.path());
     journal.Append(run("ZWEITE", "/s", "/d", JournalResult::Completed, 7));
     EXPECT_EQ(readFile(journal.path()).substr(0, earlier.size()), earlier);
     const auto lines = rows(journal.path());
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], toSystemText(Header));
-    EXPECT_EQ(lines[2], "24.03.2008 15:00:00;24.03");
-    EXPECT_EQ(journal.LastCompleted("ZWEITE", "1A2B-3C4D", "/s", "/d")->Migrated, 7);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[2], toSystemText(Header));
+    EXPECT_EQ(lines[4], "24.03.2008 15:00:00;24.03");
+    EXPECT_EQ(journal.LastCompleted("ALT", "1A2B-3C4D", "/s", "/d")->migrated, 1) << "found in lines of 12 columns";
+    EXPECT_EQ(journal.LastCompleted("ZWEITE", "1A2B-3C4D", "/s", "/d")->migrated, 7);
 }
 
 TEST_F(JournalFixture, BrokenLinesArePassedOver) {
@@ -177,7 +193,7 @@ TEST_F(JournalFixture, BrokenLinesArePassedOver) {
     test::writeFile(dir / "Logs/Journal.csv", text);
     const auto found = journal.LastCompleted("DISC", "1A2B-3C4D", "/s", "/d");
     ASSERT_TRUE(found);
-    EXPECT_EQ(found->Migrated, 9);
+    EXPECT_EQ(found->migrated, 9);
 }
 
 TEST_F(JournalFixture, UnwritableJournalRaisesAndUnreadableFindsNone) {
@@ -209,8 +225,8 @@ TEST(JournalMedium, OnlyARemovableMediumWithASerialIsNamed) {
     for (const auto& c : cases) {
         JournalRecord record = run("old", "/s", "/d");
         setJournalMedium(record, c.medium);
-        EXPECT_EQ(record.Label, c.label) << c.medium.Label;
-        EXPECT_EQ(record.Serial, c.serial) << c.medium.Label;
+        EXPECT_EQ(record.label, c.label) << c.medium.Label;
+        EXPECT_EQ(record.serial, c.serial) << c.medium.Label;
     }
 }
 

@@ -42,7 +42,7 @@ bool RecordingWindow::askQuestion(const std::string& title, const std::string& t
 
 void RecordingWindow::showMessage(MessageIcon icon, const std::string& title, const std::string& text) {
     const std::string box =
-        std::string("box ") + (icon == MessageIcon::Stop ? "stop" : "info") + "|" + title + "|" + text;
+        std::string("box ") + iconName(icon) + "|" + title + "|" + text;
     events.push_back(box);
     if (onMessage) onMessage(box);
 }

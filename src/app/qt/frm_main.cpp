@@ -300,9 +300,11 @@ void frmMain::armTimer(FormTimer timer, std::chrono::milliseconds interval) {
 void frmMain::disarmTimer(FormTimer timer) { timers_[static_cast<int>(timer)].stop(); }
 
 void frmMain::showMessage(MessageIcon icon, const std::string& title, const std::string& text) {
-    QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Information, fromUtf8(title),
-                    fromUtf8(text), QMessageBox::Ok, this);
-    box.setObjectName(icon == MessageIcon::Stop ? "stopBox" : "reportBox");
+    const QMessageBox::Icon shown = icon == MessageIcon::Stop      ? QMessageBox::Critical
+                                    : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                                                   : QMessageBox::Information;
+    QMessageBox box(shown, fromUtf8(title), fromUtf8(text), QMessageBox::Ok, this);
+    box.setObjectName(icon == MessageIcon::Information ? QString("reportBox") : QString(iconName(icon)) + "Box");
     box.exec();
 }
 

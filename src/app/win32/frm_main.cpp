@@ -208,7 +208,9 @@ void frmMain::disarmTimer(FormTimer timer) {
 
 void frmMain::showMessage(MessageIcon icon, const std::string& title, const std::string& text) {
     MessageBoxW(hwnd_, wideText(text).c_str(), wideText(title).c_str(),
-                MB_OK | (icon == MessageIcon::Stop ? MB_ICONSTOP : MB_ICONINFORMATION));
+                MB_OK | (icon == MessageIcon::Stop      ? MB_ICONSTOP
+                         : icon == MessageIcon::Warning ? MB_ICONWARNING
+                                                        : MB_ICONINFORMATION));
 }
 
 bool frmMain::askQuestion(const std::string& title, const std::string& text) {

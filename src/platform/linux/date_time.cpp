@@ -16,4 +16,11 @@ std::string dateTimeText(std::time_t when) {
     return std::string(buffer, n);
 }
 
+std::string fileStampText(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char buffer[32];
+    return std::string(buffer, std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H-%M-%S", &local));
+}
+
 }  // namespace jor

@@ -52,11 +52,11 @@ void FileSystem::AppendToFile(const std::string& path, const std::string& text) 
 namespace {
 
 // Copies `length` bytes from `offset` of `in` to the end of `out`, in the
-// kernel where the file systems allow it.
-void copyRange(int in, off_t offset, int out, uint64_t length) {
+// kernel where the file systems allow it and nobody is to see the bytes.
+void copyRange(int in, off_t offset, int out, uint64_t length, const WrittenBytes& written) {
     uint64_t left = length;
     off_t position = offset;
-    while (left > 0) {
+    while (left > 0 && !written) {
         const size_t step = static_cast<size_t>(std::min<uint64_t>(left, 1u << 30));
         const ssize_t n = ::copy_file_range(in, &position, out, nullptr, step, 0);
         if (n < 0) {
@@ -77,6 +77,7 @@ void copyRange(int in, off_t offset, int out, uint64_t length) {
         }
         if (n == 0) throw Error(err::InputPastEnd, describeError(err::InputPastEnd));
         writeAll(out, buffer.data(), static_cast<size_t>(n));
+        if (written) written(std::string_view(buffer.data(), static_cast<size_t>(n)));
         position += n;
         left -= static_cast<uint64_t>(n);
     }
@@ -133,13 +134,13 @@ void FileSystem::ReadSharedFileInChunks(const std::string& path, size_t chunkSiz
 }
 
 void FileSystem::WriteFileRange(const std::string& source, uint64_t offset, uint64_t length,
-                                const std::string& destination) const {
+                                const std::string& destination, const WrittenBytes& written) const {
     Fd in(::open(systemPath(source), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (in.get() < 0) raiseErrno(errno);
     if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
         throw Error(err::InputPastEnd, describeError(err::InputPastEnd));
     writeThroughTemporary(destination, true, 0666 & ~currentUmask(),
-                          [&](int out) { copyRange(in.get(), static_cast<off_t>(offset), out, length); });
+                          [&](int out) { copyRange(in.get(), static_cast<off_t>(offset), out, length, written); });
 }
 
 std::vector<FileSystem::FlushFailure> FileSystem::FlushToStableStorage(const std::vector<std::string>& paths) const {

@@ -37,11 +37,11 @@ int32_t attributesOf(const std::string& path, const struct stat& st) {
     return a;
 }
 
-// Kernel-side copy; falls back to sendfile-free chunked reads only where the
-// file systems refuse copy_file_range.
-void copyContents(int in, int out, off_t size) {
+// Kernel-side copy; falls back to chunked reads where the file systems
+// refuse copy_file_range, or where the bytes are to be seen on their way.
+void copyContents(int in, int out, off_t size, const WrittenBytes& written) {
     off_t left = size;
-    bool useRange = true;
+    bool useRange = !written;
     while (left > 0 && useRange) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
         if (n < 0) {
@@ -69,6 +69,7 @@ void copyContents(int in, int out, off_t size) {
         }
         if (n == 0) return;
         writeAll(out, buffer.data(), static_cast<size_t>(n));
+        if (written) written(std::string_view(buffer.data(), static_cast<size_t>(n)));
     }
 }
 
@@ -101,7 +102,8 @@ size_t FileSystem::MaxNameLength(const std::string& folder) const {
     return limit > 0 ? static_cast<size_t>(limit) : 255;
 }
 
-void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite) const {
+void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite,
+                          const WrittenBytes& written) const {
     // Non-blocking: opening a FIFO for reading would otherwise wait for a writer forever.
     // No links followed: a link on a disc must not bring a local file along.
     Fd in(::open(systemPath(source), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -117,7 +119,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     // mode bits (set-user-id, execute, world-readable) do not.
     mode_t mode = 0666 & ~currentUmask();
     if (!(st.st_mode & S_IWUSR)) mode &= ~mode_t(0222);
-    writeThroughTemporary(destination, overwrite, mode, [&](int out) { copyContents(in.get(), out, st.st_size); });
+    writeThroughTemporary(destination, overwrite, mode, [&](int out) { copyContents(in.get(), out, st.st_size, written); });
 }
 
 void FileSystem::DeleteFile(const std::string& path, bool force) const {
@@ -175,15 +177,19 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
         }
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        // Disc file systems do not tell the kind in the listing, and a file's
+        // size is only in its inode. Links are never followed (no cycles); an
+        // entry that cannot be looked at is kept as a file, so that its copy
+        // names it in the log.
         bool folder = e->d_type == DT_DIR;
-        if (e->d_type == DT_UNKNOWN) {
-            // Disc file systems do not tell the kind in the listing. Links are
-            // never followed (no cycles); an entry that cannot be looked at
-            // is kept as a file, so that its copy names it in the log.
+        std::optional<uint64_t> size;
+        if (!folder) {
             struct stat st;
-            folder = ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            const bool known = ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+            folder = known && S_ISDIR(st.st_mode);
+            if (known && S_ISREG(st.st_mode)) size = static_cast<uint64_t>(st.st_size);
         }
-        (folder ? listing.SubFolders : listing.Files).push_back({name, join(path, name)});
+        (folder ? listing.SubFolders : listing.Files).push_back({name, join(path, name), size});
     }
 }
 

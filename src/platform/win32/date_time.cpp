@@ -4,6 +4,8 @@
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
+#include <cstdio>
+
 namespace jor {
 namespace {
 
@@ -20,22 +22,35 @@ std::wstring formatted(int(WINAPI* format)(LCID, DWORD, const SYSTEMTIME*, LPCWS
     return text;
 }
 
+// The zone's rule for that date, not today's offset.
+bool localTimeOf(std::time_t when, SYSTEMTIME& local) {
+    const unsigned long long ticks = (static_cast<long long>(when) + EpochDifference) * 10000000ULL;
+    FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME utcTime;
+    return ::FileTimeToSystemTime(&utc, &utcTime) && ::SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local);
+}
+
 }  // namespace
 
 // The regional settings are read by every call: nothing to take at start-up.
 void initLocale() {}
 
 std::string dateTimeText(std::time_t when) {
-    const unsigned long long ticks = (static_cast<long long>(when) + EpochDifference) * 10000000ULL;
-    FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    SYSTEMTIME utcTime, local;
-    // The zone's rule for that date, not today's offset.
-    if (!::FileTimeToSystemTime(&utc, &utcTime) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local))
-        return {};
+    SYSTEMTIME local;
+    if (!localTimeOf(when, local)) return {};
     const bool midnight = local.wHour == 0 && local.wMinute == 0 && local.wSecond == 0;
     std::wstring text = formatted(::GetDateFormatW, DATE_SHORTDATE, local);
     if (!midnight) text += L" " + formatted(::GetTimeFormatW, 0, local);
     return utf8FromWide(text);
+}
+
+std::string fileStampText(std::time_t when) {
+    SYSTEMTIME t;
+    if (!localTimeOf(when, t)) return {};
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u-%02u-%02u", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond);
+    return buffer;
 }
 
 }  // namespace jor

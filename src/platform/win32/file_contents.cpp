@@ -87,7 +87,7 @@ void FileSystem::ReadSharedFileInChunks(const std::string& path, size_t chunkSiz
 }
 
 void FileSystem::WriteFileRange(const std::string& source, uint64_t offset, uint64_t length,
-                                const std::string& destination) const {
+                                const std::string& destination, const WrittenBytes& written) const {
     const std::wstring from = pathOrRaise(source);
     const std::wstring to = pathOrRaise(destination, true);
     Handle in(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -104,6 +104,7 @@ void FileSystem::WriteFileRange(const std::string& source, uint64_t offset, uint
         const DWORD n = readSome(in.get(), buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
         if (n == 0) throw Error(err::InputPastEnd, describeError(err::InputPastEnd));
         writeAll(part.handle(), buffer.data(), n);
+        if (written) written(std::string_view(buffer.data(), n));
         left -= n;
     }
     part.commit(to, true);

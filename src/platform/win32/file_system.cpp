@@ -26,13 +26,14 @@ DWORD existingAttributes(const std::wstring& path, bool isFolder) {
     return a;
 }
 
-void copyContents(HANDLE in, HANDLE out) {
+void copyContents(HANDLE in, HANDLE out, const WrittenBytes& written) {
     std::vector<char> buffer(1 << 20);
     for (;;) {
         DWORD n = 0;
         if (!::ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) raiseLastError();
         if (n == 0) return;
         writeAll(out, buffer.data(), n);
+        if (written) written(std::string_view(buffer.data(), n));
     }
 }
 
@@ -107,7 +108,8 @@ void FileSystem::CreateFolder(const std::string& path) const {
     if (!::CreateDirectoryW(pathOrRaise(path, true).c_str(), nullptr)) raiseLastError(true);
 }
 
-void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite) const {
+void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite,
+                          const WrittenBytes& written) const {
     const std::wstring from = pathOrRaise(source);
     const std::wstring to = pathOrRaise(destination, true);
     // Read-only, as a disc allows; a link on the disc is opened as itself so
@@ -132,7 +134,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     }
 
     TemporaryFile part(to);
-    copyContents(in.get(), part.handle());
+    copyContents(in.get(), part.handle(), written);
     // The attributes come over as the system's own copy carries them. A
     // read-only copy cannot be opened for the flush before the report (a
     // user who is not an administrator may not write it): it is flushed now.
@@ -199,7 +201,8 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
             const std::wstring_view name(record->FileName, record->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..") {
                 const std::string utf8 = utf8FromWide(name);
-                FileEntry file{utf8, endsWithSeparator ? path + utf8 : path + "\\" + utf8};
+                FileEntry file{utf8, endsWithSeparator ? path + utf8 : path + "\\" + utf8,
+                               static_cast<uint64_t>(record->EndOfFile.QuadPart)};
                 // Links of every kind (symbolic links, junctions, to files or
                 // folders) count as files: never walked, so no cycles and
                 // nothing off the medium, and the copy names each of them.

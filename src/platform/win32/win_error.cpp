@@ -52,7 +52,8 @@ int32_t numberForWinError(uint32_t code, bool isFolder) {
 
 void raiseWinError(uint32_t code, bool isFolder) {
     const int32_t number = numberForWinError(code, isFolder);
-    throw Error(number, describeError(number), "Win32 error " + std::to_string(code));
+    throw Error(number, describeError(number), "Win32 error " + std::to_string(code),
+                code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION);
 }
 
 void raiseLastError(bool isFolder) { raiseWinError(::GetLastError(), isFolder); }

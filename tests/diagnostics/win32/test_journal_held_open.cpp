@@ -12,18 +12,15 @@ namespace {
 TEST(JournalOnWindows, HeldOpenByASpreadsheetIsReadButNotWritten) {
     test::TempDir dir;
     Journal journal(dir.path());
-    const JournalRecord run{"24.03.2008 14:05:09",
-                            "24.03.2008 14:35:00",
-                            "PATIENT",
-                            "1A2B-3C4D",
-                            "R:\\",
-                            "C:\\Ziel",
-                            "GEMED",
-                            10,
-                            10,
-                            0,
-                            0,
-                            JournalResult::Completed};
+    JournalRecord run;
+    run.start = "24.03.2008 14:05:09";
+    run.end = "24.03.2008 14:35:00";
+    run.label = "PATIENT";
+    run.serial = "1A2B-3C4D";
+    run.source = "R:\\";
+    run.destination = "C:\\Ziel";
+    run.pacs = "GEMED";
+    run.selected = run.migrated = 10;
     journal.Append(run);
     // As a spreadsheet opens a file it shows: read and write, others may only read.
     const HANDLE held = ::CreateFileW(test::fsPath(journal.path()).wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
