@@ -174,6 +174,12 @@ void MainForm::showMessage(MessageIcon icon, const std::string& title, const std
 
 bool MainForm::askQuestion(const std::string& title, const std::string& text) { return view_.askQuestion(title, text); }
 
+size_t MainForm::askChoice(const std::string& title, const std::string& text, const std::vector<std::string>& answers) {
+    if (answers.empty()) return 0;
+    // Whatever a view hands back, the engine gets one of its answers.
+    return std::min(view_.askChoice(title, text, answers), answers.size() - 1);
+}
+
 void MainForm::yield() {
     const auto now = Clock::now();
     if (lastYield_ && now - *lastYield_ < YieldInterval) return;

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace jor::app {
 
@@ -147,6 +148,10 @@ public:
     virtual std::string showFolderDialog(const std::string& title) = 0;  // "" when cancelled
     // Question icon, Ja and Nein with Nein the default; true for Ja.
     virtual bool askQuestion(const std::string& title, const std::string& text) = 0;
+    // Question icon, a button for each answer, the first the default; the
+    // index taken, the last when closed without one.
+    virtual size_t askChoice(const std::string& title, const std::string& text,
+                             const std::vector<std::string>& answers) = 0;
     virtual void processEvents() = 0;
     // The window's close command, now: the toolkit asks QueryUnload.
     virtual void closeWindow() = 0;
@@ -204,6 +209,8 @@ public:
     void disarmTimer() override;
     void showMessage(MessageIcon icon, const std::string& title, const std::string& text) override;
     bool askQuestion(const std::string& title, const std::string& text) override;
+    size_t askChoice(const std::string& title, const std::string& text,
+                     const std::vector<std::string>& answers) override;
     void yield() override;
 
 private:

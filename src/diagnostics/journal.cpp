@@ -191,17 +191,28 @@ void Journal::forEachRun(const std::function<void(const JournalRecord&)>& run) c
     for (const FileEntry& file : keptLines()) forEachLine(fs_, file.Path, take);
 }
 
+std::vector<JournalRecord> Journal::runsOfDisc(const std::string& label, const std::string& serial,
+                                               const std::string& source, const std::string& destination) const {
+    std::vector<JournalRecord> runs;
+    if (serial.empty()) return runs;
+    forEachRun([&](const JournalRecord& run) {
+        if (run.label == asJournalKeepsIt(label) && run.serial == asJournalKeepsIt(serial) &&
+            run.source == asJournalKeepsIt(source) && run.destination == asJournalKeepsIt(destination))
+            runs.push_back(run);
+    });
+    return runs;
+}
+
 std::optional<JournalRecord> Journal::LastCompleted(const std::string& label, const std::string& serial,
                                                     const std::string& source, const std::string& destination) const {
-    if (serial.empty()) return std::nullopt;
-    std::optional<JournalRecord> found;
-    forEachRun([&](const JournalRecord& run) {
-        if (run.result == JournalResult::Completed && run.label == asJournalKeepsIt(label) &&
-            run.serial == asJournalKeepsIt(serial) && run.source == asJournalKeepsIt(source) &&
-            run.destination == asJournalKeepsIt(destination))
-            found = run;
-    });
-    return found;
+    const auto runs = runsOfDisc(label, serial, source, destination);
+    const auto last = std::find_if(runs.rbegin(), runs.rend(),
+                                   [](const JournalRecord& run) {
+                                       return run.result == JournalResult::Completed ||
+                                              run.result == JournalResult::OnlyMissing;
+                                   });
+    if (last == runs.rend()) return std::nullopt;
+    return *last;
 }
 
 }  // namespace jor

@@ -86,8 +86,11 @@ public:
     // back in UTF-8. Never raises: a missing or unreadable journal holds none,
     // and broken lines are passed over.
     void forEachRun(const std::function<void(const JournalRecord&)>& run) const;
-    // The last completed run with this label, serial, source and destination
-    // (compared as the file holds them); an empty serial matches nothing.
+    // The runs with this label, serial, source and destination (compared as
+    // the file holds them), in their order; an empty serial matches nothing.
+    std::vector<JournalRecord> runsOfDisc(const std::string& label, const std::string& serial,
+                                          const std::string& source, const std::string& destination) const;
+    // The last of them that ran to its end (a second pass included).
     std::optional<JournalRecord> LastCompleted(const std::string& label, const std::string& serial,
                                                const std::string& source, const std::string& destination) const;
 

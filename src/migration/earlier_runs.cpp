@@ -67,4 +67,27 @@ std::optional<PatientIdentity> EarlierRuns::patient(const std::string& patientId
     return known->second;
 }
 
+std::string doneKey(const std::string& file, std::optional<uint64_t> size) {
+    return file + '\n' + (size ? std::to_string(*size) : std::string("?"));
+}
+
+DoneFiles doneFilesOf(const std::string& programFolder, const std::vector<JournalRecord>& runs) {
+    DoneFiles done;
+    for (const JournalRecord& run : runs) {
+        if (run.protocol.empty() || run.result == JournalResult::Skipped) continue;
+        try {
+            readProtocol(programFolder, run.protocol, [&](const ProtocolLine& line) {
+                // A file of unknown size is never taken for one done before.
+                if (!line.size) return;
+                if (line.result == ProtocolResult::Migrated || line.result == ProtocolResult::BadObjects ||
+                    line.result == ProtocolResult::AlreadyMigrated)
+                    done.insert_or_assign(doneKey(line.file, line.size), line);
+            });
+        } catch (...) {
+            // Its files count as not done: the pass brings them again.
+        }
+    }
+    return done;
+}
+
 }  // namespace jor

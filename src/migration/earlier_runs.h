@@ -1,6 +1,7 @@
 // What earlier runs brought into a destination, from the journal and their protocols: images by SOP Instance UID, patients.
 #pragma once
 
+#include "diagnostics/disc_protocol.h"
 #include "diagnostics/journal.h"
 #include "migration/run_contents.h"
 
@@ -39,5 +40,13 @@ private:
     std::vector<std::pair<uint64_t, uint32_t>> images_;  // sorted: UID's hash, index into protocols_
     std::unordered_map<std::string, PatientIdentity> patients_;  // as first known
 };
+
+// What earlier runs of one disc into one destination have done with its
+// files: each migrated or set aside, by doneKey, with the line that says so.
+using DoneFiles = std::unordered_map<std::string, ProtocolLine>;
+
+std::string doneKey(const std::string& file, std::optional<uint64_t> size);
+// From the protocols of `runs`; one that cannot be read adds nothing.
+DoneFiles doneFilesOf(const std::string& programFolder, const std::vector<JournalRecord>& runs);
 
 }  // namespace jor

@@ -89,6 +89,11 @@ private:
     // folder checks, and the question before a disc is migrated again.
     void beginJournal();
     bool skippedAsDoneBefore();
+    // The selected files of the disc that `done` does not hold, by a walk
+    // that reads only the folders.
+    int32_t countMissing(const DoneFiles& done);
+    // In a pass that brings only what is missing: what an earlier run did with `file`.
+    const ProtocolLine* doneBefore(const FileEntry& file) const;
     void journalRun(JournalResult result) noexcept;
     void resetAfterRun();
     // The disc's protocol (run_protocol.cpp): a line for each file the walk
@@ -178,6 +183,9 @@ private:
     int32_t alreadyInDestination_ = 0;
     int32_t missingPerDicomdir_ = 0;
     bool protocolFailureShown_ = false;
+    // A second pass: the files earlier runs migrated or set aside are passed over.
+    bool onlyMissing_ = false;
+    DoneFiles doneBefore_;
 };
 
 }  // namespace jor

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace jor {
 
@@ -59,6 +60,40 @@ void MigrationEngine::ScanFolder(const std::string& path) {
     }
 }
 
+const ProtocolLine* MigrationEngine::doneBefore(const FileEntry& file) const {
+    if (!onlyMissing_ || !file.Size) return nullptr;
+    const auto found = doneBefore_.find(doneKey(relativeToSource(file.Path), file.Size));
+    return found == doneBefore_.end() ? nullptr : &found->second;
+}
+
+int32_t MigrationEngine::countMissing(const DoneFiles& done) {
+    const std::string source = window_.sourceText();
+    const std::string mode = pacsModeOf(window_.pacsText());
+    const bool plain = mode != CompressedMode;
+    const std::string previousRoot = std::exchange(scanRoot_, source);
+    state_.TempFolder = window_.tempText();
+    std::set<FolderIdentity> seen;
+    std::vector<std::string> folders{source};
+    int32_t missing = 0;
+    while (!folders.empty()) {
+        const std::string folder = std::move(folders.back());
+        folders.pop_back();
+        try {
+            FolderListing listing = fs_.GetFolder(folder);
+            if (isRunFolder(listing.Identity) || !seen.insert(listing.Identity).second) continue;
+            for (const FileEntry& file : listing.Files)
+                if (isSelected(mode, file.Name) && !(plain && isLeftOutOfPlainCopy(window_.pacsText(), file.Name)) &&
+                    !(file.Size && done.contains(doneKey(relativeToSource(file.Path), file.Size))))
+                    missing = checkedIncrement(missing);
+            for (const FileEntry& sub : listing.SubFolders) folders.push_back(sub.Path);
+        } catch (...) {
+            // What cannot be seen now is counted by the pass itself.
+        }
+    }
+    scanRoot_ = previousRoot;
+    return missing;
+}
+
 void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
     try {
         openLine(file);
@@ -75,6 +110,13 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
 
         const std::string& mode = state_.PacsMode;
         if (!isSelected(mode, file.Name)) return;
+        if (const ProtocolLine* done = doneBefore(file)) {
+            ProtocolLine& line = batch_[*line_];
+            line = *done;
+            line.file = relativeToSource(file.Path);
+            line.result = ProtocolResult::AlreadyMigrated;
+            return;
+        }
         state_.SelectedCount = checkedIncrement(state_.SelectedCount);
         // Until its output or its copy in BadObjects is made.
         batch_[*line_].result = ProtocolResult::Failed;

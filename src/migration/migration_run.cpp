@@ -190,7 +190,7 @@ void MigrationEngine::flushOutputs() noexcept {
 
 void MigrationEngine::FinishRun() {
     checkDicomdirs();
-    journalRun(JournalResult::Completed);
+    journalRun(onlyMissing_ ? JournalResult::OnlyMissing : JournalResult::Completed);
     // From here on a session's end cuts nothing short.
     finished_ = true;
     // Each step may fail on its own; the resets always run.

@@ -2,6 +2,7 @@
 // written, and the question before a disc already migrated goes again.
 #include "migration/engine.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace jor {
@@ -34,18 +35,45 @@ void MigrationEngine::beginJournal() {
 
 // The commonest slip of disc after disc: a disc done before put in again.
 // Only a removable or optical medium with a serial can be recognised; a
-// journal that cannot be read asks nothing.
+// journal that cannot be read asks nothing. When earlier runs left files of
+// it behind (stopped, killed, unreadable), the default brings only those.
 bool MigrationEngine::skippedAsDoneBefore() {
-    if (journalRecord_.serial.empty()) return false;
-    const auto before = journal_.LastCompleted(journalRecord_.label, journalRecord_.serial, journalRecord_.source,
-                                               journalRecord_.destination);
-    if (!before) return false;
-    const std::string question =
-        "Der Datentr\xC3\xA4ger " + (before->label.empty() ? "" : escapeControls(before->label) + " ") +
-        "(Seriennummer " + escapeControls(before->serial) + ") wurde am " + before->end.substr(0, before->end.find(' ')) +
-        " bereits nach " + escapeControls(before->destination) + " migriert (" + std::to_string(before->migrated) +
-        " von " + std::to_string(before->selected) + " Dateien). Noch einmal migrieren?";
-    if (window_.askQuestion(ProgramTitle, question)) return false;
+    onlyMissing_ = false;
+    doneBefore_.clear();
+    const JournalRecord& run = journalRecord_;
+    const auto runs = journal_.runsOfDisc(run.label, run.serial, run.source, run.destination);
+    const auto isRun = [](const JournalRecord& r) { return r.result != JournalResult::Skipped; };
+    const auto latest = std::find_if(runs.rbegin(), runs.rend(), isRun);
+    if (latest == runs.rend()) return false;
+    DoneFiles done = doneFilesOf(programFolder_, runs);
+    const int32_t missing = countMissing(done);
+    const std::string disc = "Der Datentr\xC3\xA4ger " +
+                             (latest->label.empty() ? "" : escapeControls(latest->label) + " ") + "(Seriennummer " +
+                             escapeControls(latest->serial) + ") wurde am ";
+    const auto dayOf = [](const std::string& stamp) { return stamp.substr(0, stamp.find(' ')); };
+    if (missing > 0) {
+        const std::string question =
+            disc + dayOf(latest->end) + " nach " + escapeControls(latest->destination) + " migriert, aber " +
+            (missing == 1 ? "1 Datei fehlt" : std::to_string(missing) + " Dateien fehlen") +
+            " dort noch.\r\n\r\nWas soll migriert werden?";
+        const size_t answer = window_.askChoice(
+            ProgramTitle, question,
+            {missing == 1 ? "Nur die fehlende Datei" : "Nur die " + std::to_string(missing) + " fehlenden Dateien",
+             "Alle Dateien noch einmal", "Nichts"});
+        if (answer == 0) {
+            onlyMissing_ = true;
+            doneBefore_ = std::move(done);
+        }
+        if (answer <= 1) return false;
+    } else {
+        const auto before = journal_.LastCompleted(run.label, run.serial, run.source, run.destination);
+        if (!before) return false;
+        const std::string question = disc + dayOf(before->end) + " bereits nach " +
+                                     escapeControls(before->destination) + " migriert (" +
+                                     std::to_string(before->migrated) + " von " + std::to_string(before->selected) +
+                                     " Dateien). Noch einmal migrieren?";
+        if (window_.askQuestion(ProgramTitle, question)) return false;
+    }
     beginProtocol();
     journalRun(JournalResult::Skipped);
     return true;

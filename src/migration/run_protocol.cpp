@@ -123,7 +123,9 @@ void MigrationEngine::writeBatch() noexcept {
     try {
         std::string text;
         for (const ProtocolLine& line : batch_) {
-            reached_[discPathKey(line.file)] = {line.result == ProtocolResult::Migrated, line.sopInstanceUid};
+            reached_[discPathKey(line.file)] = {line.result == ProtocolResult::Migrated ||
+                                                    line.result == ProtocolResult::AlreadyMigrated,
+                                                line.sopInstanceUid};
             text += protocolLine(line) + "\r\n";
         }
         batch_.clear();

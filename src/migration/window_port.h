@@ -1,8 +1,10 @@
 // What the engine reads from and sets on the main window; each toolkit's window implements it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace jor {
 
@@ -39,6 +41,11 @@ public:
     virtual void showMessage(MessageIcon icon, const std::string& title, const std::string& text) = 0;
     // Modal, question icon, buttons Ja and Nein with Nein the default; true for Ja.
     virtual bool askQuestion(const std::string& title, const std::string& text) = 0;
+    // Modal, question icon, a button for each answer with the first the
+    // default (also Enter); the index of the answer taken, the last when the
+    // box is closed without one.
+    virtual size_t askChoice(const std::string& title, const std::string& text,
+                             const std::vector<std::string>& answers) = 0;
     // Processes pending window events.
     virtual void yield() = 0;
 };

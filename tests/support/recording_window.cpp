@@ -40,6 +40,14 @@ bool RecordingWindow::askQuestion(const std::string& title, const std::string& t
     return answer;
 }
 
+size_t RecordingWindow::askChoice(const std::string& title, const std::string& text,
+                                  const std::vector<std::string>& answers) {
+    std::string box = "box choice|" + title + "|" + text;
+    for (const std::string& answer : answers) box += "|" + answer;
+    events.push_back(box);
+    return choice;
+}
+
 void RecordingWindow::showMessage(MessageIcon icon, const std::string& title, const std::string& text) {
     const std::string box =
         std::string("box ") + iconName(icon) + "|" + title + "|" + text;

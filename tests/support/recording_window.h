@@ -45,6 +45,10 @@ public:
     // Recorded as "box question|title|text"; answered with `answer` (Ja).
     bool askQuestion(const std::string& title, const std::string& text) override;
     bool answer = true;
+    // Recorded as "box choice|title|text|answer|…"; answered with `choice`.
+    size_t askChoice(const std::string& title, const std::string& text,
+                     const std::vector<std::string>& answers) override;
+    size_t choice = 0;
     void yield() override;
 
     // The recorded events that start with `prefix`.

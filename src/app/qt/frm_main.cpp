@@ -5,6 +5,8 @@
 #include "app/qt/folder_dialog.h"
 #include "app/qt/text_progress_bar.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -318,6 +320,18 @@ bool frmMain::askQuestion(const std::string& title, const std::string& text) {
     box.setEscapeButton(nein);
     box.exec();
     return box.clickedButton() == ja;
+}
+
+size_t frmMain::askChoice(const std::string& title, const std::string& text, const std::vector<std::string>& answers) {
+    QMessageBox box(QMessageBox::Question, fromUtf8(title), fromUtf8(text), QMessageBox::NoButton, this);
+    box.setObjectName("choiceBox");
+    std::vector<QPushButton*> buttons;
+    for (const std::string& answer : answers) buttons.push_back(box.addButton(fromUtf8(answer), QMessageBox::AcceptRole));
+    box.setDefaultButton(buttons.front());
+    box.setEscapeButton(buttons.back());
+    box.exec();
+    const auto taken = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+    return taken == buttons.end() ? buttons.size() - 1 : static_cast<size_t>(taken - buttons.begin());
 }
 
 std::string frmMain::showFolderDialog(const std::string& title) { return folderDialog ? folderDialog(title) : ""; }

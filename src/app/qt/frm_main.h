@@ -88,6 +88,8 @@ private:
     void showMessage(MessageIcon icon, const std::string& title, const std::string& text) override;
     std::string showFolderDialog(const std::string& title) override;
     bool askQuestion(const std::string& title, const std::string& text) override;
+    size_t askChoice(const std::string& title, const std::string& text,
+                     const std::vector<std::string>& answers) override;
     void processEvents() override;
     void closeWindow() override;
     void closeWindowLater() override;

@@ -7,12 +7,25 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace jor::app {
 namespace {
 
 constexpr wchar_t MainClass[] = L"JorOrvek.frmMain";
 constexpr UINT_PTR TimerIds[2] = {1, 2};  // FormTimer
 constexpr UINT KeepTypedPacs = WM_APP + 1;
+constexpr int ChoiceButtonId = 100;
+
+// Looked up, not imported: comctl32 has it only in version 6, which a test
+// program without the manifest does not load.
+using TaskDialogIndirectCall = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+TaskDialogIndirectCall taskDialogIndirect() {
+    HMODULE comctl = GetModuleHandleW(L"comctl32.dll");
+    return comctl ? reinterpret_cast<TaskDialogIndirectCall>(
+                        reinterpret_cast<void*>(GetProcAddress(comctl, "TaskDialogIndirect")))
+                  : nullptr;
+}
 
 HINSTANCE instance() { return GetModuleHandleW(nullptr); }
 
@@ -216,6 +229,38 @@ void frmMain::showMessage(MessageIcon icon, const std::string& title, const std:
 bool frmMain::askQuestion(const std::string& title, const std::string& text) {
     return MessageBoxW(hwnd_, wideText(text).c_str(), wideText(title).c_str(),
                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+size_t frmMain::askChoice(const std::string& title, const std::string& text, const std::vector<std::string>& answers) {
+    const std::wstring wideTitle = wideText(title), wideBody = wideText(text);
+    std::vector<std::wstring> labels;
+    std::vector<TASKDIALOG_BUTTON> buttons;
+    for (const std::string& answer : answers) labels.push_back(wideText(answer));
+    for (size_t i = 0; i < labels.size(); ++i)
+        buttons.push_back({static_cast<int>(ChoiceButtonId + i), labels[i].c_str()});
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = hwnd_;
+    config.dwFlags = TDF_USE_COMMAND_LINKS | TDF_ALLOW_DIALOG_CANCELLATION | TDF_USE_HICON_MAIN |
+                     TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.pszWindowTitle = wideTitle.c_str();
+    config.hMainIcon = LoadIconW(nullptr, IDI_QUESTION);
+    config.pszContent = wideBody.c_str();
+    config.cButtons = static_cast<UINT>(buttons.size());
+    config.pButtons = buttons.data();
+    config.nDefaultButton = ChoiceButtonId;
+    int pressed = 0;
+    const auto taskDialog = taskDialogIndirect();
+    if (taskDialog && SUCCEEDED(taskDialog(&config, &pressed, nullptr, nullptr))) {
+        const size_t index = static_cast<size_t>(pressed - ChoiceButtonId);
+        return pressed >= ChoiceButtonId && index < answers.size() ? index : answers.size() - 1;
+    }
+    // Without the task dialog: Ja, Nein and Abbrechen, which the text explains.
+    std::string explained = text + "\r\n";
+    const char* const standard[] = {"Ja", "Nein", "Abbrechen"};
+    for (size_t i = 0; i < answers.size() && i < 3; ++i) explained += "\r\n" + std::string(standard[i]) + ": " + answers[i];
+    const int box = MessageBoxW(hwnd_, wideText(explained).c_str(), wideTitle.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+    return box == IDYES ? 0 : box == IDNO ? std::min<size_t>(1, answers.size() - 1) : answers.size() - 1;
 }
 
 std::string frmMain::showFolderDialog(const std::string& title) { return folderDialog ? folderDialog(title) : ""; }

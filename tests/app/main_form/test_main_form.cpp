@@ -56,6 +56,10 @@ public:
         return answer;
     }
     bool answer = true;
+    size_t askChoice(const std::string& title, const std::string& t, const std::vector<std::string>&) override {
+        boxes.push_back("choice|" + title + "|" + t);
+        return 0;
+    }
     std::string showFolderDialog(const std::string& title) override {
         dialogTitles.push_back(title);
         std::string answer = folderAnswers.empty() ? "" : folderAnswers.front();
