@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev libgl-dev libx11-dev
   libgtest-dev libgmock-dev
   gzip ncompress dcmtk python3-pydicom zlib1g-dev libdeflate-dev libblkid-dev libssl-dev xorriso
-  fuse3 libfuse3-dev
+  fuse3 libfuse3-dev python3-fusepy
   xvfb xauth xdotool x11-utils imagemagick at-spi2-core dbus-daemon dbus-bin openbox
   fonts-liberation2 fonts-dejavu-core
   clang libclang-rt-14-dev

@@ -7,6 +7,13 @@ in BadObjects, in Logs/Error.txt and in the report.
     -> /tmp/sample/disc/...  and  /tmp/sample/manifest.json
 
 Needs dump2dcm and dcmmkdir (dcmtk), gzip and compress (ncompress).
+
+With --proof, two GEMED discs of real DICOM files from many vendors
+instead (pydicom's test data; run it with Debian's python3, which has
+pydicom): the first with a DICOMDIR that names one image the disc no longer
+holds, a file that is no DICOM and one Patient ID under two names; the
+second repeats two images of the first. proof.json says what the protocol
+of each must show.
 """
 import argparse
 import collections
@@ -178,8 +185,9 @@ def arzt_objects(payloads, rng, good):
 
 def plain_files(payloads, directory, system, rng, count):
     """GEMED and HIPAX discs hold the DICOM files themselves."""
-    files = [("", "DICOMDIR", directory),
-             ("", "README.TXT", "Archiv-CD\r\nBitte nicht beschreiben.\r\n".encode()),
+    # The DICOMDIR names the first three images, which lie where it says.
+    files = [("", "DICOMDIR", directory)] + [("IMAGES", f"IM{i:06d}", payloads[i]) for i in range(3)]
+    files += [("", "README.TXT", "Archiv-CD\r\nBitte nicht beschreiben.\r\n".encode()),
              ("", "AUTORUN.INF", b"[autorun]\r\nopen=viewer.exe\r\n"),
              ("DICOM/Müller, Anna", "Befund für Ärzte.txt", "Befund\r\n".encode())]
     if system == "GEMED":
@@ -265,8 +273,7 @@ def generate(system, out, objects=220, seed=1):
         directory = dicomdir(work, payloads)
         dicom = set(payloads) | {directory}
         if system == "Arzt und Praxis":
-            files = [("", "DICOMDIR", directory), ("DICOM/PAT00001", "DICOMDIR", directory),
-                     ("", "README.TXT", b"Archiv-CD\r\n"), ("", "AUTORUN.INF", b"[autorun]\r\n"),
+            files = [("", "README.TXT", b"Archiv-CD\r\n"), ("", "AUTORUN.INF", b"[autorun]\r\n"),
                      ("DICOM", "IMAGE.DCM", payloads[1]), ("DICOM/Müller, Anna", "Befund.pdf", b"%PDF-1.4\n")]
             files += arzt_objects(payloads, rng, objects)
         else:
@@ -279,13 +286,77 @@ def generate(system, out, objects=220, seed=1):
     return manifest
 
 
+# --- discs of real DICOM files, for the protocol -----------------------------
+
+PYDICOM_FILES = ["test_files/CT_small.dcm", "test_files/MR_small_bigendian.dcm", "test_files/MR_small_implicit.dcm",
+                 "test_files/SC_rgb_small_odd.dcm", "test_files/liver_1frame.dcm", "test_files/rtdose_1frame.dcm",
+                 "charset_files/chrGerm.dcm", "charset_files/chrRuss.dcm", "charset_files/chrX1.dcm",
+                 "charset_files/chrFren.dcm"]
+# What a directory record asks of an instance, where a test file lacks it.
+RECORD_DEFAULTS = {"StudyDate": "20040301", "StudyTime": "120000", "StudyID": "1", "Modality": "OT",
+                   "SeriesNumber": "1", "InstanceNumber": "1", "PatientID": "ANON"}
+
+
+def proof_discs(out, seed):
+    import warnings
+    import pydicom
+    import pydicom.data
+    from pydicom.fileset import FileSet
+    from pydicom.uid import generate_uid
+    warnings.simplefilter("ignore")
+    data = Path(pydicom.data.__file__).parent
+    datasets = []
+    for n, name in enumerate(PYDICOM_FILES):
+        ds = pydicom.dcmread(data / name)
+        for keyword, value in RECORD_DEFAULTS.items():
+            if not ds.get(keyword):
+                setattr(ds, keyword, value + str(n) if keyword == "PatientID" else value)
+        datasets.append(ds)
+    # One Patient ID under two names and birth dates, as two practices wrote it.
+    for n, (patient, birth) in enumerate((("Muster^Max", "19600101"), ("Muster^Moritz", "19610202"),
+                                          ("Muster^Erika", "19620303"))):
+        ds = pydicom.dcmread(data / "test_files/CT_small.dcm")
+        ds.PatientID, ds.PatientName, ds.PatientBirthDate = "JOR-4711", patient, birth
+        ds.SOPInstanceUID = ds.file_meta.MediaStorageSOPInstanceUID = generate_uid(entropy_srcs=[str(seed), str(n)])
+        datasets.append(ds)
+    first, second = out / "disc1", out / "disc2"
+    fileset = FileSet()
+    for ds in datasets[:-1]:  # the last for the second disc
+        fileset.add(ds)
+    fileset.write(first)
+    images = sorted(p for p in first.rglob("IM*") if p.is_file())
+    removed = images[1]
+    removed_uid = str(pydicom.dcmread(removed).SOPInstanceUID)
+    removed.unlink()
+    (first / "LIESMICH").write_bytes("Archiv-CD der Praxis\r\nBitte nicht beschreiben.\r\n".encode())
+    # The second disc: two images of the first again, and one of its own.
+    second.mkdir()
+    for n, image in enumerate(images[2:4]):
+        (second / f"IM{n:06d}").write_bytes(image.read_bytes())
+    datasets[-1].save_as(second / "IM000002", write_like_original=False)
+    for disc in (first, second):
+        write_disc(disc, [])
+    proof = {"discs": [str(first.resolve()), str(second.resolve())],
+             "removed": {"file": str(removed.relative_to(first)), "uid": removed_uid},
+             "not_dicom": "LIESMICH", "differing_patient": "JOR-4711", "repeated": 2}
+    (out / "proof.json").write_text(json.dumps(proof, indent=1), encoding="utf-8")
+    return proof
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--system", required=True, choices=SYSTEMS)
+    parser.add_argument("--system", choices=SYSTEMS)
     parser.add_argument("--objects", type=int, default=220, help="images on the disc (at least 200)")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--proof", action="store_true", help="two GEMED discs of real DICOM files instead")
     parser.add_argument("out", help="new or empty folder: gets disc/ and manifest.json")
     args = parser.parse_args()
+    if args.proof:
+        proof = proof_discs(Path(args.out), args.seed)
+        print(f"{proof['discs'][0]}, {proof['discs'][1]}: {json.dumps(proof['removed'])} removed")
+        return 0
+    if not args.system:
+        parser.error("--system or --proof")
     if args.objects < 200:
         parser.error("--objects: at least 200")
     m = generate(args.system, args.out, args.objects, args.seed)

@@ -213,6 +213,152 @@ def journal_of_four_discs(desktop, tmp, program, dest, temp, c):
     return len(rows)
 
 
+class FaultyDisc(DiscImage):
+    """The disc in a drive that reads it slowly and fails the reads of the
+    files listed in `fail_list` (faulty_drive.py over the mounted image)."""
+
+    def insert(self, disc, image, label, uuid, delay=0.02):
+        self.fail_list, drive = self.mount_point.parent / "fail-list", self.mount_point
+        self.mount_point = drive.parent / "Laufwerk-innen"
+        self.mount_point.mkdir(exist_ok=True)
+        super().insert(disc, image, label, uuid)
+        device = subprocess.run(["findmnt", "-n", "-o", "SOURCE", str(self.mount_point)], capture_output=True,
+                                text=True).stdout.strip()
+        self.mount_point = drive
+        self.fuse = subprocess.Popen(["/usr/bin/python3", str(Path(__file__).parent / "faulty_drive.py"), "--device",
+                                      device, "--delay", str(delay), "--fail-list", str(self.fail_list),
+                                      str(drive.parent / "Laufwerk-innen"), str(drive)])
+        wait_for(lambda: os.path.ismount(drive), 10, "the faulty drive")
+
+    def eject(self):
+        if self.mounted:
+            subprocess.run(["umount", str(self.mount_point)], check=False)
+            self.fuse.wait(10)
+            self.mount_point = self.mount_point.parent / "Laufwerk-innen"
+            super().eject()
+            self.mount_point = self.mount_point.parent / "Laufwerk"
+
+
+def run_disc(desktop, program, outputs=None, stop=None):
+    """Migrieren on the disc in the drive, each box answered with Enter (the
+    question's default), then Beenden. Returns the boxes in their order:
+    question, report, warning. With `stop` ("close" or "kill"), the window is
+    closed or the program killed once `outputs()` is true."""
+    proc = desktop.spawn([str(program / "jor-orvek")], "program.log", QT_QPA_PLATFORM="xcb")
+    visible = lambda title: desktop.xdo("search", "--onlyvisible", "--name", title, check=False)
+    main = wait_for(lambda: visible("^Jor - Orvek$") or proc.poll() is not None, 20, "the main window")
+    if proc.poll() is not None:
+        raise Failure(f"program ended at start with status {proc.returncode}")
+    time.sleep(0.5)
+    desktop.xdo("mousemove", "--window", main[0], *MIGRIEREN, "click", "1")
+    boxes, boxed = [], "^Migration abgeschlossen$|^Jor-Orvek$"
+    step = lambda: ("ended" if proc.poll() is not None else "cut" if stop and outputs() else visible(boxed))
+    while boxes[-1:] != ["warning"]:
+        try:
+            # After the report, a warning comes at once or not at all.
+            seen = wait_for(step, 3 if boxes[-1:] == ["report"] else 150, "a box", poll=0.05)
+        except Failure:
+            if boxes[-1:] != ["report"]:
+                raise
+            break
+        if seen == "cut":
+            if stop == "kill":
+                proc.kill()
+            else:
+                desktop.xdo("windowactivate", main[0], check=False)
+                desktop.xdo("key", "alt+F4")
+            proc.wait(20)
+            return boxes
+        if seen == "ended":
+            break
+        box = seen[0]
+        name = " ".join(desktop.xdo("getwindowname", box))
+        boxes.append("report" if name == "Migration abgeschlossen" else "warning" if "report" in boxes else "question")
+        desktop.xdo("windowfocus", box, check=False)
+        desktop.xdo("key", "--window", box, "Return", check=False)
+        wait_for(lambda: box not in visible(boxed), 10, "the box to close")
+
+    def ended():
+        if proc.poll() is None:
+            desktop.xdo("mousemove", "--window", main[0], *BEENDEN, "click", "1", check=False)
+            time.sleep(0.5)
+        return proc.poll() is not None
+    wait_for(ended, 20, "the program to end after Beenden", poll=0)
+    return boxes
+
+
+def disc_proof(desktop, tmp, program, dest, temp, c):
+    """Two GEMED discs of real DICOM files from two drives: the protocols
+    prove each output, name the image the DICOMDIR misses, and the warning
+    after the report says so; the second disc's repeated images are named."""
+    from disc_proof import check_proof_discs
+    subprocess.run(["/usr/bin/python3", str(GENERATOR), "--proof", str(tmp / "proof")], check=True,
+                   stdout=subprocess.DEVNULL)
+    proof = json.loads((tmp / "proof" / "proof.json").read_text(encoding="utf-8"))
+    drive = DiscImage(tmp)
+    desktop.start_x()
+    try:
+        for n, disc in enumerate(proof["discs"]):
+            drive.insert(disc, tmp / f"proof{n}.img", f"BEWEIS {n + 1}", f"0000000{n + 1}-aaaa-bbbb-cccc-dddddddddddd")
+            write_settings(program, {("Temp", "TempPath"): str(temp), ("Path", "SourcePath"): str(drive.mount_point),
+                                     ("Path", "DestinationPath"): str(dest), ("Debug", "DebugValue"): "0",
+                                     ("PACS", "PACS"): "GEMED"})
+            boxes = run_disc(desktop, program)
+            c.check(boxes == ["report", "warning"][:2 - n], f"disc {n + 1}: boxes {boxes}")
+            drive.eject()
+    finally:
+        drive.eject()
+    check_proof_discs(proof, program, dest, journal_rows(program, c), c)
+
+
+def second_passes(desktop, tmp, program, dest, temp, c):
+    """A disc closed halfway, one killed halfway and one whose drive cannot
+    read two files, each passed again with the question's default: every
+    image in its destination, once, but for the last batch before the kill."""
+    from disc_proof import protocol_rows, protocols
+    desktop.start_x()
+    desktop.spawn(["openbox"], "openbox.log")  # takes Alt+F4 as the window's close command
+    for n, stop in enumerate(("close", "kill", "unreadable")):
+        out, target = tmp / f"pass{n}", dest / stop
+        target.mkdir()
+        subprocess.run([sys.executable, str(GENERATOR), "--system", "GEMED", "--seed", str(20 + n), str(out)],
+                       check=True, stdout=subprocess.DEVNULL)
+        manifest = json.loads((out / "manifest.json").read_text(encoding="utf-8"))
+        images = sorted(p for p in Path(manifest["disc"]).rglob("IM*") if "." not in p.name)[:2]
+        (tmp / f"drive{n}").mkdir()
+        drive = FaultyDisc(tmp / f"drive{n}")
+        try:
+            drive.insert(manifest["disc"], tmp / f"pass{n}.img", f"PASS {n}", f"0000002{n}-aaaa-bbbb-cccc-dddddddddddd")
+            write_settings(program, {("Temp", "TempPath"): str(temp), ("Path", "SourcePath"): str(drive.mount_point),
+                                     ("Path", "DestinationPath"): str(target), ("Debug", "DebugValue"): "0",
+                                     ("PACS", "PACS"): "GEMED"})
+            first = len(protocols(program))
+            if stop == "unreadable":
+                drive.fail_list.write_text("".join(f"{p.relative_to(manifest['disc'])}\n" for p in images))
+                c.check(run_disc(desktop, program) == ["report"], f"{stop}: boxes of the first pass")
+                drive.fail_list.write_text("")
+            else:
+                # Past the first batch of the protocol, and more since.
+                batched = lambda: len(protocols(program)) > first and len(protocol_rows(protocols(program)[-1], c)) > 5
+                run_disc(desktop, program, lambda: batched() and sum(1 for _ in target.iterdir()) > 60, stop)
+            c.check(run_disc(desktop, program) == ["question", "report"], f"{stop}: boxes of the second pass")
+        finally:
+            drive.eject()
+        passes = [protocol_rows(p, c) for p in protocols(program)[first:]]
+        named = [r["Ausgabe"] for rows in passes for r in rows if r["Ergebnis"] == "migriert"]
+        expected = [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
+        c.same(f"{stop}: images the protocols name", expected, [(sha(target / o), (target / o).stat().st_size)
+                                                                for o in named])
+        unnamed = [p for p in target.iterdir() if p.name not in named]
+        c.check(stop == "kill" or not unnamed, f"{stop}: outputs no protocol names: {unnamed}")
+        if stop == "unreadable":
+            c.check(sorted(r["Datei"] for r in passes[1] if r["Ergebnis"] == "migriert") ==
+                    sorted(str(p.relative_to(manifest["disc"])) for p in images), f"{stop}: the second pass")
+        print(f"{stop}: {len(named)} images, {len(unnamed)} again from the last batch")
+    results = [row[11] for row in journal_rows(program, c)]
+    c.check(results == ["abgebrochen", "nur fehlende"] * 2 + ["abgeschlossen", "nur fehlende"], f"journal: {results}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--system", required=True)
@@ -222,6 +368,8 @@ def main():
                         help="start the program a second time during the run")
     parser.add_argument("--session-end", action="store_true",
                         help="end the desktop session (SIGTERM) during the run")
+    parser.add_argument("--proof", action="store_true", help="two discs of real DICOM files, their protocols")
+    parser.add_argument("--second-pass", action="store_true", help="stopped, killed and unreadable discs passed again")
     parser.add_argument("--journal", action="store_true",
                         help="three discs from one drive, then the first again (needs root to mount disc images)")
     args = parser.parse_args()
@@ -248,10 +396,14 @@ def main():
 
         disc = snapshot(Path(manifest["disc"]))
         generated = time.monotonic()
-        if args.journal:
-            if os.geteuid() != 0:
-                print("skipped: mounting disc images needs root")
-                return SKIPPED
+        if (args.journal or args.proof or args.second_pass) and os.geteuid() != 0:
+            print("skipped: mounting disc images needs root")
+            return SKIPPED
+        if args.proof:
+            disc_proof(desktop, tmp, program, dest, temp, c)
+        elif args.second_pass:
+            second_passes(desktop, tmp, program, dest, temp, c)
+        elif args.journal:
             lines = journal_of_four_discs(desktop, tmp, program, dest, temp, c)
             print(f"{lines} journal lines for three discs and the first one again")
         elif args.session_end:
