@@ -186,13 +186,16 @@ std::string decoded(std::string_view bytes, const CharacterSet& set, bool name) 
 }
 
 std::string textOf(std::string_view raw, Kind kind, const CharacterSet& set) {
-    if (kind == Kind::Name) return decoded(dicom::trimmed(raw), set, true);
     if (kind == Kind::Plain) return decoded(dicom::trimmed(raw), CharacterSet{}, false);
+    if (kind == Kind::Name) raw = dicom::trimmed(raw);
     std::string text;
     for (size_t from = 0; from <= raw.size();) {
         const size_t to = std::min(raw.find('\\', from), raw.size());
         if (from > 0) text += '\\';
-        text += dicom::trimmed(decoded(raw.substr(from, to - from), set, false));
+        std::string part = decoded(raw.substr(from, to - from), set, kind == Kind::Name);
+        // Empty component groups at a name's end say nothing.
+        if (kind == Kind::Name) part.erase(part.find_last_not_of('=') + 1);
+        text += kind == Kind::Name ? part : dicom::trimmed(part);
         from = to + 1;
     }
     return text;

@@ -117,10 +117,6 @@ struct ElementStream::Impl {
     bool inSequence() const { return depth % 2 == 1; }
     bool inItem() const { return depth > 0 && depth % 2 == 0; }
     uint64_t levelEnd() const { return depth >= 1 && depth <= MaxEntered ? ends[depth] : Open; }
-    bool fits() const {
-        const uint64_t end = levelEnd();
-        return end == Open || length <= end - pos;
-    }
 
     void feed(const uint8_t* p, size_t n) {
         while (n > 0 && phase == Phase::Prefix) {
@@ -246,8 +242,6 @@ struct ElementStream::Impl {
     }
 
     void dispatch() {
-        const uint64_t end = levelEnd();
-        if (end != Open && pos > end) return fail(elementText(tag, "mit unmöglicher Länge"));
         if (tag >> 16 == ItemGroup) return itemTag(tag & 0xFFFF);
         if (inSequence()) return fail(elementText(tag, "an unmöglicher Stelle"));
         const Action action =
@@ -264,7 +258,6 @@ struct ElementStream::Impl {
             if (vr == vrOf("UN")) implicitFrom = std::min(implicitFrom, depth);
             return;
         }
-        if (!fits()) return fail(elementText(tag, "mit unmöglicher Länge"));
         if (action == Action::Enter && depth < MaxEntered) return enter(pos + length);
         startValue(action == Action::Keep);
     }
@@ -273,7 +266,6 @@ struct ElementStream::Impl {
         if (element == ItemStart) {
             if (!inSequence()) return fail(elementText(tag, "an unmöglicher Stelle"));
             if (length == UndefinedLength) return enter(Open);
-            if (!fits()) return fail(elementText(tag, "mit unmöglicher Länge"));
             if (depth < MaxEntered && sink.enterItem(depth)) return enter(pos + length);
             return startValue(false);
         }
@@ -296,11 +288,10 @@ struct ElementStream::Impl {
         --depth;
     }
 
+    // A container entered by its length ends with the first element that reaches its end, even one that
+    // overruns it, as pydicom and DCMTK read it.
     void closeLevels() {
-        for (uint64_t end; depth > 0 && (end = levelEnd()) != Open && pos >= end;) {
-            if (pos > end) return fail(elementText(tag, "mit unmöglicher Länge"));
-            leave();
-        }
+        for (uint64_t end; depth > 0 && (end = levelEnd()) != Open && pos >= end;) leave();
     }
 
     void startValue(bool keep) {
