@@ -275,7 +275,7 @@ def run_disc(desktop, program, outputs=None, stop=None):
         name = " ".join(desktop.xdo("getwindowname", box))
         boxes.append("report" if name == "Migration abgeschlossen" else "warning" if "report" in boxes else "question")
         desktop.xdo("windowfocus", box, check=False)
-        desktop.xdo("key", "--window", box, "Return", check=False)
+        desktop.xdo("key", "Return", check=False)
         wait_for(lambda: box not in visible(boxed), 10, "the box to close")
 
     def ended():
