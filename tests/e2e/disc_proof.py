@@ -6,11 +6,36 @@ import warnings
 from pathlib import Path
 
 from e2e_checks import crlf_lines, sha
+from e2e_desktop import Failure, wait_for
 
 # Protocol column, pydicom keyword.
 ATTRIBUTES = [("Patienten-ID", "PatientID"), ("Patientenname", "PatientName"), ("Geburtsdatum", "PatientBirthDate"),
               ("Studien-UID", "StudyInstanceUID"), ("Serien-UID", "SeriesInstanceUID"),
               ("SOP-Instanz-UID", "SOPInstanceUID"), ("Modalität", "Modality")]
+
+
+def answer_boxes(step, is_report, answer, cut):
+    """Answers a run's boxes until it is done: `step()` gives "ended", "cut"
+    or the boxes in sight, `answer(box)` presses Enter on one, `cut()` stops
+    the run. Returns the boxes in their order (question, report, warning)
+    and whether the run was cut."""
+    boxes = []
+    while boxes[-1:] != ["warning"]:
+        try:
+            # After the report, a warning comes at once or not at all.
+            seen = wait_for(step, 3 if boxes[-1:] == ["report"] else 240, "a box", poll=0.05)
+        except Failure:
+            if boxes[-1:] != ["report"]:
+                raise
+            break
+        if seen == "cut":
+            cut()
+            return boxes, True
+        if seen == "ended":
+            raise Failure("the program ended during the run")
+        boxes.append("report" if is_report(seen[0]) else "warning" if "report" in boxes else "question")
+        answer(seen[0])
+    return boxes, False
 
 
 def protocols(program):
@@ -76,3 +101,25 @@ def check_proof_discs(proof, program, dest, journal, c, sep="/"):
                 again == repeated and differing == 1, f"journal line {line} for counts {counts}")
     c.check(any(r["Datei"] == proof["not_dicom"] and r["Hinweis"].startswith("kein DICOM") for r in first),
             "the file that is no DICOM is not named so")
+
+
+def check_passes(stop, manifest, passes, target, images, c, sep="/"):
+    """A disc passed twice into `target`: the images the protocols name are
+    the disc's, once each; the outputs they do not name can only be those of
+    the last batch before a kill; the second pass of a partly unreadable
+    disc brings exactly its `images`."""
+    named = [r["Ausgabe"] for rows in passes for r in rows if r["Ergebnis"] == "migriert"]
+    expected = [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
+    c.same(f"{stop}: images the protocols name", expected,
+           [(sha(target / o), (target / o).stat().st_size) for o in named if (target / o).is_file()])
+    unnamed = [p for p in target.iterdir() if p.name not in named]
+    c.check(stop == "kill" or not unnamed, f"{stop}: outputs no protocol names: {unnamed}")
+    if stop == "unreadable":
+        c.check(sorted(r["Datei"] for r in passes[-1] if r["Ergebnis"] == "migriert") ==
+                sorted(str(p.relative_to(manifest["disc"])).replace("/", sep) for p in images), f"{stop}: second pass")
+    print(f"{stop}: {len(named)} images, {len(unnamed)} again from the last batch")
+
+
+def check_pass_results(journal, c):
+    results = [row[11] for row in journal]
+    c.check(results == ["abgebrochen", "nur fehlende"] * 2 + ["abgeschlossen", "nur fehlende"], f"journal: {results}")

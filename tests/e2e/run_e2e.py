@@ -251,32 +251,26 @@ def run_disc(desktop, program, outputs=None, stop=None):
         raise Failure(f"program ended at start with status {proc.returncode}")
     time.sleep(0.5)
     desktop.xdo("mousemove", "--window", main[0], *MIGRIEREN, "click", "1")
-    boxes, boxed = [], "^Migration abgeschlossen$|^Jor-Orvek$"
-    step = lambda: ("ended" if proc.poll() is not None else "cut" if stop and outputs() else visible(boxed))
-    while boxes[-1:] != ["warning"]:
-        try:
-            # After the report, a warning comes at once or not at all.
-            seen = wait_for(step, 3 if boxes[-1:] == ["report"] else 150, "a box", poll=0.05)
-        except Failure:
-            if boxes[-1:] != ["report"]:
-                raise
-            break
-        if seen == "cut":
-            if stop == "kill":
-                proc.kill()
-            else:
-                desktop.xdo("windowactivate", main[0], check=False)
-                desktop.xdo("key", "alt+F4")
-            proc.wait(20)
-            return boxes
-        if seen == "ended":
-            break
-        box = seen[0]
-        name = " ".join(desktop.xdo("getwindowname", box))
-        boxes.append("report" if name == "Migration abgeschlossen" else "warning" if "report" in boxes else "question")
+    from disc_proof import answer_boxes
+    boxed = "^Migration abgeschlossen$|^Jor-Orvek$"
+
+    def answer(box):
         desktop.xdo("windowfocus", box, check=False)
         desktop.xdo("key", "Return", check=False)
         wait_for(lambda: box not in visible(boxed), 10, "the box to close")
+
+    def cut():
+        if stop == "kill":
+            proc.kill()
+        else:
+            desktop.xdo("windowactivate", main[0], check=False)
+            desktop.xdo("key", "alt+F4")
+        proc.wait(20)
+    boxes, was_cut = answer_boxes(
+        lambda: "ended" if proc.poll() is not None else "cut" if stop and outputs() else visible(boxed),
+        lambda box: " ".join(desktop.xdo("getwindowname", box)) == "Migration abgeschlossen", answer, cut)
+    if was_cut:
+        return boxes
 
     def ended():
         if proc.poll() is None:
@@ -315,7 +309,7 @@ def second_passes(desktop, tmp, program, dest, temp, c):
     """A disc closed halfway, one killed halfway and one whose drive cannot
     read two files, each passed again with the question's default: every
     image in its destination, once, but for the last batch before the kill."""
-    from disc_proof import protocol_rows, protocols
+    from disc_proof import check_pass_results, check_passes, protocol_rows, protocols
     desktop.start_x()
     desktop.spawn(["openbox"], "openbox.log")  # takes Alt+F4 as the window's close command
     for n, stop in enumerate(("close", "kill", "unreadable")):
@@ -344,19 +338,8 @@ def second_passes(desktop, tmp, program, dest, temp, c):
             c.check(run_disc(desktop, program) == ["question", "report"], f"{stop}: boxes of the second pass")
         finally:
             drive.eject()
-        passes = [protocol_rows(p, c) for p in protocols(program)[first:]]
-        named = [r["Ausgabe"] for rows in passes for r in rows if r["Ergebnis"] == "migriert"]
-        expected = [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
-        c.same(f"{stop}: images the protocols name", expected, [(sha(target / o), (target / o).stat().st_size)
-                                                                for o in named])
-        unnamed = [p for p in target.iterdir() if p.name not in named]
-        c.check(stop == "kill" or not unnamed, f"{stop}: outputs no protocol names: {unnamed}")
-        if stop == "unreadable":
-            c.check(sorted(r["Datei"] for r in passes[1] if r["Ergebnis"] == "migriert") ==
-                    sorted(str(p.relative_to(manifest["disc"])) for p in images), f"{stop}: the second pass")
-        print(f"{stop}: {len(named)} images, {len(unnamed)} again from the last batch")
-    results = [row[11] for row in journal_rows(program, c)]
-    c.check(results == ["abgebrochen", "nur fehlende"] * 2 + ["abgeschlossen", "nur fehlende"], f"journal: {results}")
+        check_passes(stop, manifest, [protocol_rows(p, c) for p in protocols(program)[first:]], target, images, c)
+    check_pass_results(journal_rows(program, c), c)
 
 
 def main():

@@ -23,8 +23,8 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from e2e_checks import (Checker, check_cut_short_run, conclude, crlf_lines, sha, snapshot, verify,  # noqa: E402
-                        write_settings)
+from e2e_checks import (Checker, check_cut_short_run, conclude, crlf_lines, journal_rows, sha, snapshot,  # noqa: E402
+                        verify, write_settings)
 from e2e_desktop import Desktop, Failure, wait_for  # noqa: E402
 from run_e2e import GENERATOR  # noqa: E402
 
@@ -224,9 +224,98 @@ def session_end_during_run(wine, program, manifest, dest, settings, c):
 DRIVES = [("R", "JOR TESTCD", "1A2B-3C4D"), ("S", "PRAXIS 2", "2B3C-4D5E"), ("T", "PRAXIS 3", "3C4D-5E6F")]
 
 
+def load_drive(drive, disc):
+    """The disc's files in the CD-ROM drive's folder, but for Wine's label and serial files."""
+    for entry in drive.iterdir():
+        if not entry.name.startswith(".windows-"):
+            subprocess.run(["chmod", "-R", "u+w", str(entry)], check=False)
+            shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
+    for entry in Path(disc).iterdir():
+        (shutil.copytree if entry.is_dir() else shutil.copy2)(entry, drive / entry.name)
+
+
+def run_disc(wine, outputs=None, stop=None):
+    """Migrieren, each box answered with Enter (the question's default), then
+    Beenden. Returns the boxes in their order: question, report, warning.
+    With `stop` ("close" or "kill"), the window is closed or the program
+    killed once `outputs()` is true."""
+    wine.start()
+    wine.click(MIGRIEREN)
+    from disc_proof import answer_boxes
+
+    def answer(box):
+        wine.press(box, "Return")
+        wait_for(lambda: box not in wine.visible(REPORT) + wine.visible(STOP), 10, "the box to close")
+
+    def cut():
+        if stop == "kill":
+            os.killpg(wine.proc.pid, signal.SIGKILL)
+            wine.proc.wait(20)
+        else:
+            wine.press(wine.main, "alt+F4")
+            wine.end()
+    boxes, was_cut = answer_boxes(
+        lambda: ("ended" if wine.proc.poll() is not None else "cut" if stop and outputs()
+                 else wine.visible(REPORT) or wine.visible(STOP)),
+        lambda box: box in wine.visible(REPORT), answer, cut)
+    if was_cut:
+        return boxes
+    wine.quit()
+    return boxes
+
+
+def gemed_settings(program, source, dest, temp):
+    write_settings(program, {("Temp", "TempPath"): windows_path(temp), ("Path", "SourcePath"): source,
+                             ("Path", "DestinationPath"): windows_path(dest), ("Debug", "DebugValue"): "0",
+                             ("PACS", "PACS"): "GEMED"}, ANSI)
+
+
+def disc_proof(wine, args, program, dest, temp, tmp, c):
+    """The two discs of real DICOM files in drives R: and S:, as on Linux."""
+    from disc_proof import check_proof_discs
+    subprocess.run(["/usr/bin/python3", str(GENERATOR), "--proof", str(tmp / "proof")], check=True,
+                   stdout=subprocess.DEVNULL)
+    proof = json.loads((tmp / "proof" / "proof.json").read_text(encoding="utf-8"))
+    for n, (disc, (letter, _label, _serial)) in enumerate(zip(proof["discs"], DRIVES)):
+        load_drive(Path(args.wineprefix) / f"cdrom-{letter.lower()}", disc)
+        gemed_settings(program, f"{letter}:\\", dest, temp)
+        boxes = run_disc(wine)
+        c.check(boxes == ["report", "warning"][:2 - n], f"disc {n + 1}: boxes {boxes}")
+    check_proof_discs(proof, program, dest, journal_rows(program, c, ANSI), c, "\\")
+
+
+def second_passes(wine, args, program, dest, temp, tmp, c):
+    """A disc closed halfway, one killed halfway and one with two files the
+    user may not read, each passed again with the question's default."""
+    from disc_proof import check_pass_results, check_passes, protocol_rows, protocols
+    for n, (stop, (letter, _label, _serial)) in enumerate(zip(("close", "kill", "unreadable"), DRIVES)):
+        out, target, drive = tmp / f"pass{n}", dest / stop, Path(args.wineprefix) / f"cdrom-{letter.lower()}"
+        target.mkdir()
+        subprocess.run([sys.executable, str(GENERATOR), "--system", "GEMED", "--seed", str(20 + n), "--objects",
+                        "1000", str(out)], check=True, stdout=subprocess.DEVNULL)
+        manifest = json.loads((out / "manifest.json").read_text(encoding="utf-8"))
+        load_drive(drive, manifest["disc"])
+        images = sorted(p for p in Path(manifest["disc"]).rglob("IM*") if "." not in p.name)[:2]
+        gemed_settings(program, f"{letter}:\\", target, temp)
+        first = len(protocols(program))
+        if stop == "unreadable":
+            for p in images:
+                (drive / p.relative_to(manifest["disc"])).chmod(0)
+            c.check(run_disc(wine) == ["report"], f"{stop}: boxes of the first pass")
+            for p in images:
+                (drive / p.relative_to(manifest["disc"])).chmod(0o444)
+        else:
+            batched = lambda: len(protocols(program)) > first and len(protocol_rows(protocols(program)[-1], c)) > 5
+            run_disc(wine, lambda: batched() and sum(1 for _ in target.iterdir()) > 60, stop)
+        c.check(run_disc(wine) == ["question", "report"], f"{stop}: boxes of the second pass")
+        check_passes(stop, manifest, [protocol_rows(p, c) for p in protocols(program)[first:]], target, images, c,
+                     "\\")
+    check_pass_results(journal_rows(program, c, ANSI), c)
+
+
 def journal_of_four_discs(wine, args, program, dest, temp, tmp, c):
     """Three discs in the prefix's three CD-ROM drives, then the first again:
-    the question comes, Nein skips the disc, the journal has four lines, the
+    the question comes, Nichts skips the disc, the journal has four lines, the
     last one skipped, and the destination holds each image once. ("Arzt und
     Praxis" leaves Wine's label and serial files in a drive's root alone.)"""
     expected = []
@@ -237,12 +326,7 @@ def journal_of_four_discs(wine, args, program, dest, temp, tmp, c):
             subprocess.run([sys.executable, str(GENERATOR), "--system", args.system, "--seed", str(run + 1), str(out)],
                            check=True, stdout=subprocess.DEVNULL)
             manifest = json.loads((out / "manifest.json").read_text(encoding="utf-8"))
-            for entry in drive.iterdir():
-                if not entry.name.startswith(".windows-"):
-                    subprocess.run(["chmod", "-R", "u+w", str(entry)], check=False)
-                    shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
-            for entry in Path(manifest["disc"]).iterdir():
-                (shutil.copytree if entry.is_dir() else shutil.copy2)(entry, drive / entry.name)
+            load_drive(drive, manifest["disc"])
             expected += [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
         write_settings(program, {("Temp", "TempPath"): windows_path(temp), ("Path", "SourcePath"): f"{letter}:\\",
                                  ("Path", "DestinationPath"): windows_path(dest), ("Debug", "DebugValue"): "0",
@@ -260,11 +344,11 @@ def journal_of_four_discs(wine, args, program, dest, temp, tmp, c):
         wait_for(question, 60, "the question")
         text = next((t for t in wine.texts("Jor-Orvek") if t.startswith("Der ")), "")
         c.check(text.startswith(f"Der Datentr\u00e4ger {label} (Seriennummer {serial}) wurde am ") and
-                text.endswith("Noch einmal migrieren?"), f"the question: {text!r}")
-        # Nein: IDNO, whatever the system's language calls it.
-        r = subprocess.run(["wine", wine.window_texts, "--press", "7", "Jor-Orvek"], env={**wine.d.env, **wine.env},
+                "fehlen dort noch" in text, f"the question: {text!r}")
+        # "Nichts", the third answer: the disc's failed objects are missing still.
+        r = subprocess.run(["wine", wine.window_texts, "--press", "102", "Jor-Orvek"], env={**wine.d.env, **wine.env},
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        c.check(r.returncode == 0, "no Nein to press")
+        c.check(r.returncode == 0, "no Nichts to press")
         wait_for(lambda: not wine.visible(STOP), 10, "the question to close")
         wine.quit()
     c.same("destination images (sha256, size)", expected, [(sha(p), p.stat().st_size) for p in dest.iterdir() if p.is_file()])
@@ -285,7 +369,9 @@ def main():
     parser.add_argument("--window-texts", required=True, help="the helper that reads a window's texts")
     parser.add_argument("--close-during-run", action="store_true")
     parser.add_argument("--session-end", action="store_true", help="end the desktop session during the run")
-    parser.add_argument("--journal", action="store_true", help="the disc from drive R: twice, Nein the second time")
+    parser.add_argument("--journal", action="store_true", help="the disc from drive R: twice, Nichts the second time")
+    parser.add_argument("--proof", action="store_true", help="two discs of real DICOM files, their protocols")
+    parser.add_argument("--second-pass", action="store_true", help="stopped, killed and unreadable discs passed again")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = parser.parse_args()
 
@@ -315,7 +401,11 @@ def main():
         wine = WineProgram(desktop, program, args.wineprefix, args.window_texts)
         disc = snapshot(Path(manifest["disc"]))
         generated = time.monotonic()
-        if args.journal:
+        if args.proof:
+            disc_proof(wine, args, program, dest, temp, tmp, c)
+        elif args.second_pass:
+            second_passes(wine, args, program, dest, temp, tmp, c)
+        elif args.journal:
             lines = journal_of_four_discs(wine, args, program, dest, temp, tmp, c)
             print(f"{lines} journal lines for three discs and the first again")
         elif args.session_end:
