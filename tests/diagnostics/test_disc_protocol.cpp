@@ -42,8 +42,12 @@ TEST(DiscProtocolLines, NamesInAnyCharacterSetReadBackAsWritten) {
     std::string text;
     std::vector<ProtocolLine> written;
     for (const std::string& name : names) {
-        ProtocolLine line{"DICOM\\" + name, 1234, ProtocolResult::Migrated, "2.25.1.dcm", std::string(64, 'a'), name,
-                          name};
+        ProtocolLine line;
+        line.file = "DICOM\\" + name;
+        line.size = 1234;
+        line.result = ProtocolResult::Migrated;
+        line.sha256 = std::string(64, 'a');
+        line.patientId = line.patientName = name;
         text += protocolLine(line) + "\r\n";
         written.push_back(line);
     }
