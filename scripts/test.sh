@@ -89,7 +89,7 @@ stage "ctest build-asan" "$t0" "$status"
 
 echo "== fuzz build (build-fuzz, clang)"
 t0=$SECONDS
-fuzzers=(fuzz_extract_payload fuzz_ini_reader fuzz_log_line fuzz_gunzip)
+fuzzers=(fuzz_extract_payload fuzz_ini_reader fuzz_log_line fuzz_gunzip fuzz_dicom_reader)
 status=0
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJOR_FUZZ=ON \
     >"$work/fuzz-build.log" 2>&1 &&

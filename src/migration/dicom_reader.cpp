@@ -16,7 +16,7 @@ using dicom::tagOf;
 enum class Kind {
     Plain,  // UI, CS, DA: the whole value without trailing padding
     Name,   // PN: the same, decoded by the character set
-    Text,   // LO, SH: each part without its trailing padding, decoded
+    Text,   // LO, SH: each value of several without its trailing padding, decoded
 };
 
 struct Wanted {
@@ -158,7 +158,7 @@ std::string decoded(std::string_view bytes, const CharacterSet& set, bool name) 
                 }
                 current = Repertoire::Unknown;
             }
-            // The repertoire starts anew with each value, and in a name with each part.
+            // The repertoire starts anew with each value, and in a name with each component.
             if (b == '\\' || (name && (b == '^' || b == '='))) current = set.initial;
         }
         if (current == Repertoire::Utf8) {

@@ -335,11 +335,12 @@ struct ElementStream::Impl {
                 zs.avail_out = InflatedChunk;
                 const int result = ::inflate(&zs, Z_NO_FLUSH);
                 const size_t produced = InflatedChunk - zs.avail_out;
-                if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
-                    return fail("Deflate-Daten beschädigt");
+                // What came out before a fault is read first: so the outcome does not hang on the chunks.
                 for (size_t used = 0; used < produced && phase == Phase::Inflated;)
                     used += tokenize(inflated.get() + used, produced - used);
                 if (phase != Phase::Inflated) return;
+                if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+                    return fail("Deflate-Daten beschädigt");
                 if (result == Z_STREAM_END) {
                     inflateEnded = true;
                     return;
