@@ -23,6 +23,16 @@ GENERATOR = Path(__file__).resolve().parents[2] / "tools" / "make_sample_disc.py
 MIGRIEREN, BEENDEN = (25, 26), (76, 26)
 
 
+def end_with_beenden(desktop, proc, main):
+    """Beenden, which comes back only once the working folder is cleared away."""
+    def ended():
+        if proc.poll() is None:
+            desktop.xdo("mousemove", "--window", main, *BEENDEN, "click", "1", check=False)
+            time.sleep(0.5)
+        return proc.poll() is not None
+    wait_for(ended, 20, "the program to end after Beenden", poll=0)
+
+
 def start_second_instance(desktop, program, extra):
     """A second start from the same folder while the first is busy: it must end
     at once, show no window and leave Settings.ini as it was."""
@@ -87,13 +97,7 @@ def run_window(desktop, program, deadline, second_instance=False):
         desktop.xdo("mousemove", "--window", box, int(size["WIDTH"]) - 47, int(size["HEIGHT"]) - 24, "click", "1")
         wait_for(lambda: not visible("^Migration abgeschlossen$"), 3, "the report box to close after OK")
 
-    # "Beenden" comes back only once the working folder is cleared away.
-    def ended():
-        if proc.poll() is None:
-            desktop.xdo("mousemove", "--window", main, *BEENDEN, "click", "1", check=False)
-            time.sleep(0.5)
-        return proc.poll() is not None
-    wait_for(ended, 20, "the program to end after Beenden", poll=0)
+    end_with_beenden(desktop, proc, main)
     if proc.returncode != 0:
         raise Failure(f"program ended with status {proc.returncode}")
     return text
@@ -191,12 +195,7 @@ def journal_of_four_discs(desktop, tmp, program, dest, temp, c):
                             "click", "1")  # OK
             wait_for(lambda: not visible("^Migration abgeschlossen$|^Jor-Orvek$"), 10, "the box to close")
 
-            def ended():
-                if proc.poll() is None:
-                    desktop.xdo("mousemove", "--window", main[0], *BEENDEN, "click", "1", check=False)
-                    time.sleep(0.5)
-                return proc.poll() is not None
-            wait_for(ended, 20, "the program to end after Beenden", poll=0)
+            end_with_beenden(desktop, proc, main[0])
             drive.eject()
             if run < 3:
                 expected_images += [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
@@ -272,12 +271,7 @@ def run_disc(desktop, program, outputs=None, stop=None):
     if was_cut:
         return boxes
 
-    def ended():
-        if proc.poll() is None:
-            desktop.xdo("mousemove", "--window", main[0], *BEENDEN, "click", "1", check=False)
-            time.sleep(0.5)
-        return proc.poll() is not None
-    wait_for(ended, 20, "the program to end after Beenden", poll=0)
+    end_with_beenden(desktop, proc, main[0])
     return boxes
 
 
