@@ -92,7 +92,9 @@ def check_proof_discs(proof, program, dest, journal, c, sep="/"):
     for rows, line, repeated, disc in ((first, journal[-2], 0, proof["discs"][0]),
                                        (second, journal[-1], proof["repeated"], proof["discs"][1])):
         files = sorted(str(p.relative_to(disc)).replace("/", sep) for p in Path(disc).rglob("*") if p.is_file())
-        c.check(sorted(r["Datei"] for r in rows if r["Ergebnis"] != "fehlt laut DICOMDIR") == files,
+        # Wine keeps a CD-ROM drive's label and serial in files of its own.
+        c.check(sorted(r["Datei"] for r in rows if r["Ergebnis"] != "fehlt laut DICOMDIR" and
+                       not r["Datei"].startswith(".windows-")) == files,
                 f"protocol lines are not the disc's files: {[r['Datei'] for r in rows]}")
         counts = check_outputs(rows, dest, c, sep)
         again = sum(r["Hinweis"].count("bereits im Ziel: ") for r in rows)

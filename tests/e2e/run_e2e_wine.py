@@ -344,7 +344,7 @@ def journal_of_four_discs(wine, args, program, dest, temp, tmp, c):
         wait_for(question, 60, "the question")
         text = next((t for t in wine.texts("Jor-Orvek") if t.startswith("Der ")), "")
         c.check(text.startswith(f"Der Datentr\u00e4ger {label} (Seriennummer {serial}) wurde am ") and
-                "fehlen dort noch" in text, f"the question: {text!r}")
+                " dort noch." in text, f"the question: {text!r}")
         # "Nichts", the third answer: the disc's failed objects are missing still.
         r = subprocess.run(["wine", wine.window_texts, "--press", "102", "Jor-Orvek"], env={**wine.d.env, **wine.env},
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
