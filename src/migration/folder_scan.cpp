@@ -85,7 +85,9 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             if (isLeftOutOfPlainCopy(window_.pacsText(), file.Name)) return;
         }
 
-        fs_.CopyFile(file.Path, state_.WorkingPath, true);
+        // A working copy comes read-write at once: a read-only copy is
+        // flushed to the disk on the way, for nothing here.
+        fs_.CopyFile(file.Path, state_.WorkingPath, true, mode != CompressedMode);
         if (mode.empty()) {
             outputs_.push_back({state_.WorkingPath, file.Name});
             window_.yield();
@@ -93,8 +95,10 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             state_.MigratedCount = checkedIncrement(state_.MigratedCount);
             outputs_.back().counted = true;
         }
-        fs_.SetFileAttributes(state_.WorkingPath, 0);
-        if (mode == CompressedMode) ConvertCompressedObject(file);
+        if (mode == CompressedMode)
+            ConvertCompressedObject(file);
+        else
+            fs_.SetFileAttributes(state_.WorkingPath, 0);
     } catch (...) {
         logCurrentFailure();
     }
