@@ -139,12 +139,14 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             }
         }
 
+        // A working copy comes read-write at once: a read-only copy is
+        // flushed to the disk on the way, for nothing here.
         if (mode == CompressedMode) {
-            fs_.CopyFile(file.Path, state_.WorkingPath, true);
+            fs_.CopyFile(file.Path, state_.WorkingPath, true, false);
         } else {
             Sha256 hash;
             DicomReader reader;
-            fs_.CopyFile(file.Path, state_.WorkingPath, true, [&](std::string_view bytes) {
+            fs_.CopyFile(file.Path, state_.WorkingPath, true, true, [&](std::string_view bytes) {
                 hash.update(bytes);
                 if (!reader.done()) reader.feed(bytes);
             });
@@ -155,8 +157,10 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             state_.MigratedCount = checkedIncrement(state_.MigratedCount);
             outputs_.back().counted = true;
         }
-        fs_.SetFileAttributes(state_.WorkingPath, 0);
-        if (mode == CompressedMode) ConvertCompressedObject(file);
+        if (mode == CompressedMode)
+            ConvertCompressedObject(file);
+        else
+            fs_.SetFileAttributes(state_.WorkingPath, 0);
     } catch (...) {
         logCurrentFailure();
     }

@@ -19,7 +19,7 @@ void MigrationEngine::QuarantineBadObject(const FileEntry& sourceObject) {
         if (!target) throw Error(err::Overflow, describeError(err::Overflow));
         // The object as stored on the medium, never over an earlier copy.
         Sha256 hash;
-        fs_.CopyFile(sourceObject.Path, *target, false, [&](std::string_view bytes) { hash.update(bytes); });
+        fs_.CopyFile(sourceObject.Path, *target, false, true, [&](std::string_view bytes) { hash.update(bytes); });
         outputs_.push_back({*target, sourceObject.Name, false, std::nullopt});
         recordOutput(ProtocolResult::BadObjects, pathUnder("BadObjects", target->substr(folder.size())), hash,
                      nullptr);

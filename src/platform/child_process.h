@@ -17,8 +17,8 @@ std::string fileArgument(const std::string& path);
 class ChildProcess {
 public:
     // Starts `program` (its path as given, never searched) with `arguments`
-    // (not including argv[0]), no standard input, no window, its standard
-    // error into a pipe of ours. Raises jor::Error when it cannot start;
+    // (not including argv[0]), no standard input, no window (on Windows no
+    // console either), its standard error into a pipe of ours. Raises jor::Error when it cannot start;
     // BadFileName (52) when the program or an argument holds a NUL byte,
     // which would reach the child cut short.
     static ChildProcess Start(const std::string& program, const std::vector<std::string>& arguments);
@@ -34,9 +34,10 @@ public:
     bool HasEnded();
 
     // Waits until the child has ended and been reaped, calling `yield`
-    // between checks and blocking at most about a millisecond (on Windows a
-    // timer tick) at a time (no busy spin). When `stop` turns true first,
-    // kills and reaps the child and returns false.
+    // between checks and blocking at most about a millisecond at a time (no
+    // busy spin; Windows: until the child ends or a window message comes for
+    // this thread, at most 50 ms). When `stop` turns true first, kills and
+    // reaps the child and returns false.
     bool WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop);
 
     // Kills the child (and what it started) and reaps it, now; nothing when

@@ -81,9 +81,11 @@ public:
     // Temporary files (here and in WriteFileAtomically) are always created
     // new and exclusively under a random name of our own, another one when
     // the name is taken, and never through an existing name or link: a file
-    // planted in a shared folder is never written through.
+    // planted in a shared folder is never written through. Without
+    // `carryAttributes` the copy is an ordinary read-write file: nothing of
+    // the source's attributes, and no flush for a read-only one.
     void CopyFile(const std::string& source, const std::string& destination, bool overwrite,
-                  const WrittenBytes& written = {}) const;
+                  bool carryAttributes = true, const WrittenBytes& written = {}) const;
 
     void DeleteFile(const std::string& path, bool force = false) const;
     void DeleteFolder(const std::string& path, bool force = false) const;  // with all its content

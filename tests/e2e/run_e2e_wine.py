@@ -78,8 +78,9 @@ class WineProgram:
 
     def __init__(self, desktop, program, wineprefix, window_texts):
         self.d, self.program, self.window_texts = desktop, program, window_texts
+        # JOR_E2E_RUN marks what the program starts: its environment passes on.
         self.env = {"WINEPREFIX": str(wineprefix), "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
-                    "LC_ALL": "C.UTF-8"}
+                    "LC_ALL": "C.UTF-8", "JOR_E2E_RUN": str(desktop.tmp)}
         self.proc = None
 
     def visible(self, title):
@@ -130,12 +131,28 @@ class WineProgram:
         if self.proc.returncode != 0:
             raise Failure(f"program ended with status {self.proc.returncode}")
 
+    def console_hosts(self):
+        """The console hosts (conhost.exe) of what the program started: Wine
+        runs each as a process of the host, in the program's environment."""
+        mark, hosts = f"JOR_E2E_RUN={self.env['JOR_E2E_RUN']}".encode(), set()
+        for p in Path("/proc").iterdir():
+            try:
+                if p.name.isdigit() and b"conhost.exe" in (p / "cmdline").read_bytes() and \
+                        mark in (p / "environ").read_bytes().split(b"\0"):
+                    hosts.add(p.name)
+            except OSError:
+                pass
+        return hosts
+
     def migrate(self, deadline):
-        """Migrieren, the report, Beenden; returns the report's text."""
+        """Migrieren, the report, Beenden; returns the report's text. The
+        console hosts seen meanwhile are left in self.consoles."""
         self.click(MIGRIEREN)
+        self.consoles = set()
 
         def report():
             self.check_running()
+            self.consoles |= self.console_hosts()
             return self.visible(REPORT)
         box = wait_for(report, deadline, "the report box", poll=0.25)[0]
         texts = self.texts("Migration abgeschlossen")
@@ -420,6 +437,7 @@ def main():
             report = wine.migrate(deadline=240)
             ran = time.monotonic()
             images = verify(manifest, program, dest, temp, settings, report, c, ANSI)
+            c.check(not wine.consoles, f"{len(wine.consoles)} console hosts (conhost.exe) came up during the run")
             print(f"{args.system}: {manifest['files_on_disc']} files on the disc, {manifest['report']}")
             print(f"{images} DICOM outputs checked with dcmftest and dcmdump; program {source}")
             print(f"times: disc {generated - started:.1f} s, window run {ran - generated:.1f} s, "

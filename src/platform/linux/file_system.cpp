@@ -103,7 +103,7 @@ size_t FileSystem::MaxNameLength(const std::string& folder) const {
 }
 
 void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite,
-                          const WrittenBytes& written) const {
+                          bool carryAttributes, const WrittenBytes& written) const {
     // Non-blocking: opening a FIFO for reading would otherwise wait for a writer forever.
     // No links followed: a link on a disc must not bring a local file along.
     Fd in(::open(systemPath(source), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -118,7 +118,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     // Only the read-only attribute comes over from the medium; its other
     // mode bits (set-user-id, execute, world-readable) do not.
     mode_t mode = 0666 & ~currentUmask();
-    if (!(st.st_mode & S_IWUSR)) mode &= ~mode_t(0222);
+    if (carryAttributes && !(st.st_mode & S_IWUSR)) mode &= ~mode_t(0222);
     writeThroughTemporary(destination, overwrite, mode, [&](int out) { copyContents(in.get(), out, st.st_size, written); });
 }
 

@@ -1,4 +1,4 @@
-// A child program on Windows: CreateProcess hidden, in a job object, its standard error in a pipe.
+// A child program on Windows: CreateProcess hidden and without a console, in a job object, its standard error in a pipe.
 #include "platform/child_process.h"
 
 #include "platform/win32/wide_text.h"
@@ -14,6 +14,10 @@ namespace {
 
 // What a killed child reports, as taskkill /f leaves it.
 constexpr UINT KilledStatus = 1;
+
+// The longest sleep of a wait: what a child says beyond the pipe's room is
+// read at this pace, and a caller without window messages gets its yield.
+constexpr DWORD WaitSliceMs = 50;
 
 // One argument as the C runtime's parser reads it back: always in quotes,
 // backslashes doubled only where a quote follows them. The archive tools
@@ -43,25 +47,33 @@ HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 [[noreturn]] void raiseBadFileName() { throw Error(err::BadFileName, describeError(err::BadFileName)); }
 
+// The child's standard input and output, opened once for every child.
+HANDLE nullDevice() {
+    static const auto nul = [] {
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        const HANDLE h = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inheritable, OPEN_EXISTING, 0, nullptr);
+        return std::pair(h, h == INVALID_HANDLE_VALUE ? ::GetLastError() : DWORD(0));
+    }();
+    if (nul.first == INVALID_HANDLE_VALUE) raiseWinError(nul.second);
+    return nul.first;
+}
+
 // Handles the child gets as its standard input, output and error, and no
 // other handle of ours.
 class StandardHandles {
 public:
-    StandardHandles() {
+    StandardHandles() : nul_(nullDevice()) {
         SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-        // Room for what a decompressor says; it is read every few milliseconds anyway.
+        // Room for what a decompressor says; it is read at every wake of the wait anyway.
         if (!::CreatePipe(&errorRead_, &errorWrite_, &inheritable, 64 * 1024)) raiseLastError();
         // Only the child's end is passed on.
         ::SetHandleInformation(errorRead_, HANDLE_FLAG_INHERIT, 0);
-        nul_ = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                             OPEN_EXISTING, 0, nullptr);
-        if (nul_ == INVALID_HANDLE_VALUE) {
-            const DWORD code = ::GetLastError();
-            closeAll();
-            raiseWinError(code);
-        }
     }
-    ~StandardHandles() { closeAll(); }
+    ~StandardHandles() {
+        for (HANDLE* h : {&errorRead_, &errorWrite_})
+            if (*h != INVALID_HANDLE_VALUE && *h != nullptr) ::CloseHandle(std::exchange(*h, INVALID_HANDLE_VALUE));
+    }
     StandardHandles(const StandardHandles&) = delete;
     StandardHandles& operator=(const StandardHandles&) = delete;
 
@@ -71,13 +83,9 @@ public:
     HANDLE takeErrorRead() { return std::exchange(errorRead_, INVALID_HANDLE_VALUE); }
 
 private:
-    void closeAll() {
-        for (HANDLE* h : {&errorRead_, &errorWrite_, &nul_})
-            if (*h != INVALID_HANDLE_VALUE && *h != nullptr) ::CloseHandle(std::exchange(*h, INVALID_HANDLE_VALUE));
-    }
+    HANDLE nul_;
     HANDLE errorRead_ = INVALID_HANDLE_VALUE;
     HANDLE errorWrite_ = INVALID_HANDLE_VALUE;
-    HANDLE nul_ = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace
@@ -127,15 +135,17 @@ ChildProcess ChildProcess::Start(const std::string& program, const std::vector<s
     startup.StartupInfo.hStdError = standard.errorWrite();
     startup.lpAttributeList = list;
     PROCESS_INFORMATION info{};
-    // No console of its own (none flashes up); suspended until it is in its
-    // job, so that whatever it starts is in the job too.
+    // No console at all: a hidden one would cost a console host (conhost.exe)
+    // beside every child, half of a decompressor's start; the standard handles
+    // above reach it all the same. Suspended until it is in its job, so that
+    // whatever it starts is in the job too.
     // Wine fails a process creation now and then under load with
     // ERROR_INTERNAL_ERROR: the new process ended before it ran a line of its
     // own (Wine's start of the test programs fails the same way). Nothing of
     // it ran, so a second start does nothing twice.
     for (int attempt = 1;; ++attempt) {
         if (::CreateProcessW(application->c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                             CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                             DETACHED_PROCESS | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
                              &startup.StartupInfo, &info))
             break;
         const DWORD code = ::GetLastError();
@@ -232,8 +242,15 @@ bool ChildProcess::WaitUntilEnded(const std::function<void()>& yield, const std:
             return false;
         }
         if (yield) yield();
-        // An anonymous pipe cannot be waited on: it is read at every turn.
-        ::WaitForSingleObject(asHandle(handle_), 1);
+        // Awake at the child's end or at a window message for this thread
+        // (the yield takes it), not every millisecond: under Wine each wake
+        // costs calls to its server, which the starting child needs too. An
+        // anonymous pipe cannot be waited on: it is read at every wake.
+        const HANDLE process = asHandle(handle_);
+        if (yield)
+            ::MsgWaitForMultipleObjectsEx(1, &process, WaitSliceMs, QS_ALLINPUT, 0);
+        else
+            ::WaitForSingleObject(process, WaitSliceMs);
     }
 }
 

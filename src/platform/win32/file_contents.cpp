@@ -20,9 +20,7 @@ Handle openForReading(const std::string& path) {
                            OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h.valid()) raiseLastError();
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(h.get(), &info)) raiseLastError();
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    if (attributesOfHandle(h.get()) & FILE_ATTRIBUTE_REPARSE_POINT)
         throw Error(err::PathFileAccess, describeError(err::PathFileAccess), "a reparse point");
     return h;
 }
@@ -99,7 +97,7 @@ void FileSystem::WriteFileRange(const std::string& source, uint64_t offset, uint
     start.QuadPart = static_cast<LONGLONG>(offset);
     if (!::SetFilePointerEx(in.get(), start, nullptr, FILE_BEGIN)) raiseLastError();
     TemporaryFile part(to);
-    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(length, 1u << 20)));
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(length, CopyBufferSize)));
     for (uint64_t left = length; left > 0;) {
         const DWORD n = readSome(in.get(), buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
         if (n == 0) throw Error(err::InputPastEnd, describeError(err::InputPastEnd));

@@ -34,6 +34,12 @@ DWORD attributesOf(const std::string& path) {
     return wide ? ::GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
 }
 
+DWORD attributesOfHandle(HANDLE h, bool isFolder) {
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) raiseLastError(isFolder);
+    return basic.FileAttributes;
+}
+
 void writeAll(HANDLE h, const char* data, size_t size) {
     while (size > 0) {
         const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
@@ -75,14 +81,11 @@ void TemporaryFile::close() {
     if (!handle_.close()) raiseLastError();
 }
 
-void TemporaryFile::commit(const std::wstring& destination, bool overwrite) {
-    close();
-    // A rename replaces a link at the destination itself, never its target.
-    if (!::MoveFileExW(path_.c_str(), destination.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) raiseLastError();
-    path_.clear();
-}
-
-void TemporaryFile::commitFlushed(const std::wstring& destination, bool overwrite, DWORD attributes) {
+// Renamed through the open handle, so that no other file can be slipped in
+// under the temporary name meanwhile, and without the second opening a
+// rename by name costs. A rename replaces a link at the destination itself,
+// never its target.
+void TemporaryFile::renameTo(const std::wstring& destination, bool overwrite) {
     // The system takes the new name as an NT path.
     std::wstring ntPath = destination;
     if (ntPath.starts_with(L"\\\\?\\")) ntPath.replace(0, 4, L"\\??\\");
@@ -94,7 +97,24 @@ void TemporaryFile::commitFlushed(const std::wstring& destination, bool overwrit
     std::copy(ntPath.begin(), ntPath.end(), rename->FileName);
     if (!::SetFileInformationByHandle(handle_.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size() * 8)))
         raiseLastError();
-    path_ = destination;         // what a failure from here on removes
+    path_ = destination;  // what a failure from here on removes
+}
+
+void TemporaryFile::commit(const std::wstring& destination, bool overwrite) {
+    // Through the handle a relative name would be one in the file's own folder.
+    if (destination.starts_with(L"\\\\?\\")) {
+        renameTo(destination, overwrite);
+        close();
+    } else {
+        close();
+        if (!::MoveFileExW(path_.c_str(), destination.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0))
+            raiseLastError();
+    }
+    path_.clear();
+}
+
+void TemporaryFile::commitFlushed(const std::wstring& destination, bool overwrite, DWORD attributes) {
+    renameTo(destination, overwrite);
     FILE_BASIC_INFO basic = {};  // zero times: left as they are
     basic.FileAttributes = attributes;
     if (!::FlushFileBuffers(handle_.get()) ||

@@ -39,6 +39,13 @@ std::wstring pathOrRaise(const std::string& path, bool isFolder = false);
 
 // INVALID_FILE_ATTRIBUTES when the path names nothing; links are not followed.
 DWORD attributesOf(const std::string& path);
+// The attributes of what `h` has open. Not GetFileInformationByHandle: its
+// volume serial number costs Wine a call to its mount manager, some 0.7 ms.
+DWORD attributesOfHandle(HANDLE h, bool isFolder = false);
+
+// The buffer of a copy: larger ones would come fresh from the system each
+// time, and Wine pays some 12 us for each of their pages at first touch.
+inline constexpr size_t CopyBufferSize = 256 * 1024;
 
 void writeAll(HANDLE h, const char* data, size_t size);
 
@@ -64,6 +71,8 @@ public:
     void commitFlushed(const std::wstring& destination, bool overwrite, DWORD attributes);
 
 private:
+    void renameTo(const std::wstring& destination, bool overwrite);
+
     Handle handle_{INVALID_HANDLE_VALUE};
     std::wstring path_;
 };

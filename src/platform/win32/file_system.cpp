@@ -27,7 +27,7 @@ DWORD existingAttributes(const std::wstring& path, bool isFolder) {
 }
 
 void copyContents(HANDLE in, HANDLE out, const WrittenBytes& written) {
-    std::vector<char> buffer(1 << 20);
+    std::vector<char> buffer(CopyBufferSize);
     for (;;) {
         DWORD n = 0;
         if (!::ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) raiseLastError();
@@ -109,7 +109,7 @@ void FileSystem::CreateFolder(const std::string& path) const {
 }
 
 void FileSystem::CopyFile(const std::string& source, const std::string& destination, bool overwrite,
-                          const WrittenBytes& written) const {
+                          bool carryAttributes, const WrittenBytes& written) const {
     const std::wstring from = pathOrRaise(source);
     const std::wstring to = pathOrRaise(destination, true);
     // Read-only, as a disc allows; a link on the disc is opened as itself so
@@ -118,13 +118,12 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
                             FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                             nullptr));
     if (!in.valid()) raiseLastError();
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(in.get(), &info)) raiseLastError();
+    const DWORD attributes = attributesOfHandle(in.get());
     // Folders, links and devices have no content of their own to copy.
     if (const DWORD type = ::GetFileType(in.get());
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) || type != FILE_TYPE_DISK)
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) || type != FILE_TYPE_DISK)
         throw Error(err::PathFileAccess, describeError(err::PathFileAccess),
-                    "not a file of its own (attributes " + std::to_string(info.dwFileAttributes) + ", type " +
+                    "not a file of its own (attributes " + std::to_string(attributes) + ", type " +
                         std::to_string(type) + ", Win32 error " + std::to_string(::GetLastError()) + ")");
     if (const DWORD existing = ::GetFileAttributesW(to.c_str()); existing != INVALID_FILE_ATTRIBUTES) {
         if (!overwrite) raiseWinError(ERROR_FILE_EXISTS);
@@ -138,7 +137,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     // The attributes come over as the system's own copy carries them. A
     // read-only copy cannot be opened for the flush before the report (a
     // user who is not an administrator may not write it): it is flushed now.
-    const DWORD carried = info.dwFileAttributes & SettableAttributes;
+    const DWORD carried = carryAttributes ? attributes & SettableAttributes : 0;
     if (carried & FILE_ATTRIBUTE_READONLY) return part.commitFlushed(to, overwrite, carried);
     part.close();
     if (carried && !::SetFileAttributesW(part.path().c_str(), carried)) raiseLastError();

@@ -29,6 +29,13 @@ std::vector<BYTE> tokenInformation(TOKEN_INFORMATION_CLASS kind) {
 
 PSID userSid(std::vector<BYTE>& tokenUser) { return reinterpret_cast<TOKEN_USER*>(tokenUser.data())->User.Sid; }
 
+// Read once: neither changes while the program runs, and the working folder
+// is checked for every object.
+const std::vector<BYTE>& processTokenInformation(TOKEN_INFORMATION_CLASS kind) {
+    static const std::vector<BYTE> user = tokenInformation(TokenUser), owner = tokenInformation(TokenOwner);
+    return kind == TokenUser ? user : owner;
+}
+
 struct LocalFreer {
     HLOCAL memory;
     ~LocalFreer() { ::LocalFree(memory); }
@@ -79,10 +86,8 @@ Handle openEntry(const std::wstring& path, std::initializer_list<DWORD> accesses
 }
 
 FolderVerdict verdictOf(HANDLE entry, const std::wstring& path, DWORD granted) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(entry, &info)) raiseLastError(true);
     FolderFacts facts;
-    facts.attributes = info.dwFileAttributes;
+    facts.attributes = attributesOfHandle(entry, true);
     // Wine opens a link's target even when asked for the link itself; the
     // entry's own attributes still tell.
     if (const DWORD own = ::GetFileAttributesW(path.c_str()); own != INVALID_FILE_ATTRIBUTES)
@@ -98,10 +103,8 @@ FolderVerdict verdictOf(HANDLE entry, const std::wstring& path, DWORD granted) {
             raiseWinError(rc, true);
     }
     const LocalFreer freeDescriptor{descriptor};
-    auto user = tokenInformation(TokenUser);
-    auto defaultOwner = tokenInformation(TokenOwner);
-    facts.user = userSid(user);
-    facts.defaultOwner = reinterpret_cast<TOKEN_OWNER*>(defaultOwner.data())->Owner;
+    facts.user = reinterpret_cast<const TOKEN_USER*>(processTokenInformation(TokenUser).data())->User.Sid;
+    facts.defaultOwner = reinterpret_cast<const TOKEN_OWNER*>(processTokenInformation(TokenOwner).data())->Owner;
     return judgeFolder(facts);
 }
 

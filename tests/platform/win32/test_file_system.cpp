@@ -127,7 +127,9 @@ TEST(WindowsFileSystem, CopyCarriesTheAttributesAndLeavesTheSourceAsItWas) {
     EXPECT_EQ(test::readFile(copy), std::string("\0\xFF data", 7));
     EXPECT_TRUE(attributesOf(copy) & FILE_ATTRIBUTE_READONLY);
     EXPECT_TRUE(attributesOf(source) & FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(test::listFiles(dir.path()), (std::vector<std::string>{"IM1", "copy"}));
+    fs.CopyFile(source, dir / "working", true, false);
+    EXPECT_FALSE(attributesOf(dir / "working") & FILE_ATTRIBUTE_READONLY) << "a copy that carries none";
+    EXPECT_EQ(test::listFiles(dir.path()), (std::vector<std::string>{"IM1", "copy", "working"}));
 }
 
 TEST(WindowsFileSystem, CopyFailuresLeaveNoPartialFile) {
