@@ -48,9 +48,21 @@ std::string uid(Rng& rng, uint64_t run, uint64_t item) {
 }
 
 Patient patientOf(Rng& rng, uint64_t number) {
-    static const char* surnames[] = {"M\xC3\xBCller", "Schmidt", "Schneider", "Fischer", "Weber",  "Meyer",
-                                     "Wagner",        "Becker",  "Sch\xC3\xA4" "fer", "Koch", "Richter", "Klein"};
-    static const char* given[] = {"Anna", "J\xC3\xBCrgen", "Maria", "Klaus", "Ursula", "Peter", "Gis\xC3\xA9le", "Hans"};
+    static const char* surnames[] = {"M\xC3\xBCller",
+                                     "Schmidt",
+                                     "Schneider",
+                                     "Fischer",
+                                     "Weber",
+                                     "Meyer",
+                                     "Wagner",
+                                     "Becker",
+                                     "Sch\xC3\xA4"
+                                     "fer",
+                                     "Koch",
+                                     "Richter",
+                                     "Klein"};
+    static const char* given[] = {"Anna",   "J\xC3\xBCrgen", "Maria",         "Klaus",
+                                  "Ursula", "Peter",         "Gis\xC3\xA9le", "Hans"};
     char birth[16];
     std::snprintf(birth, sizeof birth, "19%02d%02d%02d", int(20 + rng.below(80)), int(1 + rng.below(12)),
                   int(1 + rng.below(28)));
@@ -114,7 +126,8 @@ jor::JournalRecord earlierRun(const std::string& program, const std::string& des
         line.accessionNumber = "A" + std::to_string(2025000000 + run * 10 + i / 100);
         line.sopClassUid = CtImage;
         line.transferSyntax = ExplicitLittle;
-        if (keep && *keep == i) known.push_back({line.sopInstanceUid, line.output, record.start.substr(0, record.start.find(' '))});
+        if (keep && *keep == i)
+            known.push_back({line.sopInstanceUid, line.output, record.start.substr(0, record.start.find(' '))});
         text += jor::protocolLine(line) + "\r\n";
     }
     protocol.append(std::move(text));
@@ -277,11 +290,13 @@ int benchEarlier(const Options& o, const Scratch& scratch, Checks& checks) {
     for (int i = 0; i < o.discFiles; ++i) {
         const std::string folder = src + "/DICOM/ST000001/SE00000" + std::to_string(1 + i * 2 / o.discFiles);
         fs::create_directories(folder);
-        discUids.push_back(size_t(i) < known.size() ? known[size_t(i)].sopInstanceUid : uid(rng, 999999, 100 + uint64_t(i)));
+        discUids.push_back(size_t(i) < known.size() ? known[size_t(i)].sopInstanceUid
+                                                    : uid(rng, 999999, 100 + uint64_t(i)));
         char name[16];
         std::snprintf(name, sizeof name, "IM%06d", i + 1);
-        writeFile(folder + "/" + name, dicomFile(discUids.back(), studyUid, uid(rng, 999999, 2 + uint64_t(i * 2 / o.discFiles)),
-                                                 patient, 200 * KiB + rng.below(300 * KiB), rng));
+        writeFile(folder + "/" + name,
+                  dicomFile(discUids.back(), studyUid, uid(rng, 999999, 2 + uint64_t(i * 2 / o.discFiles)), patient,
+                            200 * KiB + rng.below(300 * KiB), rng));
         warm(folder + "/" + name);
     }
     for (const auto& name : earlierNames) warm(discs + "/" + name);
@@ -299,8 +314,9 @@ int benchEarlier(const Options& o, const Scratch& scratch, Checks& checks) {
         if (!known.empty())
             checks.expect(lookup.image(known.front().sopInstanceUid).has_value(),
                           "earlier: the lookup does not find an earlier image");
-        std::printf("earlier: the lookup alone reads them in %.3f s, peak (VmHWM) %.1f MB over VmRSS %.1f MB: +%.1f MB\n",
-                    seconds, double(hwm) / 1024, double(rssBefore) / 1024, peakReset ? double(hwm - rssBefore) / 1024 : -1.0);
+        std::printf(
+            "earlier: the lookup alone reads them in %.3f s, peak (VmHWM) %.1f MB over VmRSS %.1f MB: +%.1f MB\n",
+            seconds, double(hwm) / 1024, double(rssBefore) / 1024, peakReset ? double(hwm - rssBefore) / 1024 : -1.0);
     }
 
     std::vector<double> firstTimes, totalTimes, growths;
@@ -326,16 +342,18 @@ int benchEarlier(const Options& o, const Scratch& scratch, Checks& checks) {
         firstTimes.push_back(first ? std::chrono::duration<double>(*first - click).count() : 1e9);
         totalTimes.push_back(r.wall);
         growths.push_back(double(hwm - rssBefore) / 1024);
-        std::printf("  round %d: first output after %.3f s, run %.3f s (own CPU %.3f s), VmHWM %.1f MB over VmRSS %.1f MB: +%.1f MB\n",
-                    round, firstTimes.back(), r.wall, r.cpu, double(hwm) / 1024, double(rssBefore) / 1024, growths.back());
+        std::printf(
+            "  round %d: first output after %.3f s, run %.3f s (own CPU %.3f s), VmHWM %.1f MB over VmRSS %.1f MB: "
+            "+%.1f MB\n",
+            round, firstTimes.back(), r.wall, r.cpu, double(hwm) / 1024, double(rssBefore) / 1024, growths.back());
         std::fflush(stdout);
 
         checkReport(checks, r, size_t(o.discFiles));
         checkErrorLog(checks, program);
         size_t outputs = 0;
         for (const auto& name : filesIn(dest)) outputs += std::regex_match(name, OutputName);
-        checks.expect(outputs == size_t(o.discFiles), "earlier: " + std::to_string(outputs) + " outputs, " +
-                                                          std::to_string(o.discFiles) + " expected");
+        checks.expect(outputs == size_t(o.discFiles),
+                      "earlier: " + std::to_string(outputs) + " outputs, " + std::to_string(o.discFiles) + " expected");
         // The files migrated before, and only they, are noted as already in the destination.
         std::string protocol;
         for (const auto& name : filesIn(discs))
@@ -347,9 +365,9 @@ int benchEarlier(const Options& o, const Scratch& scratch, Checks& checks) {
                 const auto k = std::find_if(known.begin(), known.end(),
                                             [&](const Known& e) { return e.sopInstanceUid == line.sopInstanceUid; });
                 const bool noted = line.note.find("bereits im Ziel") != std::string::npos;
-                if (k == known.end() ? !noted
-                                     : line.note.find("bereits im Ziel: " + k->output + " (" + k->date + ")") !=
-                                           std::string::npos)
+                if (k == known.end()
+                        ? !noted
+                        : line.note.find("bereits im Ziel: " + k->output + " (" + k->date + ")") != std::string::npos)
                     ++rightNotes;
             });
         checks.expect(lines == size_t(o.discFiles) && rightNotes == lines,
@@ -362,13 +380,14 @@ int benchEarlier(const Options& o, const Scratch& scratch, Checks& checks) {
 
     const Summary first = summarize(firstTimes), total = summarize(totalTimes), growth = summarize(growths);
     const double worstGrowth = *std::max_element(growths.begin(), growths.end());
-    std::printf("earlier: click to first output %.3f s (median %.3f s; target < %.1f s), run of %d files %.3f s "
-                "(median %.3f s)   [best of %d, %s]\n",
-                first.best, first.median, TargetSeconds, o.discFiles, total.best, total.median, o.rounds,
-                windowName(o.window));
-    std::printf("earlier: peak memory growth %.1f MB at most (median %.1f MB; target \u2264 %.0f MB), %zu of %d files "
-                "known from before\n",
-                worstGrowth, growth.median, TargetMB, known.size(), o.discFiles);
+    std::printf(
+        "earlier: click to first output %.3f s (median %.3f s; target < %.1f s), run of %d files %.3f s "
+        "(median %.3f s)   [best of %d, %s]\n",
+        first.best, first.median, TargetSeconds, o.discFiles, total.best, total.median, o.rounds, windowName(o.window));
+    std::printf(
+        "earlier: peak memory growth %.1f MB at most (median %.1f MB; target \u2264 %.0f MB), %zu of %d files "
+        "known from before\n",
+        worstGrowth, growth.median, TargetMB, known.size(), o.discFiles);
     int missed = 0;
     if (first.best >= TargetSeconds) {
         std::printf("TARGET MISSED: earlier runs, click to first output %.3f s \u2265 %.1f s\n", first.best,

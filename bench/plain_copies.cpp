@@ -146,8 +146,9 @@ int benchPlain(const Options& o, const Scratch& scratch, Checks& checks) {
 
     const Summary e = summarize(engineTimes), s = summarize(shellTimes), c = summarize(cpTimes);
     const double ratio = e.best / s.best;
-    std::printf("plain: engine %.2f s, cp -r + openssl dgst %.2f s, ratio %.2f (target \u2264 %.2f)   [best of %d, %s]\n",
-                e.best, s.best, ratio, Target, o.rounds, windowName(o.window));
+    std::printf(
+        "plain: engine %.2f s, cp -r + openssl dgst %.2f s, ratio %.2f (target \u2264 %.2f)   [best of %d, %s]\n",
+        e.best, s.best, ratio, Target, o.rounds, windowName(o.window));
     std::printf("plain: engine %.2f s, cp -r + openssl dgst %.2f s, ratio %.2f                     [median]\n",
                 e.median, s.median, e.median / s.median);
     std::printf("plain: cp -r alone %.2f s (median %.2f s): engine/cp -r %.2f (median %.2f), for reference\n", c.best,
