@@ -54,26 +54,10 @@ void writeAll(int fd, const char* data, size_t n) {
     }
 }
 
-// KiB from /proc/self/status ("VmRSS", "VmHWM").
-long statusKiB(const char* field) {
-    const std::string status = readFile("/proc/self/status");
-    const auto at = status.find(std::string(field) + ":");
-    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + std::strlen(field) + 1);
-}
-
 long maxrssKiB() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-// Lets VmHWM start again from the present; false where the kernel refuses.
-bool resetPeak() {
-    const int fd = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::write(fd, "5", 1) == 1;
-    ::close(fd);
-    return ok;
 }
 
 }  // namespace

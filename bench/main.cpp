@@ -28,15 +28,19 @@ void usage() {
     std::printf(
         "usage: bench_migration [--dir D] [--program-folder P] [--window qt|fake] [--only LIST]\n"
         "                       [--files N] [--objects N] [--rounds N] [--large-gib G] [--flush-files N]\n"
-        "                       [--foreign-seconds S] [--breakdown] [--quiet-wait S] [--settle S]\n"
+        "                       [--foreign-seconds S] [--earlier-runs N] [--earlier-images N] [--disc-files N]\n"
+        "                       [--breakdown] [--quiet-wait S] [--settle S]\n"
         "  --dir              parent of the scratch folder (default /tmp; /dev/shm is tmpfs)\n"
         "  --program-folder   folder holding gunzip.exe (default %s)\n"
         "  --window           qt: the real window (default; offscreen without a display),\n"
         "                     fake: a window that only stores the values\n"
-        "  --only LIST        some of plain,archive,large,storage,wait (comma-separated)\n"
+        "  --only LIST        some of plain,archive,large,earlier,storage,wait (comma-separated)\n"
         "  --large-gib G      size of the decompressed large object (default 2)\n"
         "  --flush-files N    files per flush measurement (default 300)\n"
         "  --foreign-seconds  how long the foreign gunzip.exe holds the wait (default 3)\n"
+        "  --earlier-runs N   earlier runs into the destination, each with its protocol (default 500)\n"
+        "  --earlier-images N images in each earlier run's protocol (default 400)\n"
+        "  --disc-files N     DICOM files of the small disc migrated after them (default 20)\n"
         "  --breakdown        after the archive run, time each per-object step on its own\n"
         "  --quiet-wait S     before each timed run, wait up to S seconds (default 120) for\n"
         "                     other processes to leave the CPUs idle\n"
@@ -70,6 +74,12 @@ std::optional<Options> parse(int argc, char** argv) {
             o.flushFiles = std::stoi(value());
         else if (a == "--foreign-seconds")
             o.foreignSeconds = std::stod(value());
+        else if (a == "--earlier-runs")
+            o.earlierRuns = std::stoi(value());
+        else if (a == "--earlier-images")
+            o.earlierImages = std::stoi(value());
+        else if (a == "--disc-files")
+            o.discFiles = std::stoi(value());
         else if (a == "--breakdown")
             o.breakdown = true;
         else if (a == "--quiet-wait")
@@ -81,7 +91,7 @@ std::optional<Options> parse(int argc, char** argv) {
             if (v != "qt" && v != "fake") return std::nullopt;
             o.window = v == "qt" ? WindowKind::Qt : WindowKind::Fake;
         } else if (a == "--only") {
-            o.plain = o.archive = o.large = o.storage = o.wait = false;
+            o.plain = o.archive = o.large = o.earlier = o.storage = o.wait = false;
             std::istringstream list(value());
             for (std::string part; std::getline(list, part, ',');) {
                 if (part == "plain")
@@ -90,6 +100,8 @@ std::optional<Options> parse(int argc, char** argv) {
                     o.archive = true;
                 else if (part == "large")
                     o.large = true;
+                else if (part == "earlier")
+                    o.earlier = true;
                 else if (part == "storage")
                     o.storage = true;
                 else if (part == "wait")
@@ -100,7 +112,9 @@ std::optional<Options> parse(int argc, char** argv) {
         } else
             return std::nullopt;
     }
-    if (o.files < 1 || o.objects < 1 || o.rounds < 1 || o.largeGiB <= 0 || o.flushFiles < 1) return std::nullopt;
+    if (o.files < 1 || o.objects < 1 || o.rounds < 1 || o.largeGiB <= 0 || o.flushFiles < 1 || o.earlierRuns < 1 ||
+        o.earlierImages < 1 || o.discFiles < 1)
+        return std::nullopt;
     return o;
 }
 
@@ -139,6 +153,7 @@ int main(int argc, char** argv) {
         if (options->large) missed += benchLargeObject(*options, scratch, checks);
         if (options->plain) missed += benchPlain(*options, scratch, checks);
         if (options->archive) missed += benchArchive(*options, scratch, checks);
+        if (options->earlier) missed += benchEarlier(*options, scratch, checks);
         if (options->storage) missed += benchStableStorage(*options, checks);
         if (options->wait) missed += benchDecompressorWait(*options, scratch, checks);
     } catch (const std::exception& e) {

@@ -196,6 +196,20 @@ void awaitQuiet(double patience, const char* when) {
         std::printf("  (waited %.0f s for other processes to finish %s)\n", since(start), when);
 }
 
+long statusKiB(const char* field) {
+    const std::string status = readFile("/proc/self/status");
+    const auto at = status.find(std::string(field) + ":");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + std::strlen(field) + 1);
+}
+
+bool resetPeak() {
+    const int fd = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::write(fd, "5", 1) == 1;
+    ::close(fd);
+    return ok;
+}
+
 std::string fileSystemName(const std::string& path) {
     struct statfs info {};
     if (::statfs(path.c_str(), &info) != 0) return "?";

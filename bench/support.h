@@ -36,7 +36,10 @@ struct Options {
     double largeGiB = 2;
     int flushFiles = 300;
     double foreignSeconds = 3;
-    bool plain = true, archive = true, large = true, storage = true, wait = true;
+    int earlierRuns = 500;
+    int earlierImages = 400;
+    int discFiles = 20;
+    bool plain = true, archive = true, large = true, earlier = true, storage = true, wait = true;
     bool breakdown = false;
     double quietWait = 120;
     double settle = 0;
@@ -87,6 +90,11 @@ void settle();
 extern double settleSeconds;
 // Waits up to `patience` seconds for the other processes to leave the CPUs idle.
 void awaitQuiet(double patience, const char* when);
+
+// KiB from /proc/self/status ("VmRSS", "VmHWM").
+long statusKiB(const char* field);
+// Lets VmHWM start again from the present; false where the kernel refuses.
+bool resetPeak();
 
 // "tmpfs", "ext4", ... for the file system holding `path`.
 std::string fileSystemName(const std::string& path);
@@ -184,6 +192,7 @@ void checkOutputs(Checks& checks, const std::string& dest, const std::vector<Ite
 int benchPlain(const Options& o, const Scratch& scratch, Checks& checks);
 int benchArchive(const Options& o, const Scratch& scratch, Checks& checks);
 int benchLargeObject(const Options& o, const Scratch& scratch, Checks& checks);
+int benchEarlier(const Options& o, const Scratch& scratch, Checks& checks);
 int benchStableStorage(const Options& o, Checks& checks);
 int benchDecompressorWait(const Options& o, const Scratch& scratch, Checks& checks);
 
