@@ -102,7 +102,7 @@ void TemporaryFile::renameTo(const std::wstring& destination, bool overwrite) {
 
 void TemporaryFile::commit(const std::wstring& destination, bool overwrite) {
     // Through the handle a relative name would be one in the file's own folder.
-    if (destination.starts_with(L"\\\\?\\")) {
+    if (handle_.valid() && destination.starts_with(L"\\\\?\\")) {
         renameTo(destination, overwrite);
         close();
     } else {

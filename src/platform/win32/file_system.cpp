@@ -139,8 +139,10 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     // user who is not an administrator may not write it): it is flushed now.
     const DWORD carried = carryAttributes ? attributes & SettableAttributes : 0;
     if (carried & FILE_ATTRIBUTE_READONLY) return part.commitFlushed(to, overwrite, carried);
-    part.close();
-    if (carried && !::SetFileAttributesW(part.path().c_str(), carried)) raiseLastError();
+    if (carried) {
+        part.close();
+        if (!::SetFileAttributesW(part.path().c_str(), carried)) raiseLastError();
+    }
     part.commit(to, overwrite);
 }
 
