@@ -10,6 +10,8 @@
 # may not. Options:
 #   --no-tests   build and pack only
 #   --only-64    leave the 32-bit build out
+#   --bench      build, then run bench_windows under Wine (bench/README.md)
+#                instead of the tests
 # Logs: build-win-logs/. Exit status non-zero when a build, a test or the
 # import check fails.
 set -euo pipefail
@@ -20,14 +22,16 @@ export LC_ALL=C.UTF-8
 unset LANGUAGE
 
 run_tests=1
+run_bench=0
 want_32=1
 as_tester=0
 for arg in "$@"; do
     case "$arg" in
     --no-tests) run_tests=0 ;;
     --only-64) want_32=0 ;;
+    --bench) run_bench=1 run_tests=0 ;;
     --as-tester) as_tester=1 ;;  # the second half, started by the first as the tester
-    *) echo "usage: $0 [--no-tests] [--only-64]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--no-tests] [--only-64] [--bench]" >&2; exit 2 ;;
     esac
 done
 
@@ -227,6 +231,14 @@ build_one() {
             failures=$((failures + 1))
         fi
         note "$build: tests took $((SECONDS - t0))s"
+    fi
+
+    if [ "$run_bench" -eq 1 ]; then
+        note "== $build: bench_windows under Wine (log: $logs/$build-bench.log)"
+        prepare_wine
+        # Through a file: a Wine helper started on the way would hold a pipe open.
+        wine "$build/bench/bench_windows.exe" </dev/null >"$logs/$build-bench.log" 2>&1 || failures=$((failures + 1))
+        cat "$logs/$build-bench.log"
     fi
 }
 
