@@ -332,6 +332,7 @@ public:
         boxes.push_back(title + "|" + text);
     }
     bool askQuestion(const std::string&, const std::string&) override { return true; }
+    size_t askChoice(const std::string&, const std::string&, const std::vector<std::string>&) override { return 0; }
     void yield() override {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
