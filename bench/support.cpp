@@ -284,7 +284,10 @@ public:
     // The real window pumps its event loop here; the cost belongs to the run.
     bool askQuestion(const std::string&, const std::string&) override { return true; }
     size_t askChoice(const std::string&, const std::string&, const std::vector<std::string>&) override { return 0; }
-    void yield() override { QCoreApplication::processEvents(); }
+    jor::RunRequest yield() override {
+        QCoreApplication::processEvents();
+        return jor::RunRequest::GoOn;
+    }
 };
 
 // Closes every message box as it comes up and keeps what it said.

@@ -333,9 +333,10 @@ public:
     }
     bool askQuestion(const std::string&, const std::string&) override { return true; }
     size_t askChoice(const std::string&, const std::string&, const std::vector<std::string>&) override { return 0; }
-    void yield() override {
+    jor::RunRequest yield() override {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        return jor::RunRequest::GoOn;
     }
 };
 

@@ -88,6 +88,11 @@ void MainForm::timerFired(FormTimer timer) {
 void MainForm::tmrMig_Timer() {
     engine_->tmrMig_Timer();
     view_.holdSession(SessionHoldReason, false);
+    // The run has unwound, the end of the session it heard of at a yield done.
+    if (sessionEnding_) {
+        view_.endProcess();
+        return;
+    }
     // A close asked for during the run is carried out now that the scan has
     // left the stack.
     if (closePending_) {
@@ -98,7 +103,7 @@ void MainForm::tmrMig_Timer() {
 
 bool MainForm::QueryUnload() {
     if (engine_->running()) {
-        engine_->requestStop();
+        // The run hears of it at its next yield and stops after the file at hand.
         closePending_ = true;
         return false;
     }
@@ -112,16 +117,17 @@ bool MainForm::holdSessionEnd() {
     return false;
 }
 
-void MainForm::EndSession() {
+bool MainForm::EndSession() {
     if (!engine_->running()) {
         view_.closeWindow();
-        return;
+        return false;
     }
     // The settings first: they take a moment, the flush of a run's images may take many.
     saveSettingsOnce();
-    engine_->EndSessionNow();
-    // The scan this came through must not take up its file again.
-    view_.endProcess();
+    sessionEnding_ = true;
+    // A box the run waits on would keep it from its next yield.
+    view_.closeBoxes();
+    return true;
 }
 
 std::string MainForm::sourceText() const { return view_.text(ControlId::txtSource); }
@@ -180,11 +186,13 @@ size_t MainForm::askChoice(const std::string& title, const std::string& text, co
     return std::min(view_.askChoice(title, text, answers), answers.size() - 1);
 }
 
-void MainForm::yield() {
+RunRequest MainForm::yield() {
     const auto now = Clock::now();
-    if (lastYield_ && now - *lastYield_ < YieldInterval) return;
-    lastYield_ = now;
-    view_.processEvents();
+    if (!lastYield_ || now - *lastYield_ >= YieldInterval) {
+        lastYield_ = now;
+        view_.processEvents();
+    }
+    return sessionEnding_ ? RunRequest::EndNow : closePending_ ? RunRequest::StopAfterFile : RunRequest::GoOn;
 }
 
 }  // namespace jor::app

@@ -159,6 +159,8 @@ public:
     virtual void closeWindowLater() = 0;
     // Tells the platform a run holds the session's end up (a reason it may show).
     virtual void holdSession(const std::string& reason, bool hold) = 0;
+    // Closes the boxes that are open, as Escape would: the run waits on them.
+    virtual void closeBoxes() = 0;
     // Ends the process at once.
     virtual void endProcess() = 0;
 };
@@ -185,9 +187,11 @@ public:
     // The session is about to end: true while a run holds it up; idle, the
     // settings are stored as a close would store them.
     bool holdSessionEnd();
-    // The session ends: a run ends now and the process with it, settings
-    // stored once; idle, the window closes.
-    void EndSession();
+    // The session ends: idle, the window closes. During a run the settings
+    // are stored once, and the run hears at its next yield that it is to end
+    // now; once it has unwound, the process ends. True then: the caller lets
+    // the run go on to that yield.
+    bool EndSession();
 
     MigrationEngine& engine() { return *engine_; }
     const Logs& logs() const { return logs_; }
@@ -211,7 +215,7 @@ public:
     bool askQuestion(const std::string& title, const std::string& text) override;
     size_t askChoice(const std::string& title, const std::string& text,
                      const std::vector<std::string>& answers) override;
-    void yield() override;
+    RunRequest yield() override;
 
 private:
     void tmrMig_Timer();
@@ -226,6 +230,7 @@ private:
     std::unique_ptr<MigrationEngine> engine_;
     bool settingsSaved_ = false;
     bool closePending_ = false;
+    bool sessionEnding_ = false;
     bool progressHeld_ = false;
     std::optional<Clock::time_point> lastProgressPaint_;
     std::optional<Clock::time_point> lastYield_;

@@ -53,18 +53,17 @@ void MigrationEngine::logDecompressorOutcome(const ChildProcess& child, const st
 // may run for long, so the checks space out instead of taking a whole core,
 // and the yields keep the window answering in between.
 bool MigrationEngine::waitForDecompressor(ChildProcess& child) {
-    const auto yield = [this] { window_.yield(); };
-    if (!child.WaitUntilEnded(yield, [this] { return stopRequested_; })) return false;
+    const auto yield = [this] { yieldToWindow(); };
+    if (!child.WaitUntilEnded(yield, [this] { return request_ != RunRequest::GoOn; })) return false;
     using Duration = std::chrono::steady_clock::duration;
     Duration pause = FirstByNamePause;
     for (;;) {
-        window_.yield();
-        if (stopRequested_) return false;
+        if (!yieldToWindow()) return false;
         const std::clock_t checkStarted = std::clock();
         if (FindProcess("gunzip.exe", 1, yield) == 0) return true;
         const auto check = std::chrono::duration_cast<Duration>(
             std::chrono::duration<double>(double(std::clock() - checkStarted) / CLOCKS_PER_SEC));
-        window_.yield();
+        yieldToWindow();
         std::this_thread::sleep_for(std::min<Duration>(std::max(pause, 30 * check), LongestByNamePause));
         pause = std::min<Duration>(2 * pause, UsualByNamePause);
     }
@@ -85,13 +84,10 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         {
             // Separate arguments, no shell: names from the disc are never interpreted.
             ChildProcess child = ChildProcess::Start(decompressor, {"-d", "-f", fileArgument(state_.WorkingPath)});
-            // The session's end kills it from inside the wait.
-            decompressor_ = &child;
-            const struct Forget {
-                ChildProcess*& child;
-                ~Forget() { child = nullptr; }
-            } forget{decompressor_};
-            // The stopped run logs the interrupt once, naming this object.
+            // A close or the session's end during the wait ends the
+            // decompressor: a hanging one would hold the stop up for ever.
+            // The stopped run logs the interrupt once, naming this object;
+            // its protocol line says it was not migrated.
             if (!waitForDecompressor(child)) {
                 noteOnLine("nicht migriert: " + std::to_string(err::UserInterrupt) + " - " +
                            describeError(err::UserInterrupt));

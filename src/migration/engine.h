@@ -54,15 +54,6 @@ public:
     bool running() const { return running_; }
     // Running, and not yet at the report: what the session's end would cut short.
     bool workInProgress() const { return running_ && !finished_; }
-    // The window was closed during a run: the run ends after the file at
-    // hand, without a report but with one error-log line naming that file.
-    void requestStop() { stopRequested_ = true; }
-    // The desktop session ends during a run, and the process with it: the run
-    // ends now, from inside the yield that brought the news. The decompressor
-    // at hand is ended, the stop logged as a close logs it, what was written
-    // flushed and the working folder removed. Whatever the engine was doing
-    // when it yielded is not taken up again.
-    void EndSessionNow();
 
     // At the program's start: journal lines and protocol lines that earlier
     // runs could not write (killed, or the file held open) are written now.
@@ -120,6 +111,13 @@ private:
     bool waitForDecompressor(class ChildProcess& child);
     void logDecompressorOutcome(const class ChildProcess& child, const std::string& objectName) noexcept;
     UniqueNameSource& nameSource();
+    // Takes the window's events: false once the run is to stop. A close ends
+    // the run after the file at hand, without a report but with one error-log
+    // line naming that file; the session's end ends it where the engine
+    // stands: the decompressor at hand is ended, the stop logged as a close
+    // logs it, what was written flushed and the working folder removed.
+    bool yieldToWindow();
+    bool sessionEnds() const { return request_ == RunRequest::EndNow; }
     void stopBox(const std::string& text);
 
     // The one handler of the per-file operations: call inside a catch block;
@@ -150,11 +148,9 @@ private:
     };
     std::vector<RunOutput> outputs_;
     bool running_ = false;
-    bool stopRequested_ = false;
-    bool sessionEnded_ = false;
+    RunRequest request_ = RunRequest::GoOn;
     bool finished_ = false;                       // the run's work is done: the report shows
     bool fileOfThisRun_ = false;                  // CurrentFileName names a file of this run
-    class ChildProcess* decompressor_ = nullptr;  // while one runs
     bool logFailureShown_ = false;
     std::set<FolderIdentity> scannedFolders_;  // of this run
     Journal journal_;

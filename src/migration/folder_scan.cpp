@@ -48,15 +48,14 @@ void MigrationEngine::ScanFolder(const std::string& path) {
     int32_t position = 0;
 
     for (const FileEntry& file : listing.Files) {
-        if (stopRequested_) return;
         handleFile(file, position);
         closeLine();
-        window_.yield();
+        if (!yieldToWindow()) return;
     }
     listing.Files = {};  // not needed while the subfolders are walked
     for (const FileEntry& folder : listing.SubFolders) {
-        if (stopRequested_) return;
         ScanFolder(folder.Path);
+        if (request_ != RunRequest::GoOn) return;
     }
 }
 
@@ -102,8 +101,7 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
                                 std::to_string(state_.FolderFileCount) + " Dateien durchsucht ...");
         position = checkedIncrement(position);
         window_.setProgressValue(position);
-        window_.yield();
-        if (sessionEnded_) return;
+        if (!yieldToWindow() && sessionEnds()) return;
         window_.setStatusText("Datei " + escapeControls(file.Path) + " wird migriert...");
         state_.CurrentFileName = file.Name;
         fileOfThisRun_ = true;
@@ -152,8 +150,6 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             });
             outputs_.push_back({state_.WorkingPath, file.Name, false, std::nullopt});
             recordOutput(ProtocolResult::Migrated, outputName, hash, &reader);
-            window_.yield();
-            if (sessionEnded_) return;
             state_.MigratedCount = checkedIncrement(state_.MigratedCount);
             outputs_.back().counted = true;
         }

@@ -6,6 +6,7 @@
 #include "platform/child_process.h"
 #include "platform/error.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <utility>
@@ -64,7 +65,7 @@ void MigrationEngine::logDebug(const std::string& text) noexcept {
 void MigrationEngine::logsFailed() noexcept {
     // The session is ending: a box would hold up what is left to do, and
     // nobody is there to read it.
-    if (logFailureShown_ || sessionEnded_) return;
+    if (logFailureShown_ || sessionEnds()) return;
     logFailureShown_ = true;
     try {
         stopBox("Protokolldatei konnte nicht geschrieben werden.");
@@ -72,6 +73,11 @@ void MigrationEngine::logsFailed() noexcept {
 }
 
 void MigrationEngine::stopBox(const std::string& text) { window_.showMessage(MessageIcon::Stop, ProgramTitle, text); }
+
+bool MigrationEngine::yieldToWindow() {
+    request_ = std::max(request_, window_.yield());
+    return request_ == RunRequest::GoOn;
+}
 
 UniqueNameSource& MigrationEngine::nameSource() {
     if (!state_.NameSource) state_.NameSource = std::make_unique<UniqueNameSource>();
@@ -127,8 +133,7 @@ void MigrationEngine::StartRun() {
     state_.TempFolder = temp;
     state_.PacsMode = pacsModeOf(window_.pacsText());
     running_ = true;
-    stopRequested_ = false;
-    sessionEnded_ = false;
+    request_ = RunRequest::GoOn;
     finished_ = false;
     fileOfThisRun_ = false;
     outputs_.clear();
@@ -139,16 +144,14 @@ void MigrationEngine::tmrMig_Timer() {
     window_.disarmTimer();
     scannedFolders_.clear();
     try {
-        const bool scanned = !stopRequested_;
         scanRoot_ = window_.sourceText();
         earlier_ = EarlierRuns(programFolder_, journalRecord_.destination, journalRecord_.protocol);
-        if (scanned) ScanFolder(scanRoot_);
-        if (sessionEnded_)
-            ;  // ended already, inside the scan
-        else if (stopRequested_)
-            endStoppedRun(scanned ? state_.CurrentFileName : std::string());
-        else
+        // A close between the click and this tick stops the run before its first file.
+        if (yieldToWindow()) ScanFolder(scanRoot_);
+        if (request_ == RunRequest::GoOn)
             FinishRun();
+        else
+            endStoppedRun(fileOfThisRun_ ? state_.CurrentFileName : std::string());
     } catch (...) {
         // The per-file handlers catch everything they expect; this keeps an
         // unexpected failure from reaching the event loop.
@@ -208,19 +211,11 @@ void MigrationEngine::FinishRun() {
                                 "Bitte legen Sie die n\xC3\xA4"
                                 "chste CD / DVD ein.");
     } catch (...) {}
+    // The session may end while the report shows: then nobody reads a warning.
+    yieldToWindow();
     warnOfMissingImages();
     removeWorkingFolder();
     resetAfterRun();
-}
-
-void MigrationEngine::EndSessionNow() {
-    if (!running_ || sessionEnded_) return;
-    sessionEnded_ = stopRequested_ = true;
-    // At the report the run is complete and journalled: only its working
-    // folder is left to clear away.
-    if (finished_) return removeWorkingFolder();
-    if (decompressor_) decompressor_->Stop();
-    endStoppedRun(fileOfThisRun_ ? state_.CurrentFileName : std::string());
 }
 
 // What a run cut short (a power cut, the session's end) left beside the

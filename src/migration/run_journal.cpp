@@ -130,7 +130,7 @@ void MigrationEngine::journalRun(JournalResult result) noexcept {
         journal_.appendKept();
     } catch (const Error& e) {
         if (!e.inUse()) return logsFailed();
-        if (sessionEnded_) return;
+        if (sessionEnds()) return;
         try {
             stopBox("Das Journal " + journal_.path() +
                     " ist in einem anderen Programm ge\xC3\xB6"

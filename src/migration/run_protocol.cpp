@@ -142,7 +142,7 @@ void MigrationEngine::writeBatch() noexcept {
 
 void MigrationEngine::protocolFailed(const Error& e) noexcept {
     if (!e.inUse()) return logsFailed();
-    if (protocolFailureShown_ || sessionEnded_) return;
+    if (protocolFailureShown_ || sessionEnds()) return;
     protocolFailureShown_ = true;
     try {
         stopBox("Das Protokoll " + protocol_->path() +
@@ -223,7 +223,7 @@ void MigrationEngine::checkDicomdirs() noexcept {
 // The one case in which an image may be lost from the practice's archive:
 // the technician must know while the disc is still in the drive.
 void MigrationEngine::warnOfMissingImages() noexcept {
-    if (missingPerDicomdir_ == 0 || sessionEnded_) return;
+    if (missingPerDicomdir_ == 0 || sessionEnds()) return;
     const std::string count = std::to_string(missingPerDicomdir_);
     const std::string where = protocol_ ? protocol_->path() : pathUnder(discsFolderOf(programFolder_), protocolBase_ + ".csv");
     try {

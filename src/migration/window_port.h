@@ -10,6 +10,11 @@ namespace jor {
 
 enum class MessageIcon { Stop, Information, Warning };
 
+// What the window's events asked of a run while the engine yielded, in
+// rising order: the window closed (the run ends after the file at hand), or
+// the desktop session ends (the run ends now).
+enum class RunRequest { GoOn, StopAfterFile, EndNow };
+
 // "stop", "info", "warning": how tests and the windows' object names tell the boxes apart.
 constexpr const char* iconName(MessageIcon icon) {
     return icon == MessageIcon::Stop ? "stop" : icon == MessageIcon::Warning ? "warning" : "info";
@@ -46,8 +51,8 @@ public:
     // box is closed without one.
     virtual size_t askChoice(const std::string& title, const std::string& text,
                              const std::vector<std::string>& answers) = 0;
-    // Processes pending window events.
-    virtual void yield() = 0;
+    // Processes pending window events; what they asked of the run so far.
+    virtual RunRequest yield() = 0;
 };
 
 }  // namespace jor

@@ -122,7 +122,9 @@ TEST_F(FolderScan, DestinationRemovedDuringTheRun) {
 
 TEST_F(FolderScan, SubfolderThatVanishesIsLoggedAndTheWalkGoesOn) {
     makeTree(src, {"F1=1", "GONE/G1=2", "KEPT/K1=3"});
-    w.onYield = [&] { std::filesystem::remove_all(fsPath(src + "/GONE")); };
+    w.onYield = [&] {
+        if (!w.eventsStartingWith("status ").empty()) std::filesystem::remove_all(fsPath(src + "/GONE"));
+    };
     run();
     // Named by its own path: none of its files can be named.
     EXPECT_EQ(errorLines(),
@@ -134,7 +136,7 @@ TEST_F(FolderScan, SubfolderThatVanishesIsLoggedAndTheWalkGoesOn) {
 TEST_F(FolderScan, ClosingTheWindowEndsTheRunAfterTheFileAtHand) {
     makeTree(src, {"IM1=a", "IM2=b", "LATER/IM3=c"});
     w.onYield = [&] {
-        if (!w.eventsStartingWith("status ").empty()) engine.requestStop();
+        if (!w.eventsStartingWith("status ").empty()) w.request = RunRequest::StopAfterFile;
     };
     run();
     EXPECT_EQ(outputContents().size(), 1u);
@@ -149,7 +151,7 @@ TEST_F(FolderScan, ClosingTheWindowEndsTheRunAfterTheFileAtHand) {
 TEST_F(FolderScan, ClosingBeforeTheTickLogsTheStopWithoutAFile) {
     makeTree(src, {"IM1=a"});
     engine.StartRun();
-    engine.requestStop();
+    w.request = RunRequest::StopAfterFile;
     engine.tmrMig_Timer();
     EXPECT_TRUE(visited().empty());
     EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder"});

@@ -70,7 +70,7 @@ TEST_F(RunJournal, EachRunLeavesOneLineAndADiscDoneBeforeIsAskedFor) {
 
     // Ja goes on as before; a run closed part-way is journalled as stopped.
     w.answer = true;
-    w.onYield = [this] { engine.requestStop(); };
+    w.onYield = [this] { w.request = RunRequest::StopAfterFile; };
     run();
     EXPECT_EQ(journal().size(), 3u);
     EXPECT_EQ(journal().back().back(), "abgebrochen");
@@ -78,6 +78,7 @@ TEST_F(RunJournal, EachRunLeavesOneLineAndADiscDoneBeforeIsAskedFor) {
 
     // Another destination, another medium, or one without a serial: no question.
     w.onYield = nullptr;
+    w.request = RunRequest::GoOn;
     for (const VolumeIdentity& other :
          {VolumeIdentity{"ANDERE", "9999-0000", true}, VolumeIdentity{"FEST", "1A2B-3C4D", false}}) {
         medium = other;

@@ -55,9 +55,10 @@ void RecordingWindow::showMessage(MessageIcon icon, const std::string& title, co
     if (onMessage) onMessage(box);
 }
 
-void RecordingWindow::yield() {
+RunRequest RecordingWindow::yield() {
     ++yields;
     if (onYield) onYield();
+    return request;
 }
 
 std::vector<std::string> RecordingWindow::eventsStartingWith(const std::string& prefix) const {

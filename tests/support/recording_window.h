@@ -11,7 +11,7 @@ namespace jor::test {
 // A window that records what the engine sets, in order, as short texts:
 // "max 3", "value 1", "text 0 von 3 ...", "status ...", "beenden 0",
 // "migrieren 1", "arm", "disarm", "box stop|Jor-Orvek|...". Yields are counted,
-// not recorded, and may run a hook.
+// not recorded, and may run a hook and answer what the window asks of the run.
 class RecordingWindow : public WindowPort {
 public:
     std::string source, dest, temp, pacs = "HIPAX";
@@ -49,7 +49,9 @@ public:
     size_t askChoice(const std::string& title, const std::string& text,
                      const std::vector<std::string>& answers) override;
     size_t choice = 0;
-    void yield() override;
+    // What every yield answers, after the hook.
+    RunRequest request = RunRequest::GoOn;
+    RunRequest yield() override;
 
     // The recorded events that start with `prefix`.
     std::vector<std::string> eventsStartingWith(const std::string& prefix) const;

@@ -342,6 +342,10 @@ void frmMain::closeWindowLater() {
 }
 // A session manager asks before the session ends (main.cpp): no reason to hand on.
 void frmMain::holdSession(const std::string&, bool) {}
+void frmMain::closeBoxes() {
+    for (QMessageBox* box : findChildren<QMessageBox*>())
+        if (box->isVisible()) box->reject();
+}
 void frmMain::endProcess() {
     if (processExit) processExit();
 }

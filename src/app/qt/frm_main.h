@@ -94,6 +94,7 @@ private:
     void closeWindow() override;
     void closeWindowLater() override;
     void holdSession(const std::string& reason, bool hold) override;
+    void closeBoxes() override;
     void endProcess() override;
 
     std::unique_ptr<MainForm> form_;

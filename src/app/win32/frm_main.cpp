@@ -148,8 +148,10 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case WM_QUERYENDSESSION: return form_->holdSessionEnd() ? FALSE : TRUE;
     case WM_ENDSESSION:
-        // Windows may end the process any time after this message.
-        if (wp) form_->EndSession();
+        // Windows may end the process any time after this message: during a
+        // run it is answered only once the run has unwound and ended the
+        // process (resumed only where the process did not end).
+        if (wp && form_->EndSession()) events_.leave();
         return 0;
     case WM_NCDESTROY:
         hwnd_ = nullptr;
@@ -219,19 +221,32 @@ void frmMain::disarmTimer(FormTimer timer) {
     if (hwnd_) KillTimer(hwnd_, TimerIds[static_cast<int>(timer)]);
 }
 
+// Boxes have message loops of their own: on the event fiber, like the yields.
 void frmMain::showMessage(MessageIcon icon, const std::string& title, const std::string& text) {
-    MessageBoxW(hwnd_, wideText(text).c_str(), wideText(title).c_str(),
-                MB_OK | (icon == MessageIcon::Stop      ? MB_ICONSTOP
-                         : icon == MessageIcon::Warning ? MB_ICONWARNING
-                                                        : MB_ICONINFORMATION));
+    events_.run([&] {
+        MessageBoxW(hwnd_, wideText(text).c_str(), wideText(title).c_str(),
+                    MB_OK | (icon == MessageIcon::Stop      ? MB_ICONSTOP
+                             : icon == MessageIcon::Warning ? MB_ICONWARNING
+                                                            : MB_ICONINFORMATION));
+    });
 }
 
 bool frmMain::askQuestion(const std::string& title, const std::string& text) {
-    return MessageBoxW(hwnd_, wideText(text).c_str(), wideText(title).c_str(),
-                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    bool yes = false;
+    events_.run([&] {
+        yes = MessageBoxW(hwnd_, wideText(text).c_str(), wideText(title).c_str(),
+                          MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    });
+    return yes;
 }
 
 size_t frmMain::askChoice(const std::string& title, const std::string& text, const std::vector<std::string>& answers) {
+    size_t taken = answers.size() - 1;
+    events_.run([&] { taken = choiceBox(title, text, answers); });
+    return taken;
+}
+
+size_t frmMain::choiceBox(const std::string& title, const std::string& text, const std::vector<std::string>& answers) {
     const std::wstring wideTitle = wideText(title), wideBody = wideText(text);
     std::vector<std::wstring> labels;
     std::vector<TASKDIALOG_BUTTON> buttons;
@@ -265,7 +280,9 @@ size_t frmMain::askChoice(const std::string& title, const std::string& text, con
 
 std::string frmMain::showFolderDialog(const std::string& title) { return folderDialog ? folderDialog(title) : ""; }
 
-void frmMain::processEvents() {
+void frmMain::processEvents() { events_.run([this] { pumpEvents(); }); }
+
+void frmMain::pumpEvents() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
@@ -292,8 +309,12 @@ void frmMain::holdSession(const std::string& reason, bool hold) {
         ShutdownBlockReasonDestroy(hwnd_);
 }
 
+// The event fiber hands control back to the run instead.
+void frmMain::closeBoxes() {}
+
 void frmMain::endProcess() {
     if (processExit) processExit();
+    events_.resumeLeft();
 }
 
 }  // namespace jor::app

@@ -6,6 +6,7 @@
 
 #include "app/main_form.h"
 #include "app/win32/controls.h"
+#include "app/win32/event_fiber.h"
 #include "app/win32/keyboard.h"
 #include "app/win32/pacs_combo.h"
 #include "app/win32/toolbar.h"
@@ -52,6 +53,8 @@ private:
     LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
     void buildControls();
     void showTab(int index);
+    size_t choiceBox(const std::string& title, const std::string& text, const std::vector<std::string>& answers);
+    void pumpEvents();
     int px(int twips) const { return pixels(twips, dpi_); }
 
     // MainFormView
@@ -76,6 +79,7 @@ private:
     void closeWindow() override;
     void closeWindowLater() override;
     void holdSession(const std::string& reason, bool hold) override;
+    void closeBoxes() override;
     void endProcess() override;
 
     int dpi_ = 96;
@@ -85,6 +89,7 @@ private:
     std::unique_ptr<Toolbar> toolbar_;
     Keyboard keyboard_;
     PacsCombo pacs_;
+    EventFiber events_;
     std::unique_ptr<MainForm> form_;
     bool quitOnDestroy_ = false;
 };

@@ -73,6 +73,8 @@ public:
     void closeWindow() override { closed = closed || form->QueryUnload(); }
     void closeWindowLater() override { closePending = true; }
     void holdSession(const std::string& reason, bool hold) override { heldReason = hold ? reason : ""; }
+    void closeBoxes() override { ++boxesClosed; }
+    int boxesClosed = 0;
     void endProcess() override { ++ends; }
 };
 
@@ -212,35 +214,35 @@ TEST_F(MainFormTest, ClosingDuringARunStopsAfterTheFileAndStoresOnce) {
     EXPECT_EQ(settings(), "marker") << "stored once";
 }
 
-TEST_F(MainFormTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
+TEST_F(MainFormTest, SessionEndDuringARunEndsItWhereItStandsAndStoresOnce) {
     prepareRun(50);
     EXPECT_FALSE(form->holdSessionEnd()) << "idle, the session may end";
     EXPECT_NE(settings().find("PACS=HIPAX"), std::string::npos) << "stored as a close stores them";
     test::writeFile(programFolder / "Settings.ini", "");
-    bool held = false;
+    bool held = false, ending = false;
     view->onProcessEvents = [&] {
-        if (view->ends > 0) return;
+        if (ending) return;
         held = form->holdSessionEnd();
         EXPECT_EQ(view->heldReason, "Migration l\xC3\xA4uft");
-        form->EndSession();
-        // At this point the process is gone: everything is done already.
-        EXPECT_EQ(view->ends, 1);
-        EXPECT_EQ(errorLines().size(), 1u);
-        EXPECT_FALSE(test::exists(work / "TempOrvek"));
-        EXPECT_NE(settings().find("PACS=HIPAX"), std::string::npos);
+        ending = form->EndSession();
+        EXPECT_NE(settings().find("PACS=HIPAX"), std::string::npos) << "the settings first";
+        EXPECT_EQ(view->ends, 0) << "the run unwinds before the process ends";
+        EXPECT_EQ(view->boxesClosed, 1);
     };
     migrate();
     EXPECT_TRUE(held) << "a run holds the session's end up";
+    EXPECT_TRUE(ending);
     EXPECT_EQ(view->ends, 1);
-    EXPECT_TRUE(errorLines().at(0).starts_with("18 - User interrupt occurred - ScanFolder")) << errorLines()[0];
-    EXPECT_EQ(errorLines().size(), 1u);
+    ASSERT_EQ(errorLines().size(), 1u);
+    EXPECT_TRUE(errorLines()[0].starts_with("18 - User interrupt occurred - ScanFolder")) << errorLines()[0];
+    EXPECT_FALSE(test::exists(work / "TempOrvek"));
     EXPECT_TRUE(view->boxes.empty());
     EXPECT_EQ(view->heldReason, "") << "released once the run is over";
 
     // Idle, the session's end closes the window as a close does.
     test::writeFile(programFolder / "Settings.ini", "");
     open();
-    form->EndSession();
+    EXPECT_FALSE(form->EndSession());
     EXPECT_TRUE(view->closed);
     EXPECT_EQ(view->ends, 0);
     EXPECT_NE(settings().find("[PACS]"), std::string::npos);
@@ -248,7 +250,7 @@ TEST_F(MainFormTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
 
 // The session's end at the report, when the run is complete: nothing to hold
 // up, nothing stopped; with logs that cannot be written: no box holds the end
-// up; at the yield after a plain copy: the copy is not taken up again.
+// up; at the yield after a plain copy: the run stops there.
 TEST_F(MainFormTest, SessionEndAtTheReportWithoutLogsOrAfterACopy) {
     prepareRun(3);
     bool held = true;
@@ -271,12 +273,13 @@ TEST_F(MainFormTest, SessionEndAtTheReportWithoutLogsOrAfterACopy) {
         open();
         prepareRun(5);
         int yields = 0;
+        bool ending = false;
         view->onProcessEvents = [&] {
             std::this_thread::sleep_for(2 * YieldInterval);  // every yield takes the events
-            if (++yields == 2 && view->ends == 0) form->EndSession();
+            if (++yields == 2 && !ending) ending = form->EndSession();
         };
         view->onBox = [&] {
-            if (view->ends > 0) ADD_FAILURE() << "a box while the session ends: " << view->boxes.back();
+            if (ending) ADD_FAILURE() << "a box while the session ends: " << view->boxes.back();
         };
         migrate();
         EXPECT_EQ(view->ends, 1);

@@ -138,9 +138,9 @@ TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
     w.onYield = [&] {
         if (!exists(pidFile)) return;
         if (GetParam())
-            engine.EndSessionNow();
+            w.request = RunRequest::EndNow;
         else
-            engine.requestStop();
+            w.request = RunRequest::StopAfterFile;
     };
     const auto started = std::chrono::steady_clock::now();
 

@@ -128,7 +128,7 @@ TEST_F(FaultDecompressor, RealDecompressorHeldUpWhileTheWindowIsClosed) {
     int yieldsWhileHeldUp = 0;
     w.onYield = [&] {
         if (heldUp == 0 && (heldUp = ownChildNamed("gunzip.exe")) != 0) ::kill(heldUp, SIGSTOP);
-        if (heldUp != 0 && ++yieldsWhileHeldUp == 20) engine.requestStop();
+        if (heldUp != 0 && ++yieldsWhileHeldUp == 20) w.request = RunRequest::StopAfterFile;
     };
     run();
     ASSERT_GT(heldUp, 0) << "the decompressor was never seen at work";

@@ -22,9 +22,9 @@ TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
     w.onYield = [&] {
         if (!exists(pidFile) || readFile(pidFile).empty()) return;
         if (GetParam())
-            engine.EndSessionNow();
+            w.request = RunRequest::EndNow;
         else
-            engine.requestStop();
+            w.request = RunRequest::StopAfterFile;
     };
     const ULONGLONG started = ::GetTickCount64();
 
