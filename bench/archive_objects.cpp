@@ -131,7 +131,7 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
         const auto slice = scanner.payload();
         if (!slice) fail("no payload found in " + decompressed);
         step("write output by offset", [&] {
-            outputs.push_back(dest + "/" + names.NextName() + ".dcm");
+            outputs.push_back(dest + "/" + names.nextName() + ".dcm");
             files.WriteFileRange(decompressed, slice->offset, slice->length, outputs.back());
         });
         step("delete decompressed", [&] { files.DeleteFile(decompressed, false); });

@@ -35,7 +35,7 @@ double writeOutputs(const std::vector<std::pair<std::string, uint64_t>>& sources
     outputs.reserve(sources.size());
     const auto start = Clock::now();
     for (const auto& [source, size] : sources) {
-        outputs.push_back(dest + "/" + names.NextName() + ".dcm");
+        outputs.push_back(dest + "/" + names.nextName() + ".dcm");
         files.WriteFileRange(source, 200, size - 220, outputs.back());
         if (flush == Flush::PerFile) {
             fsyncPath(outputs.back(), O_RDONLY);

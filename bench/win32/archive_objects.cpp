@@ -296,7 +296,7 @@ void breakdown(const Options& o, const fs::path& program, const fs::path& source
         const auto slice = scanner.payload();
         if (!slice) fail("no payload in " + decompressed);
         step("payload written by offset", [&] {
-            outputs.push_back(utf8(dest / (names.NextName() + ".dcm")));
+            outputs.push_back(utf8(dest / (names.nextName() + ".dcm")));
             files.WriteFileRange(decompressed, slice->offset, slice->length, outputs.back());
         });
         step("delete the decompressed file", [&] { files.DeleteFile(decompressed, false); });

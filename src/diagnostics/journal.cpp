@@ -121,7 +121,7 @@ std::optional<JournalRecord> journalRecordOf(std::string_view line) {
 
 Journal::Journal(std::string programFolder) : programFolder_(std::move(programFolder)) {}
 
-void Journal::Append(const JournalRecord& record) const {
+void Journal::append(const JournalRecord& record) const {
     if (!fs_.FolderExists(folder())) fs_.CreateFolder(folder());
     const std::string header = toSystemText(HeaderLine);
     std::optional<char> lastByte;
@@ -178,7 +178,7 @@ void Journal::appendKept(const std::string& except) const {
         forEachLine(fs_, file.Path, [&](std::string_view line) {
             if (!record) record = journalRecordOf(line);
         });
-        if (record) Append(*record);
+        if (record) append(*record);
         fs_.DeleteFile(file.Path, true);
     }
 }
@@ -203,7 +203,7 @@ std::vector<JournalRecord> Journal::runsOfDisc(const std::string& label, const s
     return runs;
 }
 
-std::optional<JournalRecord> Journal::LastCompleted(const std::string& label, const std::string& serial,
+std::optional<JournalRecord> Journal::lastCompleted(const std::string& label, const std::string& serial,
                                                     const std::string& source, const std::string& destination) const {
     const auto runs = runsOfDisc(label, serial, source, destination);
     const auto last = std::find_if(runs.rbegin(), runs.rend(),

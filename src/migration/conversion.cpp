@@ -113,7 +113,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         }
 
         const std::string dest = window_.destText();
-        const std::string name = nameSource().NextName();
+        const std::string name = nameSource().nextName();
         const std::string output = pathUnder(dest, name + ".dcm");
         Sha256 hash;
         DicomReader reader;

@@ -131,7 +131,7 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             fs_.CheckPrivateFolder(workingFolder);
         } else {
             const std::string dest = window_.destText();
-            outputName = nameSource().NextName() + ".dcm";
+            outputName = nameSource().nextName() + ".dcm";
             state_.WorkingPath = pathUnder(dest, outputName);
             if (isLeftOutOfPlainCopy(window_.pacsText(), file.Name)) {
                 batch_[*line_].result = ProtocolResult::PassedOver;

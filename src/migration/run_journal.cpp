@@ -66,7 +66,7 @@ bool MigrationEngine::skippedAsDoneBefore() {
         }
         if (answer <= 1) return false;
     } else {
-        const auto before = journal_.LastCompleted(run.label, run.serial, run.source, run.destination);
+        const auto before = journal_.lastCompleted(run.label, run.serial, run.source, run.destination);
         if (!before) return false;
         const std::string question = disc + dayOf(before->end) + " bereits nach " +
                                      escapeControls(before->destination) + " migriert (" +

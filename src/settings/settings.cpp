@@ -28,7 +28,7 @@ std::string settingsFilePath(const std::string& programFolder) { return pathUnde
 
 std::string ReadINIValue(const std::string& section, const std::string& key, const std::string& defaultValue,
                          const std::string& fileName, int16_t size) {
-    return GetPrivateProfileString(section, key, defaultValue, size > 0 ? static_cast<size_t>(size) : 0, fileName);
+    return getPrivateProfileString(section, key, defaultValue, size > 0 ? static_cast<size_t>(size) : 0, fileName);
 }
 
 SettingsValues LoadSettings(const std::string& programFolder) {
@@ -46,11 +46,11 @@ void SaveSettings(const std::string& programFolder, const SettingsValues& values
     // A failed write leaves the old file; the program ends normally all the same.
     try {
         const std::string file = settingsFilePath(programFolder);
-        WritePrivateProfileString("Temp", "TempPath", values.TempPath, file);
-        WritePrivateProfileString("Path", "SourcePath", values.SourcePath, file);
-        WritePrivateProfileString("Path", "DestinationPath", values.DestinationPath, file);
-        WritePrivateProfileString("Debug", "DebugValue", std::to_string(values.DebugValue), file);
-        WritePrivateProfileString("PACS", "PACS", values.Pacs, file);
+        writePrivateProfileString("Temp", "TempPath", values.TempPath, file);
+        writePrivateProfileString("Path", "SourcePath", values.SourcePath, file);
+        writePrivateProfileString("Path", "DestinationPath", values.DestinationPath, file);
+        writePrivateProfileString("Debug", "DebugValue", std::to_string(values.DebugValue), file);
+        writePrivateProfileString("PACS", "PACS", values.Pacs, file);
     } catch (...) {}
 }
 
