@@ -114,8 +114,8 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
         step("reset attributes", [&] { files.SetFileAttributes(workingPath, 0); });
         step("gunzip.exe: start + wait", [&] {
             (void)files.FileExists(decompressor);
-            jor::ChildProcess child = jor::ChildProcess::Start(decompressor, {"-d", "-f", workingPath});
-            child.WaitUntilEnded(yield, [] { return false; });
+            jor::ChildProcess child = jor::ChildProcess::start(decompressor, {"-d", "-f", workingPath});
+            child.waitUntilEnded(yield, [] { return false; });
         });
         step("FindProcess(\"gunzip.exe\")", [&] {
             while (jor::FindProcess("gunzip.exe", 1, yield) != 0) yield();
@@ -143,8 +143,8 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
         files.CopyFile(obj.path, reference, true);
         const auto referenceStart = Clock::now();
         {
-            jor::ChildProcess child = jor::ChildProcess::Start(gzip, {"-d", "-f", reference});
-            child.WaitUntilEnded(yield, [] { return false; });
+            jor::ChildProcess child = jor::ChildProcess::start(gzip, {"-d", "-f", reference});
+            child.waitUntilEnded(yield, [] { return false; });
         }
         referenceWall += since(referenceStart);
         files.DeleteFile(reference.substr(0, reference.size() - 2), false);

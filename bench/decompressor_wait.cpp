@@ -56,7 +56,7 @@ private:
 };
 
 jor::ChildProcess startForeign(const std::string& path, double seconds) {
-    return jor::ChildProcess::Start(path, {std::to_string(seconds)});
+    return jor::ChildProcess::start(path, {std::to_string(seconds)});
 }
 
 }  // namespace

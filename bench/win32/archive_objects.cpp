@@ -154,7 +154,7 @@ void startAndWait(const fs::path& program, const std::wstring& arguments, DWORD 
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
-    // Wine fails a start now and then under load, before the program ran (see ChildProcess::Start).
+    // Wine fails a start now and then under load, before the program ran (see ChildProcess::start).
     for (int attempt = 1; !::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr,
                                             nullptr, &startup, &info);
          ++attempt)
@@ -275,8 +275,8 @@ void breakdown(const Options& o, const fs::path& program, const fs::path& source
             if (files.FileExists(decompressed)) files.DeleteFile(decompressed, true);
         });
         step("gunzip.exe: start and wait", [&] {
-            jor::ChildProcess child = jor::ChildProcess::Start(decompressor, {"-d", "-f", jor::fileArgument(working)});
-            child.WaitUntilEnded(yield, [] { return false; });
+            jor::ChildProcess child = jor::ChildProcess::start(decompressor, {"-d", "-f", jor::fileArgument(working)});
+            child.waitUntilEnded(yield, [] { return false; });
         });
         // Not an engine step: the floor, beside it.
         step("(a bare start and wait, -t)", [&] { startAndWait(program / "gunzip.exe", L"-t \"" + small.wstring() + L"\"", DETACHED_PROCESS); });

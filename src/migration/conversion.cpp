@@ -54,7 +54,7 @@ void MigrationEngine::logDecompressorOutcome(const ChildProcess& child, const st
 // and the yields keep the window answering in between.
 bool MigrationEngine::waitForDecompressor(ChildProcess& child) {
     const auto yield = [this] { window_.yield(); };
-    if (!child.WaitUntilEnded(yield, [this] { return stopRequested_; })) return false;
+    if (!child.waitUntilEnded(yield, [this] { return stopRequested_; })) return false;
     using Duration = std::chrono::steady_clock::duration;
     Duration pause = FirstByNamePause;
     for (;;) {
@@ -84,7 +84,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         if (fs_.FileExists(decompressed)) fs_.DeleteFile(decompressed, true);
         {
             // Separate arguments, no shell: names from the disc are never interpreted.
-            ChildProcess child = ChildProcess::Start(decompressor, {"-d", "-f", fileArgument(state_.WorkingPath)});
+            ChildProcess child = ChildProcess::start(decompressor, {"-d", "-f", fileArgument(state_.WorkingPath)});
             // The session's end kills it from inside the wait.
             decompressor_ = &child;
             const struct Forget {

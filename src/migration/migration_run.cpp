@@ -219,7 +219,7 @@ void MigrationEngine::EndSessionNow() {
     // At the report the run is complete and journalled: only its working
     // folder is left to clear away.
     if (finished_) return removeWorkingFolder();
-    if (decompressor_) decompressor_->Stop();
+    if (decompressor_) decompressor_->stop();
     endStoppedRun(fileOfThisRun_ ? state_.CurrentFileName : std::string());
 }
 

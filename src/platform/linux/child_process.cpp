@@ -21,7 +21,7 @@ namespace jor {
 
 std::string fileArgument(const std::string& path) { return path; }
 
-ChildProcess ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+ChildProcess ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments) {
     const auto holdsNul = [](const std::string& text) { return text.find('\0') != std::string::npos; };
     if (holdsNul(program) || std::any_of(arguments.begin(), arguments.end(), holdsNul))
         throw Error(err::BadFileName, describeError(err::BadFileName));
@@ -111,7 +111,7 @@ void ChildProcess::closeErrorPipe() {
     if (errorPipe_ >= 0) ::close(static_cast<int>(std::exchange(errorPipe_, -1)));
 }
 
-bool ChildProcess::HasEnded() {
+bool ChildProcess::hasEnded() {
     if (ended_) return true;
     readErrorOutput();
     int status = 0;
@@ -128,9 +128,9 @@ bool ChildProcess::HasEnded() {
     return true;
 }
 
-bool ChildProcess::WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop) {
+bool ChildProcess::waitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop) {
     for (;;) {
-        if (HasEnded()) return true;
+        if (hasEnded()) return true;
         if (stop && stop()) {
             killAndReap();
             return false;

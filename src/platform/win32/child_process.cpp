@@ -97,7 +97,7 @@ std::string fileArgument(const std::string& path) {
     return system ? utf8FromWide(*system) : path;
 }
 
-ChildProcess ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+ChildProcess ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments) {
     if (program.find('\0') != std::string::npos) raiseBadFileName();
     const auto application = wideFromUtf8(program);
     if (program.empty() || !application) raiseNotFound();
@@ -216,7 +216,7 @@ void ChildProcess::closeErrorPipe() {
     if (errorPipe_ != -1) ::CloseHandle(asHandle(std::exchange(errorPipe_, -1)));
 }
 
-bool ChildProcess::HasEnded() {
+bool ChildProcess::hasEnded() {
     if (ended_) return true;
     readErrorOutput();
     // A handle that cannot be waited for (Wine gives none for a Unix program)
@@ -234,9 +234,9 @@ bool ChildProcess::HasEnded() {
     return true;
 }
 
-bool ChildProcess::WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop) {
+bool ChildProcess::waitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop) {
     for (;;) {
-        if (HasEnded()) return true;
+        if (hasEnded()) return true;
         if (stop && stop()) {
             killAndReap();
             return false;
