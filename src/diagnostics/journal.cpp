@@ -161,25 +161,25 @@ std::vector<FileEntry> Journal::keptLines() const {
     try {
         const std::string discs = discsFolderOf(programFolder_);
         if (!fs_.FolderExists(discs)) return kept;
-        for (FileEntry& file : fs_.GetFolder(discs).Files)
-            if (file.Name.ends_with(KeptSuffix)) kept.push_back(std::move(file));
+        for (FileEntry& file : fs_.GetFolder(discs).files)
+            if (file.name.ends_with(KeptSuffix)) kept.push_back(std::move(file));
     } catch (...) {
         // No folder to look in: nothing waits.
     }
     // The names begin with the run's start: sorted, they are in the order of the runs.
-    std::sort(kept.begin(), kept.end(), [](const FileEntry& a, const FileEntry& b) { return a.Name < b.Name; });
+    std::sort(kept.begin(), kept.end(), [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
     return kept;
 }
 
 void Journal::appendKept(const std::string& except) const {
     for (const FileEntry& file : keptLines()) {
-        if (!except.empty() && file.Name == except + std::string(KeptSuffix)) continue;
+        if (!except.empty() && file.name == except + std::string(KeptSuffix)) continue;
         std::optional<JournalRecord> record;
-        forEachLine(fs_, file.Path, [&](std::string_view line) {
+        forEachLine(fs_, file.path, [&](std::string_view line) {
             if (!record) record = journalRecordOf(line);
         });
         if (record) append(*record);
-        fs_.DeleteFile(file.Path, true);
+        fs_.DeleteFile(file.path, true);
     }
 }
 
@@ -188,7 +188,7 @@ void Journal::forEachRun(const std::function<void(const JournalRecord&)>& run) c
         if (const auto record = journalRecordOf(line)) run(*record);
     };
     forEachLine(fs_, path(), take);
-    for (const FileEntry& file : keptLines()) forEachLine(fs_, file.Path, take);
+    for (const FileEntry& file : keptLines()) forEachLine(fs_, file.path, take);
 }
 
 std::vector<JournalRecord> Journal::runsOfDisc(const std::string& label, const std::string& serial,

@@ -97,7 +97,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
                            describeError(err::UserInterrupt));
                 return;
             }
-            logDecompressorOutcome(child, sourceObject.Name);
+            logDecompressorOutcome(child, sourceObject.name);
         }
 
         // The object is never held whole: it may be larger than the memory.
@@ -121,11 +121,11 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
             hash.update(bytes);
             if (!reader.done()) reader.feed(bytes);
         });
-        outputs_.push_back({output, sourceObject.Name, false, std::nullopt});
+        outputs_.push_back({output, sourceObject.name, false, std::nullopt});
         recordOutput(ProtocolResult::Migrated, name + ".dcm", hash, &reader);
         state_.MigratedCount = checkedIncrement(state_.MigratedCount);
         outputs_.back().counted = true;
-        if (window_.debugValue() == 1) logDebug(sourceObject.Name + " is migrated.");
+        if (window_.debugValue() == 1) logDebug(sourceObject.name + " is migrated.");
         fs_.DeleteFile(decompressed, false);
     } catch (...) {
         logCurrentFailure();

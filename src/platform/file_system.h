@@ -25,9 +25,9 @@ inline constexpr int32_t Archive = 32;
 }  // namespace attr
 
 struct FileEntry {
-    std::string Name;  // with extension, without folder
-    std::string Path;  // full path
-    std::optional<uint64_t> Size{};  // of a file, as listed; none when it cannot be told
+    std::string name;                // with extension, without folder
+    std::string path;                // full path
+    std::optional<uint64_t> size{};  // of a file, as listed; none when it cannot be told
 };
 
 // Which folder a path leads to: two paths name the same folder exactly when
@@ -36,26 +36,26 @@ struct FileEntry {
 // number and the 64-bit file index of GetFileInformationByHandle on the
 // folder opened with FILE_FLAG_BACKUP_SEMANTICS.
 struct FolderIdentity {
-    uint64_t Volume = 0;
-    uint64_t Index = 0;
+    uint64_t volume = 0;
+    uint64_t index = 0;
     friend bool operator==(const FolderIdentity& a, const FolderIdentity& b) {
-        return a.Volume == b.Volume && a.Index == b.Index;
+        return a.volume == b.volume && a.index == b.index;
     }
     friend bool operator<(const FolderIdentity& a, const FolderIdentity& b) {
-        return a.Volume != b.Volume ? a.Volume < b.Volume : a.Index < b.Index;
+        return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
     }
 };
 
 // One folder read whole: the scan never sees half a listing. A listing that
 // breaks off part-way raises, it is never handed back shortened.
 struct FolderListing {
-    FolderIdentity Identity;  // of the folder as it was opened for this listing
+    FolderIdentity identity;  // of the folder as it was opened for this listing
     // In the order the file system lists them. Links of every kind (to files,
     // to folders, broken ones) and entries whose kind cannot be read count as
     // files: nothing is left out, and the copy, which never follows a link,
     // names each of them in its failure.
-    std::vector<FileEntry> Files;
-    std::vector<FileEntry> SubFolders;  // real folders only (no links, no junctions)
+    std::vector<FileEntry> files;
+    std::vector<FileEntry> subFolders;  // real folders only (no links, no junctions)
 };
 
 // Folder and file handling apart from reading and writing contents. Every

@@ -159,7 +159,7 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
         ::close(fd);
         raiseErrno(saved, true);
     }
-    listing.Identity = {static_cast<uint64_t>(self.st_dev), static_cast<uint64_t>(self.st_ino)};
+    listing.identity = {static_cast<uint64_t>(self.st_dev), static_cast<uint64_t>(self.st_ino)};
     DIR* dir = ::fdopendir(fd);
     if (!dir) {
         const int saved = errno;
@@ -189,7 +189,7 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
             folder = known && S_ISDIR(st.st_mode);
             if (known && S_ISREG(st.st_mode)) size = static_cast<uint64_t>(st.st_size);
         }
-        (folder ? listing.SubFolders : listing.Files).push_back({name, join(path, name), size});
+        (folder ? listing.subFolders : listing.files).push_back({name, join(path, name), size});
     }
 }
 

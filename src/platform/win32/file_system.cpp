@@ -185,7 +185,7 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
     if (!::GetFileInformationByHandle(folder.get(), &info)) raiseLastError(true);
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) raiseNotFound(true);
     FolderListing listing;
-    listing.Identity = identityOf(info);
+    listing.identity = identityOf(info);
     const bool endsWithSeparator = path.back() == '\\' || path.back() == '/';
     // 8-byte aligned, as the records in it are.
     std::vector<uint64_t> buffer(64 * 1024 / sizeof(uint64_t));
@@ -209,9 +209,9 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
                 // nothing off the medium, and the copy names each of them.
                 const DWORD a = record->FileAttributes;
                 if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT))
-                    listing.SubFolders.push_back(std::move(file));
+                    listing.subFolders.push_back(std::move(file));
                 else
-                    listing.Files.push_back(std::move(file));
+                    listing.files.push_back(std::move(file));
             }
             if (record->NextEntryOffset == 0) break;
             entry += record->NextEntryOffset;
