@@ -78,9 +78,9 @@ std::string_view journalResultText(JournalResult result) {
 }
 
 void setJournalMedium(JournalRecord& record, const VolumeIdentity& medium) {
-    const bool known = medium.Removable && !medium.Serial.empty();
-    record.label = known ? medium.Label : std::string();
-    record.serial = known ? medium.Serial : std::string();
+    const bool known = medium.removable && !medium.serial.empty();
+    record.label = known ? medium.label : std::string();
+    record.serial = known ? medium.serial : std::string();
 }
 
 std::string journalLine(const JournalRecord& r) {

@@ -225,8 +225,8 @@ TEST(JournalMedium, OnlyARemovableMediumWithASerialIsNamed) {
     for (const auto& c : cases) {
         JournalRecord record = run("old", "/s", "/d");
         setJournalMedium(record, c.medium);
-        EXPECT_EQ(record.label, c.label) << c.medium.Label;
-        EXPECT_EQ(record.serial, c.serial) << c.medium.Label;
+        EXPECT_EQ(record.label, c.label) << c.medium.label;
+        EXPECT_EQ(record.serial, c.serial) << c.medium.label;
     }
 }
 

@@ -29,18 +29,18 @@ VolumeIdentity volumeIdentityOf(const std::string& folder) {
         if (!::GetVolumePathNameW(path->c_str(), buffer.data(), static_cast<DWORD>(buffer.size()))) return identity;
         const std::wstring root = plainRoot(buffer.data());
         const UINT type = ::GetDriveTypeW(root.c_str());
-        identity.Removable = type == DRIVE_REMOVABLE || type == DRIVE_CDROM;
+        identity.removable = type == DRIVE_REMOVABLE || type == DRIVE_CDROM;
         wchar_t label[MAX_PATH + 1] = L"";
         DWORD serial = 0;
         // An empty drive fails here: nothing to tell.
         if (!::GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0))
             return identity;
-        identity.Label = utf8FromWide(label);
+        identity.label = utf8FromWide(label);
         if (serial != 0) {
             char text[10];
             std::snprintf(text, sizeof text, "%04X-%04X", static_cast<unsigned>(serial >> 16),
                           static_cast<unsigned>(serial & 0xFFFF));
-            identity.Serial = text;
+            identity.serial = text;
         }
         return identity;
     } catch (...) {
