@@ -10,7 +10,7 @@ namespace jor {
 namespace {
 
 // The first read's buffer, NUL included: most values fit, longer ones are read again.
-constexpr int16_t kValueSize = 256;
+constexpr int16_t ValueSize = 256;
 
 // Only the program's own values 0, 1 and 2 count; a hand-edited value loads as 0.
 // The blanks around it are already gone: the INI layer trims values.
@@ -34,11 +34,11 @@ std::string ReadINIValue(const std::string& section, const std::string& key, con
 SettingsValues LoadSettings(const std::string& programFolder) {
     const std::string file = settingsFilePath(programFolder);
     SettingsValues v;
-    v.TempPath = ReadINIValue("Temp", "TempPath", "", file, kValueSize);
-    v.DestinationPath = ReadINIValue("Path", "DestinationPath", "", file, kValueSize);
-    v.SourcePath = ReadINIValue("Path", "SourcePath", "", file, kValueSize);
-    v.DebugValue = debugValueFrom(ReadINIValue("Debug", "DebugValue", "0", file, kValueSize));
-    v.Pacs = ReadINIValue("PACS", "PACS", "Arzt und Praxis", file, kValueSize);
+    v.TempPath = ReadINIValue("Temp", "TempPath", "", file, ValueSize);
+    v.DestinationPath = ReadINIValue("Path", "DestinationPath", "", file, ValueSize);
+    v.SourcePath = ReadINIValue("Path", "SourcePath", "", file, ValueSize);
+    v.DebugValue = debugValueFrom(ReadINIValue("Debug", "DebugValue", "0", file, ValueSize));
+    v.Pacs = ReadINIValue("PACS", "PACS", "Arzt und Praxis", file, ValueSize);
     return v;
 }
 
