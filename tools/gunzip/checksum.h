@@ -6,6 +6,6 @@
 
 namespace gunzip {
 
-uint32_t Crc32(uint32_t crc, const unsigned char* data, size_t size);
+uint32_t crc32(uint32_t crc, const unsigned char* data, size_t size);
 
 }  // namespace gunzip

@@ -57,6 +57,6 @@ private:
 };
 
 // Both steps at once.
-Result Decompress(Source& input, Sink& output);
+Result decompress(Source& input, Sink& output);
 
 }  // namespace gunzip

@@ -136,7 +136,7 @@ std::wstring opened(const std::wstring& name) {
 // wide command line, split as CommandLineToArgvW splits it. Not that function
 // itself: shell32, its DLL, costs every start some 50 ms under Wine, half of
 // what a start costs there.
-std::vector<NativeString> Arguments(int, char**) {
+std::vector<NativeString> arguments(int, char**) {
     const wchar_t* s = GetCommandLineW();
     // The program's name ends at the next quote or blank, whatever precedes it.
     if (*s == L'"') {
@@ -174,7 +174,7 @@ std::vector<NativeString> Arguments(int, char**) {
     }
 }
 
-void Complain(const NativeString& name, std::string_view text) {
+void complain(const NativeString& name, std::string_view text) {
     const std::wstring line = L"gunzip.exe: " + shown(name) + L": " + fromUtf8(text) + L"\n";
     const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
@@ -206,7 +206,7 @@ InputFile::~InputFile() {
     if (handle_ && handle_->file != INVALID_HANDLE_VALUE) CloseHandle(handle_->file);
 }
 
-InputFile InputFile::Open(const NativeString& name, bool followLink) {
+InputFile InputFile::open(const NativeString& name, bool followLink) {
     auto handle = std::make_unique<Handle>();
     // Backup semantics open a folder as well, so that it can be told apart.
     const DWORD flags =
@@ -271,7 +271,7 @@ OutputFile::~OutputFile() {
     }
 }
 
-OutputFile OutputFile::Create(const NativeString& name) {
+OutputFile OutputFile::create(const NativeString& name) {
     auto handle = std::make_unique<Handle>();
     handle->name = opened(name);
     // CREATE_NEW fails on any entry of that name, a link included, and never follows it.
@@ -311,7 +311,7 @@ void OutputFile::keep() {
 // DeleteFileW removes a symbolic link itself and refuses folders and
 // junctions. It also refuses a read-only file, which gzip removes (on POSIX
 // only the folder's permissions keep a file): the attribute goes first.
-void RemoveEntry(const NativeString& given) {
+void removeEntry(const NativeString& given) {
     const std::wstring name = opened(given);
     if (DeleteFileW(name.c_str())) return;
     const DWORD code = GetLastError(), attributes = GetFileAttributesW(name.c_str());
