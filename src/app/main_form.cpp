@@ -28,14 +28,18 @@ MainForm::~MainForm() = default;
 
 void MainForm::InitMainWindow() {
     for (const char* entry : PacsEntries) view_.addPacsEntry(entry);
-    const SettingsValues values = LoadSettings(programFolder_);
+    LoadSettings();
+    // A run killed on the way, or a journal held open, left lines waiting.
+    engine_->recoverJournal();
+}
+
+void MainForm::LoadSettings() {
+    const SettingsValues values = readSettings(programFolder_);
     view_.setText(ControlId::txtTemp, values.TempPath);
     view_.setText(ControlId::txtDest, values.DestinationPath);
     view_.setText(ControlId::txtSource, values.SourcePath);
     view_.setCheckValue(values.DebugValue);
     view_.setText(ControlId::cboPACS, values.Pacs);
-    // A run killed on the way, or a journal held open, left lines waiting.
-    engine_->recoverJournal();
 }
 
 void MainForm::SaveSettings() {
@@ -45,7 +49,7 @@ void MainForm::SaveSettings() {
     values.DestinationPath = destText();
     values.DebugValue = debugValue();
     values.Pacs = pacsText();
-    jor::SaveSettings(programFolder_, values);
+    jor::writeSettings(programFolder_, values);
 }
 
 // The unload stores the settings; the window unloads once, however many

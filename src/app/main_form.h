@@ -215,6 +215,7 @@ public:
 
 private:
     void tmrMig_Timer();
+    void LoadSettings();
     void SaveSettings();
     void saveSettingsOnce();
     void progressChanged();

@@ -31,7 +31,7 @@ std::string ReadINIValue(const std::string& section, const std::string& key, con
     return getPrivateProfileString(section, key, defaultValue, size > 0 ? static_cast<size_t>(size) : 0, fileName);
 }
 
-SettingsValues LoadSettings(const std::string& programFolder) {
+SettingsValues readSettings(const std::string& programFolder) {
     const std::string file = settingsFilePath(programFolder);
     SettingsValues v;
     v.TempPath = ReadINIValue("Temp", "TempPath", "", file, ValueSize);
@@ -42,7 +42,7 @@ SettingsValues LoadSettings(const std::string& programFolder) {
     return v;
 }
 
-void SaveSettings(const std::string& programFolder, const SettingsValues& values) {
+void writeSettings(const std::string& programFolder, const SettingsValues& values) {
     // A failed write leaves the old file; the program ends normally all the same.
     try {
         const std::string file = settingsFilePath(programFolder);

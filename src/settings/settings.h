@@ -20,7 +20,7 @@ std::string settingsFilePath(const std::string& programFolder);
 std::string ReadINIValue(const std::string& section, const std::string& key, const std::string& defaultValue,
                          const std::string& fileName, int16_t size);
 
-SettingsValues LoadSettings(const std::string& programFolder);
-void SaveSettings(const std::string& programFolder, const SettingsValues& values);
+SettingsValues readSettings(const std::string& programFolder);
+void writeSettings(const std::string& programFolder, const SettingsValues& values);
 
 }  // namespace jor

@@ -45,8 +45,8 @@ TEST_F(Conversion, DestinationOf300CharactersSurvivesARestartAndTakesTheImages) 
     object("BAD00001.Z", bad);
 
     // Typed in the window and stored when it closed; read at the next start.
-    SaveSettings(prog, SettingsValues{tmp, src, dest, 0, "Arzt und Praxis"});
-    const SettingsValues loaded = LoadSettings(prog);
+    writeSettings(prog, SettingsValues{tmp, src, dest, 0, "Arzt und Praxis"});
+    const SettingsValues loaded = readSettings(prog);
     ASSERT_EQ(loaded.DestinationPath, dest);
     w.temp = loaded.TempPath, w.source = loaded.SourcePath, w.dest = loaded.DestinationPath, w.pacs = loaded.Pacs;
 
@@ -72,8 +72,8 @@ TEST_F(Conversion, DestinationOf300CharactersSurvivesARestartAndTakesTheImages) 
     }
 
     // Closed again: the value stays whole for the start after.
-    SaveSettings(prog, loaded);
-    EXPECT_EQ(LoadSettings(prog).DestinationPath, dest);
+    writeSettings(prog, loaded);
+    EXPECT_EQ(readSettings(prog).DestinationPath, dest);
 
     // By the program's own means, which reach past MAX_PATH on Windows.
     fs.DeleteFolder(folders.back(), true);
