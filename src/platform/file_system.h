@@ -165,7 +165,7 @@ public:
 
     // Removes what a write cut short by a power cut or the session's end
     // leaves: the temporary files of CopyFile, WriteFileRange and
-    // WriteFileAtomically (ownTemporaryName) directly in `folder`, read-only
+    // WriteFileAtomically (isOwnTemporaryName) directly in `folder`, read-only
     // ones too. Nothing else is touched; links are removed, never followed.
     // Raises when the folder cannot be listed; a file that cannot be removed
     // is left.
@@ -174,7 +174,7 @@ public:
 
 // "jor-", 16 lower-case hex digits, ".part": the name of a temporary file of
 // ours, and no name anybody else would give a file of theirs.
-inline std::string ownTemporaryName(const unsigned char (&random)[8]) {
+inline std::string makeOwnTemporaryName(const unsigned char (&random)[8]) {
     static const char hex[] = "0123456789abcdef";
     std::string name = "jor-";
     for (const unsigned char b : random) {
@@ -184,7 +184,7 @@ inline std::string ownTemporaryName(const unsigned char (&random)[8]) {
     return name + ".part";
 }
 
-inline bool ownTemporaryName(std::string_view name) {
+inline bool isOwnTemporaryName(std::string_view name) {
     if (name.size() != 4 + 16 + 5 || !name.starts_with("jor-") || !name.ends_with(".part")) return false;
     for (const char c : name.substr(4, 16))
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;

@@ -216,7 +216,7 @@ void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
     if (!listing) raiseErrno(errno, true);
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, ::closedir);
     while (const dirent* entry = ::readdir(listing)) {
-        if (!ownTemporaryName(entry->d_name)) continue;
+        if (!isOwnTemporaryName(entry->d_name)) continue;
         // One another run (another program folder, another computer) is
         // writing holds its lock: it is not left over.
         const Fd file(::openat(dir.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

@@ -55,7 +55,7 @@ TemporaryFile::TemporaryFile(const std::wstring& destination) {
     for (int attempt = 0;; ++attempt) {
         unsigned char bytes[8];
         if (!::RtlGenRandom(bytes, sizeof bytes)) raiseLastError();
-        const std::string name = ownTemporaryName(bytes);  // ASCII alone
+        const std::string name = makeOwnTemporaryName(bytes);  // ASCII alone
         const std::wstring path = folder + L"\\" + std::wstring(name.begin(), name.end());
         // DELETE: a rename through the open handle (commitFlushed).
         handle_ = Handle(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,

@@ -263,7 +263,7 @@ void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
     const std::wstring wide = withoutTrailingSeparators(pathOrRaise(folder, true));
     forEachEntry(wide, L"jor-*.part", [&](const std::wstring& name, DWORD attributes) {
         // The pattern also matches short names and longer ones: the whole name decides.
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !ownTemporaryName(utf8FromWide(name))) return;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !isOwnTemporaryName(utf8FromWide(name))) return;
         // One that another run (another program folder, another computer) is
         // writing is held open by it, shared with nobody: it is not left over.
         const std::wstring path = wide + L"\\" + name;
