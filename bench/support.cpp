@@ -2,7 +2,7 @@
 
 #include "app/qt/frm_main.h"
 #include "diagnostics/logs.h"
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -7,7 +7,7 @@
 #include "platform/win32/windows_api.h"
 
 #include "app/win32/frm_main.h"
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 #include "migration/payload.h"
 #include "migration/unique_name_source.h"
 #include "platform/child_process.h"

@@ -7,7 +7,7 @@
 // toolkit.
 
 #include "diagnostics/logs.h"
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 #include "migration/window_port.h"
 
 #include <array>

@@ -1,5 +1,5 @@
 // One compressed object: the decompressor's run and the wait for it, the payload's cut and the output.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include "migration/decompressor_outcome.h"
 #include "migration/log_labels.h"

@@ -1,5 +1,5 @@
 // The walk over the medium and each file's road to its copy; which files it takes is selection.h's.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include "migration/log_labels.h"
 #include "migration/selection.h"

@@ -1,5 +1,5 @@
 // Setting a bad object aside in BadObjects, as the medium holds it; what the copy is called is quarantine_name.h's.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include "migration/log_labels.h"
 #include "migration/quarantine_name.h"

@@ -1,6 +1,6 @@
 // The disc journal's side of a run: what a run's line holds, when it is
 // written, and the question before a disc already migrated goes again.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,5 +1,5 @@
 // The disc's protocol as a run writes it: a line for each file reached, in batches once their outputs are on stable storage, and what the DICOMDIRs name.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include "migration/dicomdir.h"
 #include "migration/disc_paths.h"
