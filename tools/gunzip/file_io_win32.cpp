@@ -5,6 +5,8 @@
 #endif
 #include "file_io.h"
 
+#include "platform/win32/long_path.h"
+
 #include <windows.h>
 
 namespace gunzip {
@@ -86,16 +88,8 @@ std::wstring fromUtf8(std::string_view text) {
     return wide;
 }
 
-constexpr std::wstring_view Verbatim = L"\\\\?\\", VerbatimShare = L"\\\\?\\UNC\\";
-
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 // The name as a reader knows it, without the \\?\ the program puts before it.
-std::wstring shown(const std::wstring& name) {
-    if (name.starts_with(VerbatimShare)) return L"\\\\" + name.substr(VerbatimShare.size());
-    if (name.starts_with(Verbatim)) return name.substr(Verbatim.size());
-    return name;
-}
+std::wstring shown(const std::wstring& name) { return jor::withoutLongPrefix(name); }
 
 // What the W functions are given: the \\?\ full form, in which CON.Z is a
 // file and a path has no 260-character limit. The program passes that form;
@@ -105,7 +99,8 @@ std::wstring shown(const std::wstring& name) {
 // stays as given (trailing dots and blanks included).
 std::wstring opened(const std::wstring& name) {
     // Already verbatim, or a device or NT name given on purpose.
-    if (name.empty() || name.starts_with(Verbatim) || name.starts_with(L"\\\\.\\") || name.starts_with(L"\\??\\"))
+    if (name.empty() || name.starts_with(jor::LongPathPrefix) || name.starts_with(L"\\\\.\\") ||
+        name.starts_with(jor::NtPathPrefix))
         return name;
     size_t cut = name.find_last_of(L"\\/");
     if (cut != std::wstring::npos)
@@ -123,10 +118,8 @@ std::wstring opened(const std::wstring& name) {
         full.resize(n);
         if (fits) break;
     }
-    if (!isSeparator(full.back())) full += L'\\';
-    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return std::wstring(Verbatim) + full + last;
-    if (full.starts_with(L"\\\\") && !full.starts_with(L"\\\\?\\") && !full.starts_with(L"\\\\.\\"))
-        return std::wstring(VerbatimShare) + full.substr(2) + last;
+    if (!jor::isPathSeparator(full.back())) full += L'\\';
+    if (const auto longFull = jor::withLongPrefix(full)) return *longFull + last;
     return name;
 }
 

@@ -1,6 +1,7 @@
 // The medium's identity on Windows: the volume that holds the folder, its label, serial and drive type.
 #include "platform/volume_identity.h"
 
+#include "platform/win32/long_path.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
@@ -13,9 +14,8 @@ namespace {
 
 // The drive functions take "R:\" or "\\server\share\", not the \\?\ form the file functions get.
 std::wstring plainRoot(const std::wstring& root) {
-    if (root.starts_with(L"\\\\?\\UNC\\")) return L"\\" + root.substr(7);
-    if (root.starts_with(L"\\\\?\\") && root.size() > 5 && root[5] == L':') return root.substr(4);
-    return root;
+    const bool onDrive = root.starts_with(LongPathPrefix) && root.size() > 5 && root[5] == L':';
+    return root.starts_with(LongSharePrefix) || onDrive ? withoutLongPrefix(root) : root;
 }
 
 }  // namespace
