@@ -63,6 +63,10 @@ public:
 private:
     ChildProcess(uint32_t pid, intptr_t handle, intptr_t errorPipe);
     void killAndReap();
+    // Blocks until the child ends or writes, or at most a moment (Linux: a
+    // millisecond; Windows: 50 ms, or until a window message comes for this
+    // thread when `messages`).
+    void waitForEndOrMessage(bool messages);
     void readErrorOutput();
     void closeErrorPipe();
 

@@ -128,25 +128,17 @@ bool ChildProcess::hasEnded() {
     return true;
 }
 
-bool ChildProcess::waitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop) {
-    for (;;) {
-        if (hasEnded()) return true;
-        if (stop && stop()) {
-            killAndReap();
-            return false;
-        }
-        if (yield) yield();
-        // Woken by the child's end or by its writing, at most a millisecond apart.
-        pollfd events[2];
-        nfds_t count = 0;
-        if (handle_ >= 0) events[count++] = {static_cast<int>(handle_), POLLIN, 0};
-        if (errorPipe_ >= 0) events[count++] = {static_cast<int>(errorPipe_), POLLIN, 0};
-        if (handle_ >= 0) {
-            ::poll(events, count, 1);
-        } else {
-            const timespec millisecond{0, 1'000'000};
-            ::nanosleep(&millisecond, nullptr);
-        }
+void ChildProcess::waitForEndOrMessage(bool) {
+    // Woken by the child's end or by its writing, at most a millisecond apart.
+    pollfd events[2];
+    nfds_t count = 0;
+    if (handle_ >= 0) events[count++] = {static_cast<int>(handle_), POLLIN, 0};
+    if (errorPipe_ >= 0) events[count++] = {static_cast<int>(errorPipe_), POLLIN, 0};
+    if (handle_ >= 0) {
+        ::poll(events, count, 1);
+    } else {
+        const timespec millisecond{0, 1'000'000};
+        ::nanosleep(&millisecond, nullptr);
     }
 }
 

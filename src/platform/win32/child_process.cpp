@@ -234,24 +234,16 @@ bool ChildProcess::hasEnded() {
     return true;
 }
 
-bool ChildProcess::waitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop) {
-    for (;;) {
-        if (hasEnded()) return true;
-        if (stop && stop()) {
-            killAndReap();
-            return false;
-        }
-        if (yield) yield();
-        // Awake at the child's end or at a window message for this thread
-        // (the yield takes it), not every millisecond: under Wine each wake
-        // costs calls to its server, which the starting child needs too. An
-        // anonymous pipe cannot be waited on: it is read at every wake.
-        const HANDLE process = asHandle(handle_);
-        if (yield)
-            ::MsgWaitForMultipleObjectsEx(1, &process, WaitSliceMs, QS_ALLINPUT, 0);
-        else
-            ::WaitForSingleObject(process, WaitSliceMs);
-    }
+void ChildProcess::waitForEndOrMessage(bool messages) {
+    // Awake at the child's end or at a window message for this thread
+    // (the yield takes it), not every millisecond: under Wine each wake
+    // costs calls to its server, which the starting child needs too. An
+    // anonymous pipe cannot be waited on: it is read at every wake.
+    const HANDLE process = asHandle(handle_);
+    if (messages)
+        ::MsgWaitForMultipleObjectsEx(1, &process, WaitSliceMs, QS_ALLINPUT, 0);
+    else
+        ::WaitForSingleObject(process, WaitSliceMs);
 }
 
 void ChildProcess::killAndReap() {
