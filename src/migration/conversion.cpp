@@ -125,7 +125,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         recordOutput(ProtocolResult::Migrated, name + ".dcm", hash, &reader);
         state_.MigratedCount = checkedIncrement(state_.MigratedCount);
         outputs_.back().counted = true;
-        if (window_.debugValue() == 1) logDebug(sourceObject.name + " is migrated.");
+        if (isDebugOn(window_.debugValue())) logDebug(sourceObject.name + " is migrated.");
         fs_.DeleteFile(decompressed, false);
     } catch (...) {
         logCurrentFailure();
