@@ -18,6 +18,15 @@ std::array<ControlId, 10> tabOrder() {
     return order;
 }
 
+std::array<TabFrame, 2> tabFrames(int index) {
+    std::array<TabFrame, 2> frames{};
+    size_t n = 0;
+    for (const ControlRow& row : ControlTable)
+        if (row.kind == ControlKind::Frame && row.parent == ControlId::tabMain)
+            frames.at(n++) = {row.id, row.index == index};
+    return frames;
+}
+
 MainForm::MainForm(MainFormView& view, std::string programFolder)
     : view_(view),
       programFolder_(std::move(programFolder)),

@@ -101,6 +101,13 @@ static_assert(std::size(ControlTable) == ControlCount);
 const ControlRow& rowOf(ControlId id);
 // The controls that take the keyboard focus, in the layout's tab order.
 std::array<ControlId, 10> tabOrder();
+// What a view shows when the tab at `index` is chosen: of the tab control's
+// frames, the one whose index in the Frame2 array is that tab's.
+struct TabFrame {
+    ControlId frame;
+    bool visible;
+};
+std::array<TabFrame, 2> tabFrames(int index);
 
 inline constexpr const char* WindowCaption = "Jor - Orvek";
 inline constexpr int ClientWidth = 6090, ClientHeight = 4380;  // twips

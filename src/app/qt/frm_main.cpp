@@ -192,8 +192,7 @@ void frmMain::buildControls() {
 }
 
 void frmMain::showTab(int index) {
-    control(ControlId::Frame2_0)->setVisible(index == 0);
-    control(ControlId::Frame2_1)->setVisible(index == 1);
+    for (const TabFrame& tab : tabFrames(index)) control(tab.frame)->setVisible(tab.visible);
 }
 
 void frmMain::centreOnScreen() {

@@ -72,8 +72,7 @@ void frmMain::buildControls() {
 }
 
 void frmMain::showTab(int index) {
-    ShowWindow(control(ControlId::Frame2_0), index == 0 ? SW_SHOW : SW_HIDE);
-    ShowWindow(control(ControlId::Frame2_1), index == 1 ? SW_SHOW : SW_HIDE);
+    for (const TabFrame& tab : tabFrames(index)) ShowWindow(control(tab.frame), tab.visible ? SW_SHOW : SW_HIDE);
 }
 
 void frmMain::show(int showCommand) {

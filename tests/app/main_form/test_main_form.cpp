@@ -321,5 +321,19 @@ TEST(ControlTable, TabOrderAndParentsFollowTheLayout) {
     }
 }
 
+TEST(ControlTable, EachTabShowsItsOwnFrameOnly) {
+    const struct {
+        int tab;
+        bool general, settings;
+    } cases[] = {{0, true, false}, {1, false, true}, {-1, false, false}};
+    for (const auto& c : cases) {
+        const auto frames = tabFrames(c.tab);
+        EXPECT_EQ(frames[0].frame, ControlId::Frame2_0);
+        EXPECT_EQ(frames[1].frame, ControlId::Frame2_1);
+        EXPECT_EQ(frames[0].visible, c.general) << "tab " << c.tab;
+        EXPECT_EQ(frames[1].visible, c.settings) << "tab " << c.tab;
+    }
+}
+
 }  // namespace
 }  // namespace jor::app
