@@ -1,3 +1,5 @@
+// Benchmark: compressed archive objects, the engine against cp and gzip -d.
+//
 // Compressed archive objects ("Arzt und Praxis"): the engine with the real
 // gunzip.exe against a shell loop of cp and gzip -d -f on the same objects.
 #include "support.h"

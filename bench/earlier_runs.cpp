@@ -1,3 +1,5 @@
+// Benchmark: a small disc into a destination with a long journal of earlier runs.
+//
 // Earlier runs into the same destination: a journal of hundreds of runs, each
 // with its protocol of hundreds of images. A small disc into that destination
 // must start copying within a second, and looking up the earlier SOP Instance

@@ -1,3 +1,5 @@
+// Benchmark: the outputs on stable storage, a flush per file against one syncfs.
+//
 // What it costs to have every output on stable storage before the report:
 // a flush per file (fsync of the file and of its folder) against one syncfs
 // of the destination's file system at the end of the run, each beside the

@@ -1,3 +1,4 @@
+// What the benchmarks share: files, programs run, timings and the scratch space they work in.
 #include "support.h"
 
 #include "app/qt/frm_main.h"

@@ -1,3 +1,5 @@
+// bench_windows: one "Arzt und Praxis" object on Windows, in the engine and bare.
+//
 // bench_windows: the cost of one "Arzt und Praxis" object on Windows (here
 // under Wine) in a run of the engine, through the real window or a stand-in,
 // against the floor no conversion can undercut: a bare start and wait of

@@ -1,3 +1,4 @@
+// The main form: the window's behaviour and layout for both toolkits, and the view it asks of them.
 #pragma once
 // The main window's behaviour, once for both toolkits: the control table, the
 // PACS entries, settings <-> controls, the toolbar dispatch, the folder

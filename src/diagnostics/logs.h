@@ -1,3 +1,4 @@
+// The error log and the debug log, and which debug value writes the debug log.
 #pragma once
 
 #include "platform/file_system.h"

@@ -1,3 +1,5 @@
+// The disc journal's side of a run: its line, when it is written, the question before a repeat.
+//
 // The disc journal's side of a run: what a run's line holds, when it is
 // written, and the question before a disc already migrated goes again.
 #include "migration/migration_engine.h"

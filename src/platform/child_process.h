@@ -1,3 +1,4 @@
+// Child programs: started without a shell, waited for, stopped, their standard error kept.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// The file-system component: folders, copies, attributes, listings and our temporary files' names.
 #pragma once
 
 #include "platform/error.h"

@@ -1,3 +1,4 @@
+// INI files by the rules of the Windows private-profile functions.
 #pragma once
 
 #include <cstddef>

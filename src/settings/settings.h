@@ -1,3 +1,4 @@
+// The five values in Settings.ini, read and written, and modINI's ReadINIValue.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// gunzip.exe's CRC-32.
 #pragma once
 // gzip's CRC-32 (zlib's polynomial and conventions: 0 to start, the running
 // value in), from the fastest implementation each platform's build has.

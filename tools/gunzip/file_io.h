@@ -1,3 +1,4 @@
+// What gunzip.exe needs of the system: arguments, messages, input and output files.
 #pragma once
 // What gunzip.exe needs of the system, once per platform
 // (file_io_posix.cpp, file_io_win32.cpp).

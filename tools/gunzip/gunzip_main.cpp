@@ -1,3 +1,5 @@
+// gunzip.exe's command line: what it does with each name, and its exit status.
+//
 // gunzip.exe: the decompressor the program starts for each archive object,
 // as `gunzip.exe -d -f <path>`. It decompresses in its own process and
 // leaves what `gzip -d -f <path>` leaves, with gzip's exit status: 0 done,

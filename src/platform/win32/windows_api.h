@@ -1,3 +1,4 @@
+// <windows.h> for the Win32 sources, without the macros that would rename our own functions.
 #pragma once
 
 // <windows.h> for the Win32 sources. Its A/W macros would rename our own
