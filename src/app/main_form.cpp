@@ -86,7 +86,7 @@ void MainForm::ChooseFolder(int16_t index) {
     view_.setText(FolderBoxes[index], chosen);
 }
 
-void MainForm::chkDebug_Click() { view_.setCheckValue(view_.checkValue() == 1 ? 0 : 1); }
+void MainForm::chkDebugClicked() { view_.setCheckValue(view_.checkValue() == 1 ? 0 : 1); }
 
 void MainForm::timerFired(FormTimer timer) {
     if (timer == FormTimer::tmrMig) {

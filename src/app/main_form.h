@@ -183,7 +183,7 @@ public:
     // cmdSrcFolder(index)
     void ChooseFolder(int16_t index);
     // A click on chkDebug: clear and ticked only; the dimmed 2 comes from the settings.
-    void chkDebug_Click();
+    void chkDebugClicked();
     void timerFired(FormTimer timer);
 
     // The window's close command ("Beenden" or the close box): true when the

@@ -164,7 +164,7 @@ QWidget* frmMain::makeControl(const ControlRow& row, QWidget* parent) {
     }
     case ControlKind::CheckBox: {
         auto* box = new DebugCheckBox(row.caption, parent);
-        box->clicked = [this] { form_->chkDebug_Click(); };
+        box->clicked = [this] { form_->chkDebugClicked(); };
         return box;
     }
     case ControlKind::ProgressBar: return new TextProgressBar(parent);

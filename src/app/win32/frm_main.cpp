@@ -123,7 +123,7 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
         else if (id >= controlWindowId(ControlId::cmdSrcFolder0) && id <= controlWindowId(ControlId::cmdSrcFolder2))
             form_->ChooseFolder(static_cast<int16_t>(rowOf(static_cast<ControlId>(id - 1000)).index));
         else if (id == controlWindowId(ControlId::chkDebug))
-            form_->chkDebug_Click();
+            form_->chkDebugClicked();
         return 0;
     }
     case WM_NOTIFY: {

@@ -136,7 +136,7 @@ TEST_F(MainFormTest, SettingsAndDebugValuesGoBothWays) {
     EXPECT_EQ(view->check, 2) << "dimmed stays dimmed until clicked";
     std::vector<int32_t> clicks;
     for (int i = 0; i < 3; ++i) {
-        form->chkDebug_Click();
+        form->chkDebugClicked();
         clicks.push_back(view->check);
     }
     EXPECT_EQ(clicks, (std::vector<int32_t>{1, 0, 1})) << "clicks only clear or tick";
