@@ -1,3 +1,5 @@
+// Benchmark: compressed archive objects, the engine against cp and gzip -d.
+//
 // Compressed archive objects ("Arzt und Praxis"): the engine with the real
 // gunzip.exe against a shell loop of cp and gzip -d -f on the same objects.
 #include "support.h"
@@ -114,8 +116,8 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
         step("reset attributes", [&] { files.SetFileAttributes(workingPath, 0); });
         step("gunzip.exe: start + wait", [&] {
             (void)files.FileExists(decompressor);
-            jor::ChildProcess child = jor::ChildProcess::Start(decompressor, {"-d", "-f", workingPath});
-            child.WaitUntilEnded(yield, [] { return false; });
+            jor::ChildProcess child = jor::ChildProcess::start(decompressor, {"-d", "-f", workingPath});
+            child.waitUntilEnded(yield, [] { return false; });
         });
         step("FindProcess(\"gunzip.exe\")", [&] {
             while (jor::FindProcess("gunzip.exe", 1, yield) != 0) yield();
@@ -131,7 +133,7 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
         const auto slice = scanner.payload();
         if (!slice) fail("no payload found in " + decompressed);
         step("write output by offset", [&] {
-            outputs.push_back(dest + "/" + names.NextName() + ".dcm");
+            outputs.push_back(dest + "/" + names.nextName() + ".dcm");
             files.WriteFileRange(decompressed, slice->offset, slice->length, outputs.back());
         });
         step("delete decompressed", [&] { files.DeleteFile(decompressed, false); });
@@ -143,8 +145,8 @@ void breakdownArchive(const std::vector<ArchiveObject>& objects, const std::stri
         files.CopyFile(obj.path, reference, true);
         const auto referenceStart = Clock::now();
         {
-            jor::ChildProcess child = jor::ChildProcess::Start(gzip, {"-d", "-f", reference});
-            child.WaitUntilEnded(yield, [] { return false; });
+            jor::ChildProcess child = jor::ChildProcess::start(gzip, {"-d", "-f", reference});
+            child.waitUntilEnded(yield, [] { return false; });
         }
         referenceWall += since(referenceStart);
         files.DeleteFile(reference.substr(0, reference.size() - 2), false);

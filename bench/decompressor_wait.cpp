@@ -1,3 +1,5 @@
+// Benchmark: the by-name wait for a foreign gunzip.exe, its lookup's cost and the engine's CPU.
+//
 // The by-name wait: once the engine's own gunzip.exe has ended, any other
 // process named gunzip.exe still holds the conversion. Measured: the cost of
 // one lookup, and the engine's own CPU while a foreign gunzip.exe (a copy of
@@ -56,7 +58,7 @@ private:
 };
 
 jor::ChildProcess startForeign(const std::string& path, double seconds) {
-    return jor::ChildProcess::Start(path, {std::to_string(seconds)});
+    return jor::ChildProcess::start(path, {std::to_string(seconds)});
 }
 
 }  // namespace

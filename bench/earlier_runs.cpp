@@ -1,3 +1,5 @@
+// Benchmark: a small disc into a destination with a long journal of earlier runs.
+//
 // Earlier runs into the same destination: a journal of hundreds of runs, each
 // with its protocol of hundreds of images. A small disc into that destination
 // must start copying within a second, and looking up the earlier SOP Instance
@@ -271,7 +273,7 @@ int benchEarlier(const Options& o, const Scratch& scratch, Checks& checks) {
         std::optional<int> keep;
         if (knownCount > 0 && run % std::max(1, o.earlierRuns / knownCount) == 0 && int(known.size()) < knownCount)
             keep = int(rng.below(uint64_t(o.earlierImages)));
-        journal.Append(earlierRun(program, dest, run, o.earlierImages, rng, patients, keep, known));
+        journal.append(earlierRun(program, dest, run, o.earlierImages, rng, patients, keep, known));
     }
     const std::string discs = jor::discsFolderOf(program), journalCopy = scratch / "earlier-journal.csv";
     const auto earlierNames = filesIn(discs);

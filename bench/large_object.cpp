@@ -1,3 +1,5 @@
+// Benchmark: one archive object of several GiB, the engine's memory and its output.
+//
 // One archive object that decompresses to several GiB: the engine's peak
 // memory must grow by no more than 64 MB, and the output must be the payload
 // byte for byte. The object is made and checked as a stream, so the

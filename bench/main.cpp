@@ -1,3 +1,5 @@
+// bench_migration's entry: its options and which benchmarks run.
+//
 // bench_migration: the migration engine against the shell tools doing the
 // same file work, and the bounds it keeps (memory, flushing, waiting). See
 // README.md for how to run it.

@@ -1,3 +1,5 @@
+// Benchmark: plain copies, the engine against cp -r and openssl dgst.
+//
 // Plain copies ("HIPAX"): the engine, which hashes each output and writes
 // the disc's protocol, against cp -r followed by openssl dgst -sha256 over
 // the copies, on the same tree.

@@ -1,3 +1,5 @@
+// Benchmark: the outputs on stable storage, a flush per file against one syncfs.
+//
 // What it costs to have every output on stable storage before the report:
 // a flush per file (fsync of the file and of its folder) against one syncfs
 // of the destination's file system at the end of the run, each beside the
@@ -35,7 +37,7 @@ double writeOutputs(const std::vector<std::pair<std::string, uint64_t>>& sources
     outputs.reserve(sources.size());
     const auto start = Clock::now();
     for (const auto& [source, size] : sources) {
-        outputs.push_back(dest + "/" + names.NextName() + ".dcm");
+        outputs.push_back(dest + "/" + names.nextName() + ".dcm");
         files.WriteFileRange(source, 200, size - 220, outputs.back());
         if (flush == Flush::PerFile) {
             fsyncPath(outputs.back(), O_RDONLY);

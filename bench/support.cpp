@@ -1,8 +1,9 @@
+// What the benchmarks share: files, programs run, timings and the scratch space they work in.
 #include "support.h"
 
 #include "app/qt/frm_main.h"
 #include "diagnostics/logs.h"
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,3 +1,5 @@
+// What the benchmarks of bench_migration share.
+//
 // What every benchmark of bench_migration shares: options, scratch space,
 // files, child processes, clocks, checks and a run of the engine.
 #pragma once

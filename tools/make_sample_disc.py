@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# Sample archive discs for the end-to-end tests, and what migrating each must leave.
 """Writes a sample archive disc of one PACS system, and beside it
 manifest.json: what migrating that disc must leave in the destination,
 in BadObjects, in Logs/Error.txt and in the report.

@@ -1,3 +1,5 @@
+// bench_windows: one "Arzt und Praxis" object on Windows, in the engine and bare.
+//
 // bench_windows: the cost of one "Arzt und Praxis" object on Windows (here
 // under Wine) in a run of the engine, through the real window or a stand-in,
 // against the floor no conversion can undercut: a bare start and wait of
@@ -7,7 +9,7 @@
 #include "platform/win32/windows_api.h"
 
 #include "app/win32/frm_main.h"
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 #include "migration/payload.h"
 #include "migration/unique_name_source.h"
 #include "platform/child_process.h"
@@ -154,7 +156,7 @@ void startAndWait(const fs::path& program, const std::wstring& arguments, DWORD 
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
-    // Wine fails a start now and then under load, before the program ran (see ChildProcess::Start).
+    // Wine fails a start now and then under load, before the program ran (see ChildProcess::start).
     for (int attempt = 1; !::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr,
                                             nullptr, &startup, &info);
          ++attempt)
@@ -275,8 +277,8 @@ void breakdown(const Options& o, const fs::path& program, const fs::path& source
             if (files.FileExists(decompressed)) files.DeleteFile(decompressed, true);
         });
         step("gunzip.exe: start and wait", [&] {
-            jor::ChildProcess child = jor::ChildProcess::Start(decompressor, {"-d", "-f", jor::fileArgument(working)});
-            child.WaitUntilEnded(yield, [] { return false; });
+            jor::ChildProcess child = jor::ChildProcess::start(decompressor, {"-d", "-f", jor::fileArgument(working)});
+            child.waitUntilEnded(yield, [] { return false; });
         });
         // Not an engine step: the floor, beside it.
         step("(a bare start and wait, -t)", [&] { startAndWait(program / "gunzip.exe", L"-t \"" + small.wstring() + L"\"", DETACHED_PROCESS); });
@@ -296,7 +298,7 @@ void breakdown(const Options& o, const fs::path& program, const fs::path& source
         const auto slice = scanner.payload();
         if (!slice) fail("no payload in " + decompressed);
         step("payload written by offset", [&] {
-            outputs.push_back(utf8(dest / (names.NextName() + ".dcm")));
+            outputs.push_back(utf8(dest / (names.nextName() + ".dcm")));
             files.WriteFileRange(decompressed, slice->offset, slice->length, outputs.back());
         });
         step("delete the decompressed file", [&] { files.DeleteFile(decompressed, false); });

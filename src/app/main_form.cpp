@@ -18,6 +18,15 @@ std::array<ControlId, 10> tabOrder() {
     return order;
 }
 
+std::array<TabFrame, 2> tabFrames(int index) {
+    std::array<TabFrame, 2> frames{};
+    size_t n = 0;
+    for (const ControlRow& row : ControlTable)
+        if (row.kind == ControlKind::Frame && row.parent == ControlId::tabMain)
+            frames.at(n++) = {row.id, row.index == index};
+    return frames;
+}
+
 MainForm::MainForm(MainFormView& view, std::string programFolder)
     : view_(view),
       programFolder_(std::move(programFolder)),
@@ -28,14 +37,18 @@ MainForm::~MainForm() = default;
 
 void MainForm::InitMainWindow() {
     for (const char* entry : PacsEntries) view_.addPacsEntry(entry);
-    const SettingsValues values = LoadSettings(programFolder_);
+    LoadSettings();
+    // A run killed on the way, or a journal held open, left lines waiting.
+    engine_->recoverJournal();
+}
+
+void MainForm::LoadSettings() {
+    const SettingsValues values = readSettings(programFolder_);
     view_.setText(ControlId::txtTemp, values.TempPath);
     view_.setText(ControlId::txtDest, values.DestinationPath);
     view_.setText(ControlId::txtSource, values.SourcePath);
     view_.setCheckValue(values.DebugValue);
     view_.setText(ControlId::cboPACS, values.Pacs);
-    // A run killed on the way, or a journal held open, left lines waiting.
-    engine_->recoverJournal();
 }
 
 void MainForm::SaveSettings() {
@@ -45,7 +58,7 @@ void MainForm::SaveSettings() {
     values.DestinationPath = destText();
     values.DebugValue = debugValue();
     values.Pacs = pacsText();
-    jor::SaveSettings(programFolder_, values);
+    jor::writeSettings(programFolder_, values);
 }
 
 // The unload stores the settings; the window unloads once, however many
@@ -73,7 +86,7 @@ void MainForm::ChooseFolder(int16_t index) {
     view_.setText(FolderBoxes[index], chosen);
 }
 
-void MainForm::chkDebug_Click() { view_.setCheckValue(view_.checkValue() == 1 ? 0 : 1); }
+void MainForm::chkDebugClicked() { view_.setCheckValue(view_.checkValue() == 1 ? 0 : 1); }
 
 void MainForm::timerFired(FormTimer timer) {
     if (timer == FormTimer::tmrMig) {

@@ -1,3 +1,4 @@
+// The main form: the window's behaviour and layout for both toolkits, and the view it asks of them.
 #pragma once
 // The main window's behaviour, once for both toolkits: the control table, the
 // PACS entries, settings <-> controls, the toolbar dispatch, the folder
@@ -7,7 +8,7 @@
 // toolkit.
 
 #include "diagnostics/logs.h"
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 #include "migration/window_port.h"
 
 #include <array>
@@ -101,6 +102,13 @@ static_assert(std::size(ControlTable) == ControlCount);
 const ControlRow& rowOf(ControlId id);
 // The controls that take the keyboard focus, in the layout's tab order.
 std::array<ControlId, 10> tabOrder();
+// What a view shows when the tab at `index` is chosen: of the tab control's
+// frames, the one whose index in the Frame2 array is that tab's.
+struct TabFrame {
+    ControlId frame;
+    bool visible;
+};
+std::array<TabFrame, 2> tabFrames(int index);
 
 inline constexpr const char* WindowCaption = "Jor - Orvek";
 inline constexpr int ClientWidth = 6090, ClientHeight = 4380;  // twips
@@ -177,7 +185,7 @@ public:
     // cmdSrcFolder(index)
     void ChooseFolder(int16_t index);
     // A click on chkDebug: clear and ticked only; the dimmed 2 comes from the settings.
-    void chkDebug_Click();
+    void chkDebugClicked();
     void timerFired(FormTimer timer);
 
     // The window's close command ("Beenden" or the close box): true when the
@@ -219,6 +227,7 @@ public:
 
 private:
     void tmrMig_Timer();
+    void LoadSettings();
     void SaveSettings();
     void saveSettingsOnce();
     void progressChanged();

@@ -145,18 +145,18 @@ void appendKeptProtocolLines(const std::string& programFolder) noexcept {
         const FileSystem fs;
         const std::string folder = discsFolderOf(programFolder);
         if (!fs.FolderExists(folder)) return;
-        for (const FileEntry& file : fs.GetFolder(folder).Files) {
-            if (!file.Name.ends_with(KeptSuffix)) continue;
+        for (const FileEntry& file : fs.GetFolder(folder).files) {
+            if (!file.name.ends_with(KeptSuffix)) continue;
             try {
                 std::string text;
-                fs.ReadSharedFileInChunks(file.Path, 1 << 16, [&](std::string_view chunk) {
+                fs.ReadSharedFileInChunks(file.path, 1 << 16, [&](std::string_view chunk) {
                     text.append(chunk);
                     return true;
                 });
                 const std::string protocol =
-                    pathUnder(folder, file.Name.substr(0, file.Name.size() - KeptSuffix.size()) + ".csv");
+                    pathUnder(folder, file.name.substr(0, file.name.size() - KeptSuffix.size()) + ".csv");
                 fs.AppendToFile(protocol, text);
-                if (fs.FlushToStableStorage({protocol}).empty()) fs.DeleteFile(file.Path, true);
+                if (fs.FlushToStableStorage({protocol}).empty()) fs.DeleteFile(file.path, true);
             } catch (...) {
                 // Still held open: the lines wait for the next time.
             }

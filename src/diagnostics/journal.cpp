@@ -78,9 +78,9 @@ std::string_view journalResultText(JournalResult result) {
 }
 
 void setJournalMedium(JournalRecord& record, const VolumeIdentity& medium) {
-    const bool known = medium.Removable && !medium.Serial.empty();
-    record.label = known ? medium.Label : std::string();
-    record.serial = known ? medium.Serial : std::string();
+    const bool known = medium.removable && !medium.serial.empty();
+    record.label = known ? medium.label : std::string();
+    record.serial = known ? medium.serial : std::string();
 }
 
 std::string journalLine(const JournalRecord& r) {
@@ -121,7 +121,7 @@ std::optional<JournalRecord> journalRecordOf(std::string_view line) {
 
 Journal::Journal(std::string programFolder) : programFolder_(std::move(programFolder)) {}
 
-void Journal::Append(const JournalRecord& record) const {
+void Journal::append(const JournalRecord& record) const {
     if (!fs_.FolderExists(folder())) fs_.CreateFolder(folder());
     const std::string header = toSystemText(HeaderLine);
     std::optional<char> lastByte;
@@ -161,25 +161,25 @@ std::vector<FileEntry> Journal::keptLines() const {
     try {
         const std::string discs = discsFolderOf(programFolder_);
         if (!fs_.FolderExists(discs)) return kept;
-        for (FileEntry& file : fs_.GetFolder(discs).Files)
-            if (file.Name.ends_with(KeptSuffix)) kept.push_back(std::move(file));
+        for (FileEntry& file : fs_.GetFolder(discs).files)
+            if (file.name.ends_with(KeptSuffix)) kept.push_back(std::move(file));
     } catch (...) {
         // No folder to look in: nothing waits.
     }
     // The names begin with the run's start: sorted, they are in the order of the runs.
-    std::sort(kept.begin(), kept.end(), [](const FileEntry& a, const FileEntry& b) { return a.Name < b.Name; });
+    std::sort(kept.begin(), kept.end(), [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
     return kept;
 }
 
 void Journal::appendKept(const std::string& except) const {
     for (const FileEntry& file : keptLines()) {
-        if (!except.empty() && file.Name == except + std::string(KeptSuffix)) continue;
+        if (!except.empty() && file.name == except + std::string(KeptSuffix)) continue;
         std::optional<JournalRecord> record;
-        forEachLine(fs_, file.Path, [&](std::string_view line) {
+        forEachLine(fs_, file.path, [&](std::string_view line) {
             if (!record) record = journalRecordOf(line);
         });
-        if (record) Append(*record);
-        fs_.DeleteFile(file.Path, true);
+        if (record) append(*record);
+        fs_.DeleteFile(file.path, true);
     }
 }
 
@@ -188,7 +188,7 @@ void Journal::forEachRun(const std::function<void(const JournalRecord&)>& run) c
         if (const auto record = journalRecordOf(line)) run(*record);
     };
     forEachLine(fs_, path(), take);
-    for (const FileEntry& file : keptLines()) forEachLine(fs_, file.Path, take);
+    for (const FileEntry& file : keptLines()) forEachLine(fs_, file.path, take);
 }
 
 std::vector<JournalRecord> Journal::runsOfDisc(const std::string& label, const std::string& serial,
@@ -203,7 +203,7 @@ std::vector<JournalRecord> Journal::runsOfDisc(const std::string& label, const s
     return runs;
 }
 
-std::optional<JournalRecord> Journal::LastCompleted(const std::string& label, const std::string& serial,
+std::optional<JournalRecord> Journal::lastCompleted(const std::string& label, const std::string& serial,
                                                     const std::string& source, const std::string& destination) const {
     const auto runs = runsOfDisc(label, serial, source, destination);
     const auto last = std::find_if(runs.rbegin(), runs.rend(),

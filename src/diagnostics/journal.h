@@ -70,7 +70,7 @@ public:
     explicit Journal(std::string programFolder);
 
     // Raises jor::Error when the folder or the file cannot be written, as the logs do.
-    void Append(const JournalRecord& record) const;
+    void append(const JournalRecord& record) const;
 
     // A run's line that is not (yet) in the journal waits beside its
     // protocol, in Logs/Discs/<protocol's base>.journal: a run killed on the
@@ -91,7 +91,7 @@ public:
     std::vector<JournalRecord> runsOfDisc(const std::string& label, const std::string& serial,
                                           const std::string& source, const std::string& destination) const;
     // The last of them that ran to its end (a second pass included).
-    std::optional<JournalRecord> LastCompleted(const std::string& label, const std::string& serial,
+    std::optional<JournalRecord> lastCompleted(const std::string& label, const std::string& serial,
                                                const std::string& source, const std::string& destination) const;
 
     std::string path() const { return pathUnder(folder(), "Journal.csv"); }

@@ -38,8 +38,7 @@ void Logs::LogError(int32_t number, const std::string& description, const std::s
                     const std::string& fileName) const {
     const std::string fileField = fileName.empty() ? std::string() : " - " + escapeControls(fileName);
     const std::string describedAs = std::to_string(number) + " - " + escapeControls(description);
-    // Only a ticked switch echoes; the dimmed value 2 does not.
-    if (debugValue_ && debugValue_() == 1) LogDebug("ERROR: " + describedAs + fileField);
+    if (debugValue_ && isDebugOn(debugValue_())) LogDebug("ERROR: " + describedAs + fileField);
     appendLine(errorLogPath(), clock_() + " - " + describedAs + " - " + escapeControls(procedure) + fileField);
 }
 

@@ -1,3 +1,4 @@
+// The error log and the debug log, and which debug value writes the debug log.
 #pragma once
 
 #include "platform/file_system.h"
@@ -9,6 +10,9 @@
 #include <string_view>
 
 namespace jor {
+
+// Only a ticked Debug box (1) writes the debug log; the dimmed value 2 does not.
+inline bool isDebugOn(int32_t debugValue) { return debugValue == 1; }
 
 // Control characters (0x00-0x1F and 0x7F) in their visible escaped form
 // (\r, \n, \t, \x1B), so that a name from the medium can never start a

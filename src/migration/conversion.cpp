@@ -1,5 +1,5 @@
 // One compressed object: the decompressor's run and the wait for it, the payload's cut and the output.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include "migration/decompressor_outcome.h"
 #include "migration/log_labels.h"
@@ -54,7 +54,7 @@ void MigrationEngine::logDecompressorOutcome(const ChildProcess& child, const st
 // and the yields keep the window answering in between.
 bool MigrationEngine::waitForDecompressor(ChildProcess& child) {
     const auto yield = [this] { yieldToWindow(); };
-    if (!child.WaitUntilEnded(yield, [this] { return request_ != RunRequest::GoOn; })) return false;
+    if (!child.waitUntilEnded(yield, [this] { return request_ != RunRequest::GoOn; })) return false;
     using Duration = std::chrono::steady_clock::duration;
     Duration pause = FirstByNamePause;
     for (;;) {
@@ -83,7 +83,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         if (fs_.FileExists(decompressed)) fs_.DeleteFile(decompressed, true);
         {
             // Separate arguments, no shell: names from the disc are never interpreted.
-            ChildProcess child = ChildProcess::Start(decompressor, {"-d", "-f", fileArgument(state_.WorkingPath)});
+            ChildProcess child = ChildProcess::start(decompressor, {"-d", "-f", fileArgument(state_.WorkingPath)});
             // A close or the session's end during the wait ends the
             // decompressor: a hanging one would hold the stop up for ever.
             // The stopped run logs the interrupt once, naming this object;
@@ -93,7 +93,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
                            describeError(err::UserInterrupt));
                 return;
             }
-            logDecompressorOutcome(child, sourceObject.Name);
+            logDecompressorOutcome(child, sourceObject.name);
         }
 
         // The object is never held whole: it may be larger than the memory.
@@ -109,7 +109,7 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
         }
 
         const std::string dest = window_.destText();
-        const std::string name = nameSource().NextName();
+        const std::string name = nameSource().nextName();
         const std::string output = pathUnder(dest, name + ".dcm");
         Sha256 hash;
         DicomReader reader;
@@ -117,11 +117,11 @@ void MigrationEngine::ConvertCompressedObject(const FileEntry& sourceObject) {
             hash.update(bytes);
             if (!reader.done()) reader.feed(bytes);
         });
-        outputs_.push_back({output, sourceObject.Name, false, std::nullopt});
+        outputs_.push_back({output, sourceObject.name, false, std::nullopt});
         recordOutput(ProtocolResult::Migrated, name + ".dcm", hash, &reader);
         state_.MigratedCount = checkedIncrement(state_.MigratedCount);
         outputs_.back().counted = true;
-        if (window_.debugValue() == 1) logDebug(sourceObject.Name + " is migrated.");
+        if (isDebugOn(window_.debugValue())) logDebug(sourceObject.name + " is migrated.");
         fs_.DeleteFile(decompressed, false);
     } catch (...) {
         logCurrentFailure();

@@ -1,3 +1,5 @@
+// The element stream of a DICOM file, shared by the object's and the DICOMDIR's readers.
+//
 // The element stream of a DICOM file, shared by the object's and the DICOMDIR's readers: preamble, meta
 // header, transfer syntax, inflation and nesting; what the elements mean is left to an ElementSink.
 #pragma once

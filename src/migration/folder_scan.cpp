@@ -1,5 +1,5 @@
 // The walk over the medium and each file's road to its copy; which files it takes is selection.h's.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include "migration/log_labels.h"
 #include "migration/selection.h"
@@ -33,35 +33,35 @@ void MigrationEngine::ScanFolder(const std::string& path) {
         closeLine();
         return;
     }
-    if (isRunFolder(listing.Identity)) return;
+    if (isRunFolder(listing.identity)) return;
     // A medium whose folders lead back to one already walked (a bind mount,
     // a crafted image) would otherwise be walked without end.
-    if (!scannedFolders_.insert(listing.Identity).second) {
+    if (!scannedFolders_.insert(listing.identity).second) {
         logError(err::Own, "Folder already scanned.", procedure::ScanFolder, path);
         return;
     }
 
-    const size_t count = std::min<size_t>(listing.Files.size(), std::numeric_limits<int32_t>::max());
+    const size_t count = std::min<size_t>(listing.files.size(), std::numeric_limits<int32_t>::max());
     state_.FolderFileCount = static_cast<int32_t>(count);
     if (count > 0) window_.setProgressMax(state_.FolderFileCount);
     state_.FolderFileIndex = -1;
     int32_t position = 0;
 
-    for (const FileEntry& file : listing.Files) {
+    for (const FileEntry& file : listing.files) {
         handleFile(file, position);
         closeLine();
         if (!yieldToWindow()) return;
     }
-    listing.Files = {};  // not needed while the subfolders are walked
-    for (const FileEntry& folder : listing.SubFolders) {
-        ScanFolder(folder.Path);
+    listing.files = {};  // not needed while the subfolders are walked
+    for (const FileEntry& folder : listing.subFolders) {
+        ScanFolder(folder.path);
         if (request_ != RunRequest::GoOn) return;
     }
 }
 
 const ProtocolLine* MigrationEngine::doneBefore(const FileEntry& file) const {
-    if (!onlyMissing_ || !file.Size) return nullptr;
-    const auto found = doneBefore_.find(doneKey(relativeToSource(file.Path), file.Size));
+    if (!onlyMissing_ || !file.size) return nullptr;
+    const auto found = doneBefore_.find(doneKey(relativeToSource(file.path), file.size));
     return found == doneBefore_.end() ? nullptr : &found->second;
 }
 
@@ -79,12 +79,12 @@ int32_t MigrationEngine::countMissing(const DoneFiles& done) {
         folders.pop_back();
         try {
             FolderListing listing = fs_.GetFolder(folder);
-            if (isRunFolder(listing.Identity) || !seen.insert(listing.Identity).second) continue;
-            for (const FileEntry& file : listing.Files)
-                if (isSelected(mode, file.Name) && !(plain && isLeftOutOfPlainCopy(window_.pacsText(), file.Name)) &&
-                    !(file.Size && done.contains(doneKey(relativeToSource(file.Path), file.Size))))
+            if (isRunFolder(listing.identity) || !seen.insert(listing.identity).second) continue;
+            for (const FileEntry& file : listing.files)
+                if (isSelected(mode, file.name) && !(plain && isLeftOutOfPlainCopy(window_.pacsText(), file.name)) &&
+                    !(file.size && done.contains(doneKey(relativeToSource(file.path), file.size))))
                     missing = checkedIncrement(missing);
-            for (const FileEntry& sub : listing.SubFolders) folders.push_back(sub.Path);
+            for (const FileEntry& sub : listing.subFolders) folders.push_back(sub.path);
         } catch (...) {
             // What cannot be seen now is counted by the pass itself.
         }
@@ -102,16 +102,16 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
         position = checkedIncrement(position);
         window_.setProgressValue(position);
         if (!yieldToWindow() && sessionEnds()) return;
-        window_.setStatusText("Datei " + escapeControls(file.Path) + " wird migriert...");
-        state_.CurrentFileName = file.Name;
+        window_.setStatusText("Datei " + escapeControls(file.path) + " wird migriert...");
+        state_.CurrentFileName = file.name;
         fileOfThisRun_ = true;
 
         const std::string& mode = state_.PacsMode;
-        if (!isSelected(mode, file.Name)) return;
+        if (!isSelected(mode, file.name)) return;
         if (const ProtocolLine* done = doneBefore(file)) {
             ProtocolLine& line = batch_[*line_];
             line = *done;
-            line.file = relativeToSource(file.Path);
+            line.file = relativeToSource(file.path);
             line.result = ProtocolResult::AlreadyMigrated;
             return;
         }
@@ -121,7 +121,7 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
 
         std::string outputName;  // of a plain copy
         if (mode == CompressedMode) {
-            const auto workingName = workingCopyName(file.Name, workingNameLimit_);
+            const auto workingName = workingCopyName(file.name, workingNameLimit_);
             if (!workingName) throw Error(err::InvalidArgument, describeError(err::InvalidArgument));
             const std::string workingFolder = workingFolderOf(state_.TempFolder);
             state_.WorkingPath = pathUnder(workingFolder, *workingName);
@@ -129,9 +129,9 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
             fs_.CheckPrivateFolder(workingFolder);
         } else {
             const std::string dest = window_.destText();
-            outputName = nameSource().NextName() + ".dcm";
+            outputName = nameSource().nextName() + ".dcm";
             state_.WorkingPath = pathUnder(dest, outputName);
-            if (isLeftOutOfPlainCopy(window_.pacsText(), file.Name)) {
+            if (isLeftOutOfPlainCopy(window_.pacsText(), file.name)) {
                 batch_[*line_].result = ProtocolResult::PassedOver;
                 return;
             }
@@ -140,15 +140,15 @@ void MigrationEngine::handleFile(const FileEntry& file, int32_t& position) {
         // A working copy comes read-write at once: a read-only copy is
         // flushed to the disk on the way, for nothing here.
         if (mode == CompressedMode) {
-            fs_.CopyFile(file.Path, state_.WorkingPath, true, false);
+            fs_.CopyFile(file.path, state_.WorkingPath, true, false);
         } else {
             Sha256 hash;
             DicomReader reader;
-            fs_.CopyFile(file.Path, state_.WorkingPath, true, true, [&](std::string_view bytes) {
+            fs_.CopyFile(file.path, state_.WorkingPath, true, true, [&](std::string_view bytes) {
                 hash.update(bytes);
                 if (!reader.done()) reader.feed(bytes);
             });
-            outputs_.push_back({state_.WorkingPath, file.Name, false, std::nullopt});
+            outputs_.push_back({state_.WorkingPath, file.name, false, std::nullopt});
             recordOutput(ProtocolResult::Migrated, outputName, hash, &reader);
             state_.MigratedCount = checkedIncrement(state_.MigratedCount);
             outputs_.back().counted = true;

@@ -1,6 +1,8 @@
+// The disc journal's side of a run: its line, when it is written, the question before a repeat.
+//
 // The disc journal's side of a run: what a run's line holds, when it is
 // written, and the question before a disc already migrated goes again.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include <algorithm>
 #include <exception>
@@ -66,7 +68,7 @@ bool MigrationEngine::skippedAsDoneBefore() {
         }
         if (answer <= 1) return false;
     } else {
-        const auto before = journal_.LastCompleted(run.label, run.serial, run.source, run.destination);
+        const auto before = journal_.lastCompleted(run.label, run.serial, run.source, run.destination);
         if (!before) return false;
         const std::string question = disc + dayOf(before->end) + " bereits nach " +
                                      escapeControls(before->destination) + " migriert (" +

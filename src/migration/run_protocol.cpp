@@ -1,5 +1,5 @@
 // The disc's protocol as a run writes it: a line for each file reached, in batches once their outputs are on stable storage, and what the DICOMDIRs name.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include "migration/dicomdir.h"
 #include "migration/disc_paths.h"
@@ -53,11 +53,11 @@ std::string MigrationEngine::relativeToSource(const std::string& path) const {
 
 void MigrationEngine::openLine(const FileEntry& file) {
     ProtocolLine line;
-    line.file = relativeToSource(file.Path);
-    line.size = file.Size;
+    line.file = relativeToSource(file.path);
+    line.size = file.size;
     batch_.push_back(std::move(line));
     line_ = batch_.size() - 1;
-    if (upperAscii(file.Name) == "DICOMDIR") dicomdirs_.emplace_back(batch_.back().file, file.Path);
+    if (upperAscii(file.name) == "DICOMDIR") dicomdirs_.emplace_back(batch_.back().file, file.path);
 }
 
 void MigrationEngine::closeLine() noexcept {

@@ -29,7 +29,7 @@ std::string decimal128(unsigned long long high, unsigned long long low) {
     return digits;
 }
 
-std::string UniqueNameSource::NextName() {
+std::string UniqueNameSource::nextName() {
     for (;;) {
         // random_device draws from the kernel's generator: seeded by the system.
         auto word = [this] { return (static_cast<uint64_t>(device_()) << 32) | static_cast<uint64_t>(device_()); };

@@ -12,7 +12,7 @@ namespace jor {
 class UniqueNameSource {
 public:
     UniqueNameSource();
-    std::string NextName();
+    std::string nextName();
 
 private:
     std::random_device device_;

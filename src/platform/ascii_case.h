@@ -1,3 +1,4 @@
+// Letter case of ASCII letters alone, for names of an unknown code page.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// Child programs: started without a shell, waited for, stopped, their standard error kept.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +22,7 @@ public:
     // console either), its standard error into a pipe of ours. Raises jor::Error when it cannot start;
     // BadFileName (52) when the program or an argument holds a NUL byte,
     // which would reach the child cut short.
-    static ChildProcess Start(const std::string& program, const std::vector<std::string>& arguments);
+    static ChildProcess start(const std::string& program, const std::vector<std::string>& arguments);
 
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&&) = delete;
@@ -31,18 +32,18 @@ public:
     uint32_t pid() const { return pid_; }
 
     // Non-blocking: true once the child has ended and been reaped.
-    bool HasEnded();
+    bool hasEnded();
 
     // Waits until the child has ended and been reaped, calling `yield`
     // between checks and blocking at most about a millisecond at a time (no
     // busy spin; Windows: until the child ends or a window message comes for
     // this thread, at most 50 ms). When `stop` turns true first, kills and
     // reaps the child and returns false.
-    bool WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop);
+    bool waitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop);
 
     // Kills the child (and what it started) and reaps it, now; nothing when
     // it has ended.
-    void Stop() { killAndReap(); }
+    void stop() { killAndReap(); }
 
     // Exit status once ended (as the platform reports it), or -1.
     int status() const { return status_; }
@@ -54,8 +55,8 @@ public:
     int exitCode() const;
 
     // What the child wrote to its standard error, at most the last
-    // ErrorOutputLimit bytes. The pipe is read while waiting (HasEnded,
-    // WaitUntilEnded), never blocking, so a child that writes a lot is never
+    // ErrorOutputLimit bytes. The pipe is read while waiting (hasEnded,
+    // waitUntilEnded), never blocking, so a child that writes a lot is never
     // held up by a full pipe; once it has ended, what is left is read.
     const std::string& errorOutput() const { return errorOutput_; }
     static constexpr size_t ErrorOutputLimit = 4096;
@@ -63,6 +64,10 @@ public:
 private:
     ChildProcess(uint32_t pid, intptr_t handle, intptr_t errorPipe);
     void killAndReap();
+    // Blocks until the child ends or writes, or at most a moment (Linux: a
+    // millisecond; Windows: 50 ms, or until a window message comes for this
+    // thread when `messages`).
+    void waitForEndOrMessage(bool messages);
     void readErrorOutput();
     void closeErrorPipe();
 

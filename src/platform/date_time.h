@@ -1,3 +1,4 @@
+// The date and time as the user's regional settings write them.
 #pragma once
 
 #include <ctime>

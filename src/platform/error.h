@@ -1,3 +1,4 @@
+// jor::Error, the classic error numbers and their English descriptions.
 #pragma once
 
 #include <cstdint>

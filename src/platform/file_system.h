@@ -1,3 +1,4 @@
+// The file-system component: folders, copies, attributes, listings and our temporary files' names.
 #pragma once
 
 #include "platform/error.h"
@@ -25,9 +26,9 @@ inline constexpr int32_t Archive = 32;
 }  // namespace attr
 
 struct FileEntry {
-    std::string Name;  // with extension, without folder
-    std::string Path;  // full path
-    std::optional<uint64_t> Size{};  // of a file, as listed; none when it cannot be told
+    std::string name;                // with extension, without folder
+    std::string path;                // full path
+    std::optional<uint64_t> size{};  // of a file, as listed; none when it cannot be told
 };
 
 // Which folder a path leads to: two paths name the same folder exactly when
@@ -36,26 +37,26 @@ struct FileEntry {
 // number and the 64-bit file index of GetFileInformationByHandle on the
 // folder opened with FILE_FLAG_BACKUP_SEMANTICS.
 struct FolderIdentity {
-    uint64_t Volume = 0;
-    uint64_t Index = 0;
+    uint64_t volume = 0;
+    uint64_t index = 0;
     friend bool operator==(const FolderIdentity& a, const FolderIdentity& b) {
-        return a.Volume == b.Volume && a.Index == b.Index;
+        return a.volume == b.volume && a.index == b.index;
     }
     friend bool operator<(const FolderIdentity& a, const FolderIdentity& b) {
-        return a.Volume != b.Volume ? a.Volume < b.Volume : a.Index < b.Index;
+        return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
     }
 };
 
 // One folder read whole: the scan never sees half a listing. A listing that
 // breaks off part-way raises, it is never handed back shortened.
 struct FolderListing {
-    FolderIdentity Identity;  // of the folder as it was opened for this listing
+    FolderIdentity identity;  // of the folder as it was opened for this listing
     // In the order the file system lists them. Links of every kind (to files,
     // to folders, broken ones) and entries whose kind cannot be read count as
     // files: nothing is left out, and the copy, which never follows a link,
     // names each of them in its failure.
-    std::vector<FileEntry> Files;
-    std::vector<FileEntry> SubFolders;  // real folders only (no links, no junctions)
+    std::vector<FileEntry> files;
+    std::vector<FileEntry> subFolders;  // real folders only (no links, no junctions)
 };
 
 // Folder and file handling apart from reading and writing contents. Every
@@ -165,7 +166,7 @@ public:
 
     // Removes what a write cut short by a power cut or the session's end
     // leaves: the temporary files of CopyFile, WriteFileRange and
-    // WriteFileAtomically (ownTemporaryName) directly in `folder`, read-only
+    // WriteFileAtomically (isOwnTemporaryName) directly in `folder`, read-only
     // ones too. Nothing else is touched; links are removed, never followed.
     // Raises when the folder cannot be listed; a file that cannot be removed
     // is left.
@@ -174,7 +175,7 @@ public:
 
 // "jor-", 16 lower-case hex digits, ".part": the name of a temporary file of
 // ours, and no name anybody else would give a file of theirs.
-inline std::string ownTemporaryName(const unsigned char (&random)[8]) {
+inline std::string makeOwnTemporaryName(const unsigned char (&random)[8]) {
     static const char hex[] = "0123456789abcdef";
     std::string name = "jor-";
     for (const unsigned char b : random) {
@@ -184,7 +185,7 @@ inline std::string ownTemporaryName(const unsigned char (&random)[8]) {
     return name + ".part";
 }
 
-inline bool ownTemporaryName(std::string_view name) {
+inline bool isOwnTemporaryName(std::string_view name) {
     if (name.size() != 4 + 16 + 5 || !name.starts_with("jor-") || !name.ends_with(".part")) return false;
     for (const char c : name.substr(4, 16))
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;

@@ -1,3 +1,4 @@
+// Paths joined and taken apart as the archive tools did, with this platform's separator.
 #pragma once
 
 #include <string>

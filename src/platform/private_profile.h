@@ -1,3 +1,4 @@
+// INI files by the rules of the Windows private-profile functions.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +27,7 @@ namespace jor {
 // name an existing parent folder, and a run would put the images there.
 // `size` is only the first buffer the Windows function fills (including its
 // NUL); a longer value is read again into a larger one.
-std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+std::string getPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
                                     size_t size, const std::string& fileName);
 
 // Creates the file, section or key when missing (a new section at the end of
@@ -35,7 +36,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 // its order. False when the file cannot be read or written. On Linux the new
 // content goes to a temporary file beside it and is renamed into place, so a
 // failure leaves the old file as it was.
-bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+bool writePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& fileName);
 
 }  // namespace jor

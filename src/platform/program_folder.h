@@ -1,3 +1,4 @@
+// The folder the running program lies in.
 #pragma once
 
 #include <string>

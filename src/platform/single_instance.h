@@ -1,3 +1,4 @@
+// One running instance per program folder.
 #pragma once
 
 #include <cstdint>

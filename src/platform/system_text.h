@@ -1,3 +1,4 @@
+// Texts between UTF-8 and the system's 8-bit code page.
 #pragma once
 
 #include <string>

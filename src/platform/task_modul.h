@@ -1,3 +1,4 @@
+// TaskModul: running processes and their windows, found by executable name.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Counting and cutting texts by characters where they are UTF-8, by bytes where not.
 #pragma once
 
 #include <cstddef>

@@ -10,7 +10,7 @@ namespace jor {
 namespace {
 
 // The first read's buffer, NUL included: most values fit, longer ones are read again.
-constexpr int16_t kValueSize = 256;
+constexpr int16_t ValueSize = 256;
 
 // Only the program's own values 0, 1 and 2 count; a hand-edited value loads as 0.
 // The blanks around it are already gone: the INI layer trims values.
@@ -28,29 +28,29 @@ std::string settingsFilePath(const std::string& programFolder) { return pathUnde
 
 std::string ReadINIValue(const std::string& section, const std::string& key, const std::string& defaultValue,
                          const std::string& fileName, int16_t size) {
-    return GetPrivateProfileString(section, key, defaultValue, size > 0 ? static_cast<size_t>(size) : 0, fileName);
+    return getPrivateProfileString(section, key, defaultValue, size > 0 ? static_cast<size_t>(size) : 0, fileName);
 }
 
-SettingsValues LoadSettings(const std::string& programFolder) {
+SettingsValues readSettings(const std::string& programFolder) {
     const std::string file = settingsFilePath(programFolder);
     SettingsValues v;
-    v.TempPath = ReadINIValue("Temp", "TempPath", "", file, kValueSize);
-    v.DestinationPath = ReadINIValue("Path", "DestinationPath", "", file, kValueSize);
-    v.SourcePath = ReadINIValue("Path", "SourcePath", "", file, kValueSize);
-    v.DebugValue = debugValueFrom(ReadINIValue("Debug", "DebugValue", "0", file, kValueSize));
-    v.Pacs = ReadINIValue("PACS", "PACS", "Arzt und Praxis", file, kValueSize);
+    v.TempPath = ReadINIValue("Temp", "TempPath", "", file, ValueSize);
+    v.DestinationPath = ReadINIValue("Path", "DestinationPath", "", file, ValueSize);
+    v.SourcePath = ReadINIValue("Path", "SourcePath", "", file, ValueSize);
+    v.DebugValue = debugValueFrom(ReadINIValue("Debug", "DebugValue", "0", file, ValueSize));
+    v.Pacs = ReadINIValue("PACS", "PACS", "Arzt und Praxis", file, ValueSize);
     return v;
 }
 
-void SaveSettings(const std::string& programFolder, const SettingsValues& values) {
+void writeSettings(const std::string& programFolder, const SettingsValues& values) {
     // A failed write leaves the old file; the program ends normally all the same.
     try {
         const std::string file = settingsFilePath(programFolder);
-        WritePrivateProfileString("Temp", "TempPath", values.TempPath, file);
-        WritePrivateProfileString("Path", "SourcePath", values.SourcePath, file);
-        WritePrivateProfileString("Path", "DestinationPath", values.DestinationPath, file);
-        WritePrivateProfileString("Debug", "DebugValue", std::to_string(values.DebugValue), file);
-        WritePrivateProfileString("PACS", "PACS", values.Pacs, file);
+        writePrivateProfileString("Temp", "TempPath", values.TempPath, file);
+        writePrivateProfileString("Path", "SourcePath", values.SourcePath, file);
+        writePrivateProfileString("Path", "DestinationPath", values.DestinationPath, file);
+        writePrivateProfileString("Debug", "DebugValue", std::to_string(values.DebugValue), file);
+        writePrivateProfileString("PACS", "PACS", values.Pacs, file);
     } catch (...) {}
 }
 

@@ -1,3 +1,4 @@
+// The five values in Settings.ini, read and written, and modINI's ReadINIValue.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,7 @@ std::string settingsFilePath(const std::string& programFolder);
 std::string ReadINIValue(const std::string& section, const std::string& key, const std::string& defaultValue,
                          const std::string& fileName, int16_t size);
 
-SettingsValues LoadSettings(const std::string& programFolder);
-void SaveSettings(const std::string& programFolder, const SettingsValues& values);
+SettingsValues readSettings(const std::string& programFolder);
+void writeSettings(const std::string& programFolder, const SettingsValues& values);
 
 }  // namespace jor

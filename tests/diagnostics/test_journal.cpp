@@ -80,8 +80,8 @@ TEST_F(JournalFixture, HostileTextsNeverShiftAColumnAndReadBackAsWritten) {
         {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\"", "=HYPERLINK(\"x\")"},  // no formula in a spreadsheet
         {"-2008", "'-2008", "-2008"},
     };
-    for (const auto& c : cases) journal.Append(run(c.text, c.text, c.text));
-    journal.Append(run("", "/media/cdrom", "D:\\Ziel", JournalResult::Stopped));
+    for (const auto& c : cases) journal.append(run(c.text, c.text, c.text));
+    journal.append(run("", "/media/cdrom", "D:\\Ziel", JournalResult::Stopped));
 
     const auto lines = rows(journal.path());
     ASSERT_EQ(lines.size(), std::size(cases) + 2);
@@ -94,7 +94,7 @@ TEST_F(JournalFixture, HostileTextsNeverShiftAColumnAndReadBackAsWritten) {
         ASSERT_EQ(fields->size(), 21u);
         // In the system's code page: Latin-1 on Windows, UTF-8 elsewhere.
         EXPECT_NE(lines[i + 1].find(";" + toSystemText(c.inFile) + ";"), std::string::npos) << lines[i + 1];
-        const auto found = journal.LastCompleted(c.text, "1A2B-3C4D", c.text, c.text);
+        const auto found = journal.lastCompleted(c.text, "1A2B-3C4D", c.text, c.text);
         ASSERT_TRUE(found);
         const std::string shown = fromSystemText(toSystemText(c.shown));
         auto expected = run(shown, shown, shown);
@@ -124,14 +124,14 @@ TEST(JournalFields, QuotingBothWays) {
 }
 
 TEST_F(JournalFixture, ThreeResultsAndTheLastCompletedRunOfThatDiscAndDestination) {
-    journal.Append(run("PATIENT", "/media/cdrom", "/ziel", JournalResult::Completed, 10));
-    journal.Append(run("PATIENT", "/media/cdrom", "/ziel", JournalResult::Completed, 20));
-    journal.Append(run("PATIENT", "/media/cdrom", "/ziel", JournalResult::Stopped, 30));
-    journal.Append(run("PATIENT", "/media/cdrom", "/ziel", JournalResult::Skipped, 0));
-    journal.Append(run("ANDERE", "/media/cdrom", "/ziel", JournalResult::Completed, 50));
+    journal.append(run("PATIENT", "/media/cdrom", "/ziel", JournalResult::Completed, 10));
+    journal.append(run("PATIENT", "/media/cdrom", "/ziel", JournalResult::Completed, 20));
+    journal.append(run("PATIENT", "/media/cdrom", "/ziel", JournalResult::Stopped, 30));
+    journal.append(run("PATIENT", "/media/cdrom", "/ziel", JournalResult::Skipped, 0));
+    journal.append(run("ANDERE", "/media/cdrom", "/ziel", JournalResult::Completed, 50));
     auto noSerial = run("", "/media/cdrom", "/anders");
     noSerial.serial.clear();
-    journal.Append(noSerial);
+    journal.append(noSerial);
     const auto lines = rows(journal.path());
     ASSERT_EQ(lines.size(), 7u);
     const std::pair<size_t, const char*> words[] = {{1, "abgeschlossen"}, {3, "abgebrochen"}, {4, "ausgelassen"}};
@@ -151,7 +151,7 @@ TEST_F(JournalFixture, ThreeResultsAndTheLastCompletedRunOfThatDiscAndDestinatio
         {"", "", "/media/cdrom", "/anders", std::nullopt},  // no serial, no recognition
     };
     for (const auto& q : queries) {
-        const auto found = journal.LastCompleted(q.label, q.serial, q.source, q.destination);
+        const auto found = journal.lastCompleted(q.label, q.serial, q.source, q.destination);
         EXPECT_EQ(found ? std::optional(found->migrated) : std::nullopt, q.migrated)
             << q.label << " " << q.serial << " " << q.source << " " << q.destination;
     }
@@ -165,17 +165,17 @@ TEST_F(JournalFixture, AppendsAfterAnEarlierRunWithTheHeaderOnce) {
                                        "\r\n24.03.2008 14:05:09;24.03.2008 14:35:00;ALT;1A2B-3C4D;/s;/d;GEMED;1;1;0;0;"
                                        "abgeschlossen\r\n";
     test::writeFile(dir / "Logs/Journal.csv", earlierVersion);
-    Journal(dir.path()).Append(run("ERSTE", "/s", "/d"));
+    Journal(dir.path()).append(run("ERSTE", "/s", "/d"));
     test::writeFile(journal.path(), readFile(journal.path()) + "24.03.2008 15:00:00;24.03");
     const std::string earlier = readFile(journal.path());
-    journal.Append(run("ZWEITE", "/s", "/d", JournalResult::Completed, 7));
+    journal.append(run("ZWEITE", "/s", "/d", JournalResult::Completed, 7));
     EXPECT_EQ(readFile(journal.path()).substr(0, earlier.size()), earlier);
     const auto lines = rows(journal.path());
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[2], toSystemText(Header));
     EXPECT_EQ(lines[4], "24.03.2008 15:00:00;24.03");
-    EXPECT_EQ(journal.LastCompleted("ALT", "1A2B-3C4D", "/s", "/d")->migrated, 1) << "found in lines of 12 columns";
-    EXPECT_EQ(journal.LastCompleted("ZWEITE", "1A2B-3C4D", "/s", "/d")->migrated, 7);
+    EXPECT_EQ(journal.lastCompleted("ALT", "1A2B-3C4D", "/s", "/d")->migrated, 1) << "found in lines of 12 columns";
+    EXPECT_EQ(journal.lastCompleted("ZWEITE", "1A2B-3C4D", "/s", "/d")->migrated, 7);
 }
 
 TEST_F(JournalFixture, BrokenLinesArePassedOver) {
@@ -191,24 +191,24 @@ TEST_F(JournalFixture, BrokenLinesArePassedOver) {
     std::string text = toSystemText(Header) + "\r\n\"an open quote;" + good.substr(1) + "\r\n" + good + "\n";
     for (const auto& line : lines) text += line + "\r\n";
     test::writeFile(dir / "Logs/Journal.csv", text);
-    const auto found = journal.LastCompleted("DISC", "1A2B-3C4D", "/s", "/d");
+    const auto found = journal.lastCompleted("DISC", "1A2B-3C4D", "/s", "/d");
     ASSERT_TRUE(found);
     EXPECT_EQ(found->migrated, 9);
 }
 
 TEST_F(JournalFixture, UnwritableJournalRaisesAndUnreadableFindsNone) {
-    EXPECT_FALSE(journal.LastCompleted("DISC", "1A2B-3C4D", "/s", "/d")) << "no journal yet";
+    EXPECT_FALSE(journal.lastCompleted("DISC", "1A2B-3C4D", "/s", "/d")) << "no journal yet";
     EXPECT_FALSE(test::exists(journal.path())) << "looking does not create it";
 
     test::writeFile(dir / "Logs", "a file where the folder should be");
-    EXPECT_THROW(journal.Append(run("DISC", "/s", "/d")), Error);
-    EXPECT_FALSE(journal.LastCompleted("DISC", "1A2B-3C4D", "/s", "/d"));
+    EXPECT_THROW(journal.append(run("DISC", "/s", "/d")), Error);
+    EXPECT_FALSE(journal.lastCompleted("DISC", "1A2B-3C4D", "/s", "/d"));
 
     TempDir other;
     test::makeFolders(other / "Logs/Journal.csv");
     Journal folderInTheWay(other.path());
-    EXPECT_THROW(folderInTheWay.Append(run("DISC", "/s", "/d")), Error);
-    EXPECT_FALSE(folderInTheWay.LastCompleted("DISC", "1A2B-3C4D", "/s", "/d"));
+    EXPECT_THROW(folderInTheWay.append(run("DISC", "/s", "/d")), Error);
+    EXPECT_FALSE(folderInTheWay.lastCompleted("DISC", "1A2B-3C4D", "/s", "/d"));
 }
 
 TEST(JournalMedium, OnlyARemovableMediumWithASerialIsNamed) {
@@ -225,8 +225,8 @@ TEST(JournalMedium, OnlyARemovableMediumWithASerialIsNamed) {
     for (const auto& c : cases) {
         JournalRecord record = run("old", "/s", "/d");
         setJournalMedium(record, c.medium);
-        EXPECT_EQ(record.label, c.label) << c.medium.Label;
-        EXPECT_EQ(record.serial, c.serial) << c.medium.Label;
+        EXPECT_EQ(record.label, c.label) << c.medium.label;
+        EXPECT_EQ(record.serial, c.serial) << c.medium.label;
     }
 }
 

@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemorySource input(data, size);
     StringSink output;
-    const gunzip::Result result = gunzip::Decompress(input, output);
+    const gunzip::Result result = gunzip::decompress(input, output);
     // Pack, LZH and zip: gzip reads them, we refuse them.
     if (result.outcome == gunzip::Outcome::Unsupported) return 0;
 

@@ -111,14 +111,14 @@ std::string valueFrom(std::string_view in) {
 }
 
 std::string readWhole(const Pair& p, const std::string& file) {
-    return jor::GetPrivateProfileString(p.section, p.key, defaultValue, SIZE_MAX, file);
+    return jor::getPrivateProfileString(p.section, p.key, defaultValue, SIZE_MAX, file);
 }
 
 // The size is where the read starts, never a limit: every size gives the whole value.
 std::string readChecked(const Pair& p, const std::string& file) {
     const std::string whole = readWhole(p, file);
     for (const size_t size : {size_t{0}, size_t{1}, size_t{2}, size_t{256}})
-        require(jor::GetPrivateProfileString(p.section, p.key, defaultValue, size, file) == whole,
+        require(jor::getPrivateProfileString(p.section, p.key, defaultValue, size, file) == whole,
                 "a small size gives less than the whole value");
     return whole;
 }
@@ -126,7 +126,7 @@ std::string readChecked(const Pair& p, const std::string& file) {
 void writeChecked(const Pair& p, const std::string& value, const std::vector<Pair>& others, const std::string& file) {
     std::vector<std::string> before;
     for (const auto& other : others) before.push_back(readWhole(other, file));
-    require(jor::WritePrivateProfileString(p.section, p.key, value, file), "write failed");
+    require(jor::writePrivateProfileString(p.section, p.key, value, file), "write failed");
     require(readChecked(p, file) == value, "written value does not read back");
     for (size_t i = 0; i < others.size(); ++i)
         if (!samePair(others[i], p)) require(readWhole(others[i], file) == before[i], "write changed another key");

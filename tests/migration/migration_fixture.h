@@ -1,7 +1,7 @@
 #pragma once
 
 #include "diagnostics/logs.h"
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 #include "platform/path.h"
 #include "platform/system_text.h"
 #include "support/host_tool.h"

@@ -45,8 +45,8 @@ TEST_F(Conversion, DestinationOf300CharactersSurvivesARestartAndTakesTheImages) 
     object("BAD00001.Z", bad);
 
     // Typed in the window and stored when it closed; read at the next start.
-    SaveSettings(prog, SettingsValues{tmp, src, dest, 0, "Arzt und Praxis"});
-    const SettingsValues loaded = LoadSettings(prog);
+    writeSettings(prog, SettingsValues{tmp, src, dest, 0, "Arzt und Praxis"});
+    const SettingsValues loaded = readSettings(prog);
     ASSERT_EQ(loaded.DestinationPath, dest);
     w.temp = loaded.TempPath, w.source = loaded.SourcePath, w.dest = loaded.DestinationPath, w.pacs = loaded.Pacs;
 
@@ -55,9 +55,9 @@ TEST_F(Conversion, DestinationOf300CharactersSurvivesARestartAndTakesTheImages) 
     EXPECT_EQ(w.boxes(), std::vector<std::string>{reportText(2, 3)});
     const FileSystem fs;
     std::vector<std::string> outputs;
-    for (const auto& f : fs.GetFolder(dest).Files) {
-        EXPECT_TRUE(f.Name.ends_with(".dcm")) << f.Name;
-        outputs.push_back(fs.ReadWholeFile(f.Path));
+    for (const auto& f : fs.GetFolder(dest).files) {
+        EXPECT_TRUE(f.name.ends_with(".dcm")) << f.name;
+        outputs.push_back(fs.ReadWholeFile(f.path));
     }
     std::sort(outputs.begin(), outputs.end());
     std::vector<std::string> expected{payload(1), payload(2)};
@@ -67,13 +67,13 @@ TEST_F(Conversion, DestinationOf300CharactersSurvivesARestartAndTakesTheImages) 
     // Nothing landed on the way: each folder above holds the next one alone.
     for (auto f = folders.begin() + 1; f != folders.end(); ++f) {
         const auto listing = fs.GetFolder(*f);
-        EXPECT_TRUE(listing.Files.empty()) << f->size() << " characters";
-        EXPECT_EQ(listing.SubFolders.size(), 1u) << f->size() << " characters";
+        EXPECT_TRUE(listing.files.empty()) << f->size() << " characters";
+        EXPECT_EQ(listing.subFolders.size(), 1u) << f->size() << " characters";
     }
 
     // Closed again: the value stays whole for the start after.
-    SaveSettings(prog, loaded);
-    EXPECT_EQ(LoadSettings(prog).DestinationPath, dest);
+    writeSettings(prog, loaded);
+    EXPECT_EQ(readSettings(prog).DestinationPath, dest);
 
     // By the program's own means, which reach past MAX_PATH on Windows.
     fs.DeleteFolder(folders.back(), true);

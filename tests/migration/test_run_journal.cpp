@@ -39,7 +39,7 @@ protected:
     }
     std::vector<std::string> expectedRow(const std::string& counts, const std::string& result) const {
         std::vector<std::string> row = {
-            "24.03.2008 14:05:09", "24.03.2008 14:05:09", medium.Label, medium.Serial, src, dst, "Arzt und Praxis"};
+            "24.03.2008 14:05:09", "24.03.2008 14:05:09", medium.label, medium.serial, src, dst, "Arzt und Praxis"};
         for (size_t at = 0, end; at <= counts.size(); at = end + 1) {
             end = counts.find(' ', at);
             if (end == std::string::npos) end = counts.size();
@@ -58,8 +58,8 @@ TEST_F(RunJournal, EachRunLeavesOneLineAndADiscDoneBeforeIsAskedFor) {
     w.answer = false;
     w.events.clear();
     run();
-    const std::string question = "box question|Jor-Orvek|Der Datentr\xC3\xA4ger " + medium.Label + " (Seriennummer " +
-                                 medium.Serial + ") wurde am 24.03.2008 bereits nach " + dst +
+    const std::string question = "box question|Jor-Orvek|Der Datentr\xC3\xA4ger " + medium.label + " (Seriennummer " +
+                                 medium.serial + ") wurde am 24.03.2008 bereits nach " + dst +
                                  " migriert (1 von 2 Dateien). Noch einmal migrieren?";
     EXPECT_EQ(w.eventsStartingWith("box "), std::vector<std::string>{question});
     EXPECT_FALSE(w.armed);
@@ -84,7 +84,7 @@ TEST_F(RunJournal, EachRunLeavesOneLineAndADiscDoneBeforeIsAskedFor) {
         medium = other;
         w.events.clear();
         run();
-        EXPECT_TRUE(w.eventsStartingWith("box question").empty()) << other.Label;
+        EXPECT_TRUE(w.eventsStartingWith("box question").empty()) << other.label;
     }
     EXPECT_EQ(journal().back()[2] + journal().back()[3], "") << "a fixed disk goes without label and serial";
 }

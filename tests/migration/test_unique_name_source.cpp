@@ -25,7 +25,7 @@ TEST(UniqueNameSource, NamesAreFreshDicomStyleIdentifiers) {
     UniqueNameSource source;
     std::set<std::string> names;
     for (int i = 0; i < 1000; ++i) {
-        const std::string name = source.NextName();
+        const std::string name = source.nextName();
         ASSERT_EQ(name.rfind("2.25.", 0), 0u) << name;
         ASSERT_LE(name.size(), 64u) << "a DICOM identifier holds at most 64 characters";
         names.insert(name);

@@ -44,7 +44,7 @@ TEST(SettingsFile, ReadINIValueReadsWholeWhateverTheSize) {
     EXPECT_EQ(ReadINIValue("Temp", "Missing", "dflt", file, 256), "dflt");
 }
 
-TEST(LoadSettings, ReadsFileOrDefaults) {
+TEST(ReadSettings, ReadsFileOrDefaults) {
     const std::string long300 = "/" + std::string(299, 'd');
     const auto umlauts = [](int n) {
         std::string s;
@@ -77,12 +77,12 @@ TEST(LoadSettings, ReadsFileOrDefaults) {
     for (const auto& c : cases) {
         TempDir dir;
         if (c.content) test::writeFile(settingsFilePath(dir.path()), toSystemText(*c.content));
-        expectValues(LoadSettings(dir.path()), c.expected, c.name);
+        expectValues(readSettings(dir.path()), c.expected, c.name);
         EXPECT_EQ(test::exists(settingsFilePath(dir.path())), c.content.has_value()) << c.name;
     }
 }
 
-TEST(LoadSettings, DebugValueOnlyZeroOneOrTwo) {
+TEST(ReadSettings, DebugValueOnlyZeroOneOrTwo) {
     struct Case {
         std::optional<std::string> text;
         int32_t expected;
@@ -96,13 +96,13 @@ TEST(LoadSettings, DebugValueOnlyZeroOneOrTwo) {
         test::writeFile(settingsFilePath(dir.path()),
                         "[Debug]\r\n" + (c.text ? "DebugValue=" + *c.text + "\r\n" : std::string()));
         const std::string name = c.text ? "DebugValue \"" + *c.text + "\"" : "no DebugValue";
-        EXPECT_EQ(LoadSettings(dir.path()).DebugValue, c.expected) << name;
+        EXPECT_EQ(readSettings(dir.path()).DebugValue, c.expected) << name;
     }
 }
 
-TEST(SaveSettings, NewFileHoldsFiveKeysInWriteOrder) {
+TEST(WriteSettings, NewFileHoldsFiveKeysInWriteOrder) {
     TempDir dir;
-    SaveSettings(dir.path(), values("/tmp/t", "/media/cd", "/srv/dicom", 1, "HIPAX"));
+    writeSettings(dir.path(), values("/tmp/t", "/media/cd", "/srv/dicom", 1, "HIPAX"));
     EXPECT_EQ(test::readFile(settingsFilePath(dir.path())),
               "[Temp]\r\nTempPath=/tmp/t\r\n"
               "[Path]\r\nSourcePath=/media/cd\r\nDestinationPath=/srv/dicom\r\n"
@@ -111,16 +111,16 @@ TEST(SaveSettings, NewFileHoldsFiveKeysInWriteOrder) {
     EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"Settings.ini"});
 }
 
-TEST(SaveSettings, EmptyValuesStoredAsEmptyKeys) {
+TEST(WriteSettings, EmptyValuesStoredAsEmptyKeys) {
     TempDir dir;
-    SaveSettings(dir.path(), values("", "", "", 0, ""));
+    writeSettings(dir.path(), values("", "", "", 0, ""));
     EXPECT_EQ(test::readFile(settingsFilePath(dir.path())),
               "[Temp]\r\nTempPath=\r\n[Path]\r\nSourcePath=\r\nDestinationPath=\r\n"
               "[Debug]\r\nDebugValue=0\r\n[PACS]\r\nPACS=\r\n");
-    expectValues(LoadSettings(dir.path()), values("", "", "", 0, ""), "empty values");
+    expectValues(readSettings(dir.path()), values("", "", "", 0, ""), "empty values");
 }
 
-TEST(SaveSettings, RoundTripKeepsValuesUnchanged) {
+TEST(WriteSettings, RoundTripKeepsValuesUnchanged) {
     const SettingsValues cases[] = {
         values("/tmp/Jörg temp", "/media/cdrom/Ärzte Übersicht/", "/srv/Bilder ßäöü", 2, "Arzt und Praxis"),
         values("C:\\Temp\\\\", "D:\\", "\\\\server\\share name", 0, "GEMED"),
@@ -128,14 +128,14 @@ TEST(SaveSettings, RoundTripKeepsValuesUnchanged) {
     };
     for (const auto& v : cases) {
         TempDir dir;
-        SaveSettings(dir.path(), v);
-        expectValues(LoadSettings(dir.path()), v, v.SourcePath);
+        writeSettings(dir.path(), v);
+        expectValues(readSettings(dir.path()), v, v.SourcePath);
     }
 }
 
 // What was saved comes back unchanged at the next start, however long: a
 // value cut short can name an existing parent folder.
-TEST(SaveSettings, LongValuesComeBackWhole) {
+TEST(WriteSettings, LongValuesComeBackWhole) {
     // Exactly `length` characters, with "/" between parts as a folder path has.
     const auto folder = [](size_t length, const std::string& part) {
         std::string path;
@@ -157,12 +157,12 @@ TEST(SaveSettings, LongValuesComeBackWhole) {
     };
     for (const auto& c : cases) {
         TempDir dir;
-        SaveSettings(dir.path(), c.values);
-        expectValues(LoadSettings(dir.path()), c.values, c.name);
+        writeSettings(dir.path(), c.values);
+        expectValues(readSettings(dir.path()), c.values, c.name);
     }
 }
 
-TEST(SaveSettings, KeepsForeignContentAndReplacesValuesInPlace) {
+TEST(WriteSettings, KeepsForeignContentAndReplacesValuesInPlace) {
     TempDir dir;
     const std::string file = settingsFilePath(dir.path());
     test::writeFile(file,
@@ -173,7 +173,7 @@ TEST(SaveSettings, KeepsForeignContentAndReplacesValuesInPlace) {
                     "\r\n"
                     "[debug]\r\ndebugvalue=1\r\n"
                     "[Path]\r\nDestinationPath=/old/dest\r\nExtra=keep\r\n");
-    SaveSettings(dir.path(), values("/tmp", "/media/cd", "/new/dest", 0, "HIPAX"));
+    writeSettings(dir.path(), values("/tmp", "/media/cd", "/new/dest", 0, "HIPAX"));
     EXPECT_EQ(withoutBlankLines(test::readFile(file)),
               "; Jor-Orvek\r\n"
               "[PACS]\r\nPACS=HIPAX\r\n"
@@ -183,10 +183,10 @@ TEST(SaveSettings, KeepsForeignContentAndReplacesValuesInPlace) {
               "[Temp]\r\nTempPath=/tmp\r\n");
 }
 
-TEST(SaveSettings, FailedWriteIsIgnored) {
+TEST(WriteSettings, FailedWriteIsIgnored) {
     TempDir dir;
     const std::string missing = dir / "no such folder";
-    EXPECT_NO_THROW(SaveSettings(missing, values("/t", "/s", "/d", 1, "HIPAX")));
+    EXPECT_NO_THROW(writeSettings(missing, values("/t", "/s", "/d", 1, "HIPAX")));
     EXPECT_FALSE(test::exists(missing));
 }
 

@@ -1,3 +1,5 @@
+// dicom_attributes: what the DICOM readers read of files, as JSON lines.
+//
 // Prints what the DICOM readers read of files, one JSON line each, fed in chunks
 // of a chosen size: for comparing them with other readers.
 //   dicom_attributes [--chunk N] [--dicomdir] FILE...

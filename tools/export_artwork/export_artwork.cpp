@@ -1,3 +1,5 @@
+// export_artwork: the window's artwork as the Windows build's resource files.
+//
 // Writes the window's artwork as the Windows resource files, so that the
 // Windows build needs no Qt: two 64 x 32 strips for the toolbar's image lists
 // (normal and grey, image 1 the power symbol, image 2 the migrate arrow) and

@@ -5,7 +5,7 @@
 
 namespace gunzip {
 
-uint32_t Crc32(uint32_t crc, const unsigned char* data, size_t size) {
+uint32_t crc32(uint32_t crc, const unsigned char* data, size_t size) {
     return static_cast<uint32_t>(crc32_z(crc, data, size));
 }
 

@@ -196,14 +196,14 @@ Result Decompressor::State::gzipHeader(int magic0, int magic1) {
     const unsigned flags = fixed[3];
     const bool headerCrc = flags & 0x02;
     uint32_t crc = 0;
-    if (headerCrc) crc = Crc32(crc, fixed, sizeof fixed);
+    if (headerCrc) crc = crc32(crc, fixed, sizeof fixed);
     // Reads one header byte into the header's checksum; false at the end.
     const auto take = [&](int& b) {
         b = input.byte();
         if (b == Eof) return false;
         if (headerCrc) {
             const unsigned char c = static_cast<unsigned char>(b);
-            crc = Crc32(crc, &c, 1);
+            crc = crc32(crc, &c, 1);
         }
         return true;
     };
@@ -261,7 +261,7 @@ Result Decompressor::State::inflateMember(Output& out) {
         const size_t consumed = offered - z.avail_in, produced = room - z.avail_out;
         input.consume(consumed);
         if (produced > 0) {
-            crc = Crc32(crc, out.space(), produced);
+            crc = crc32(crc, out.space(), produced);
             remember(out.space(), produced, size);
             size += produced;
             out.commit(produced);
@@ -428,7 +428,7 @@ Result Decompressor::decode(Sink& sink) {
     return overall;
 }
 
-Result Decompress(Source& input, Sink& output) {
+Result decompress(Source& input, Sink& output) {
     Decompressor decompressor(input);
     return decompressor.decode(output);
 }

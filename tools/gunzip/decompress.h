@@ -1,3 +1,4 @@
+// gunzip.exe's decoder of gzip and compress data, apart from files.
 #pragma once
 // The decoder of gunzip.exe, apart from files, so that tests and the fuzzer
 // can run it in-process: gzip (every member) and compress (.Z), read the way
@@ -57,6 +58,6 @@ private:
 };
 
 // Both steps at once.
-Result Decompress(Source& input, Sink& output);
+Result decompress(Source& input, Sink& output);
 
 }  // namespace gunzip

@@ -1,3 +1,4 @@
+// What gunzip.exe needs of the system: arguments, messages, input and output files.
 #pragma once
 // What gunzip.exe needs of the system, once per platform
 // (file_io_posix.cpp, file_io_win32.cpp).
@@ -23,10 +24,10 @@ struct IoFailure {
 
 // The command line after the program's name. On Windows it is read wide, so
 // that any name the file system allows arrives intact.
-std::vector<NativeString> Arguments(int argc, char** argv);
+std::vector<NativeString> arguments(int argc, char** argv);
 
 // "gunzip.exe: <name>: <text>" on the error output.
-void Complain(const NativeString& name, std::string_view text);
+void complain(const NativeString& name, std::string_view text);
 
 enum class EntryKind { Regular, Directory, Other };
 
@@ -34,7 +35,7 @@ class InputFile final : public Source {
 public:
     // Opening never blocks on a pipe or device. A symbolic link as the last
     // part of `name` is followed only when `followLink`.
-    static InputFile Open(const NativeString& name, bool followLink);
+    static InputFile open(const NativeString& name, bool followLink);
     InputFile(InputFile&&) noexcept;
     ~InputFile() override;
 
@@ -58,7 +59,7 @@ private:
 // included, is never opened or followed. Removed again unless kept.
 class OutputFile final : public Sink {
 public:
-    static OutputFile Create(const NativeString& name);
+    static OutputFile create(const NativeString& name);
     OutputFile(OutputFile&&) noexcept;
     ~OutputFile() override;
 
@@ -77,6 +78,6 @@ private:
 };
 
 // Removes the entry itself (a symbolic link, not its target); never a folder.
-void RemoveEntry(const NativeString& name);
+void removeEntry(const NativeString& name);
 
 }  // namespace gunzip

@@ -62,13 +62,13 @@ void catchSignals() {
 
 }  // namespace
 
-std::vector<NativeString> Arguments(int argc, char** argv) {
+std::vector<NativeString> arguments(int argc, char** argv) {
     std::vector<NativeString> arguments;
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
     return arguments;
 }
 
-void Complain(const NativeString& name, std::string_view text) {
+void complain(const NativeString& name, std::string_view text) {
     std::fprintf(stderr, "gunzip.exe: %s: %.*s\n", name.c_str(), static_cast<int>(text.size()), text.data());
 }
 
@@ -83,7 +83,7 @@ InputFile::~InputFile() {
     if (handle_ && handle_->fd >= 0) ::close(handle_->fd);
 }
 
-InputFile InputFile::Open(const NativeString& name, bool followLink) {
+InputFile InputFile::open(const NativeString& name, bool followLink) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
     if (fd < 0) raiseErrno(errno);
     auto handle = std::make_unique<Handle>();
@@ -137,7 +137,7 @@ OutputFile::~OutputFile() {
     }
 }
 
-OutputFile OutputFile::Create(const NativeString& name) {
+OutputFile OutputFile::create(const NativeString& name) {
     catchSignals();
     auto handle = std::make_unique<Handle>();
     handle->name = name;
@@ -187,7 +187,7 @@ void OutputFile::keep() {
     outputInProgress = nullptr;
 }
 
-void RemoveEntry(const NativeString& name) {
+void removeEntry(const NativeString& name) {
     if (::unlink(name.c_str()) != 0) raiseErrno(errno);
 }
 

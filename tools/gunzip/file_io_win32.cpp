@@ -5,6 +5,8 @@
 #endif
 #include "file_io.h"
 
+#include "platform/win32/long_path.h"
+
 #include <windows.h>
 
 namespace gunzip {
@@ -86,16 +88,8 @@ std::wstring fromUtf8(std::string_view text) {
     return wide;
 }
 
-constexpr std::wstring_view Verbatim = L"\\\\?\\", VerbatimShare = L"\\\\?\\UNC\\";
-
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 // The name as a reader knows it, without the \\?\ the program puts before it.
-std::wstring shown(const std::wstring& name) {
-    if (name.starts_with(VerbatimShare)) return L"\\\\" + name.substr(VerbatimShare.size());
-    if (name.starts_with(Verbatim)) return name.substr(Verbatim.size());
-    return name;
-}
+std::wstring shown(const std::wstring& name) { return jor::withoutLongPrefix(name); }
 
 // What the W functions are given: the \\?\ full form, in which CON.Z is a
 // file and a path has no 260-character limit. The program passes that form;
@@ -105,7 +99,8 @@ std::wstring shown(const std::wstring& name) {
 // stays as given (trailing dots and blanks included).
 std::wstring opened(const std::wstring& name) {
     // Already verbatim, or a device or NT name given on purpose.
-    if (name.empty() || name.starts_with(Verbatim) || name.starts_with(L"\\\\.\\") || name.starts_with(L"\\??\\"))
+    if (name.empty() || name.starts_with(jor::LongPathPrefix) || name.starts_with(L"\\\\.\\") ||
+        name.starts_with(jor::NtPathPrefix))
         return name;
     size_t cut = name.find_last_of(L"\\/");
     if (cut != std::wstring::npos)
@@ -123,10 +118,8 @@ std::wstring opened(const std::wstring& name) {
         full.resize(n);
         if (fits) break;
     }
-    if (!isSeparator(full.back())) full += L'\\';
-    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return std::wstring(Verbatim) + full + last;
-    if (full.starts_with(L"\\\\") && !full.starts_with(L"\\\\?\\") && !full.starts_with(L"\\\\.\\"))
-        return std::wstring(VerbatimShare) + full.substr(2) + last;
+    if (!jor::isPathSeparator(full.back())) full += L'\\';
+    if (const auto longFull = jor::withLongPrefix(full)) return *longFull + last;
     return name;
 }
 
@@ -136,7 +129,7 @@ std::wstring opened(const std::wstring& name) {
 // wide command line, split as CommandLineToArgvW splits it. Not that function
 // itself: shell32, its DLL, costs every start some 50 ms under Wine, half of
 // what a start costs there.
-std::vector<NativeString> Arguments(int, char**) {
+std::vector<NativeString> arguments(int, char**) {
     const wchar_t* s = GetCommandLineW();
     // The program's name ends at the next quote or blank, whatever precedes it.
     if (*s == L'"') {
@@ -174,7 +167,7 @@ std::vector<NativeString> Arguments(int, char**) {
     }
 }
 
-void Complain(const NativeString& name, std::string_view text) {
+void complain(const NativeString& name, std::string_view text) {
     const std::wstring line = L"gunzip.exe: " + shown(name) + L": " + fromUtf8(text) + L"\n";
     const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
@@ -206,7 +199,7 @@ InputFile::~InputFile() {
     if (handle_ && handle_->file != INVALID_HANDLE_VALUE) CloseHandle(handle_->file);
 }
 
-InputFile InputFile::Open(const NativeString& name, bool followLink) {
+InputFile InputFile::open(const NativeString& name, bool followLink) {
     auto handle = std::make_unique<Handle>();
     // Backup semantics open a folder as well, so that it can be told apart.
     const DWORD flags =
@@ -271,7 +264,7 @@ OutputFile::~OutputFile() {
     }
 }
 
-OutputFile OutputFile::Create(const NativeString& name) {
+OutputFile OutputFile::create(const NativeString& name) {
     auto handle = std::make_unique<Handle>();
     handle->name = opened(name);
     // CREATE_NEW fails on any entry of that name, a link included, and never follows it.
@@ -311,7 +304,7 @@ void OutputFile::keep() {
 // DeleteFileW removes a symbolic link itself and refuses folders and
 // junctions. It also refuses a read-only file, which gzip removes (on POSIX
 // only the folder's permissions keep a file): the attribute goes first.
-void RemoveEntry(const NativeString& given) {
+void removeEntry(const NativeString& given) {
     const std::wstring name = opened(given);
     if (DeleteFileW(name.c_str())) return;
     const DWORD code = GetLastError(), attributes = GetFileAttributesW(name.c_str());

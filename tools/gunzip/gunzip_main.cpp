@@ -1,3 +1,5 @@
+// gunzip.exe's command line: what it does with each name, and its exit status.
+//
 // gunzip.exe: the decompressor the program starts for each archive object,
 // as `gunzip.exe -d -f <path>`. It decompresses in its own process and
 // leaves what `gzip -d -f <path>` leaves, with gzip's exit status: 0 done,
@@ -52,10 +54,10 @@ NativeString outputName(const NativeString& name, size_t suffix) {
 // tried with one; `name` becomes the one found.
 std::optional<InputFile> openInput(NativeString& name, bool force) {
     try {
-        return InputFile::Open(name, force);
+        return InputFile::open(name, force);
     } catch (const IoFailure& failure) {
         if (!failure.missing || suffixLength(name) > 0) {
-            Complain(name, failure.text);
+            complain(name, failure.text);
             return std::nullopt;
         }
     }
@@ -63,18 +65,18 @@ std::optional<InputFile> openInput(NativeString& name, bool force) {
     for (const std::string_view suffix : {".gz", ".z", "-z", ".Z"}) {
         const NativeString candidate = name + native(suffix);
         try {
-            InputFile file = InputFile::Open(candidate, force);
+            InputFile file = InputFile::open(candidate, force);
             name = candidate;
             return file;
         } catch (const IoFailure& failure) {
             if (!failure.missing) {
-                Complain(candidate, failure.text);
+                complain(candidate, failure.text);
                 return std::nullopt;
             }
             if (firstFailure.empty()) firstFailure = failure.text;
         }
     }
-    Complain(name + native(".gz"), firstFailure);
+    complain(name + native(".gz"), firstFailure);
     return std::nullopt;
 }
 
@@ -83,22 +85,22 @@ std::optional<InputFile> openInput(NativeString& name, bool force) {
 int createOutput(const NativeString& name, bool force, std::optional<OutputFile>& output) {
     for (int attempt = 0;; ++attempt) {
         try {
-            output.emplace(OutputFile::Create(name));
+            output.emplace(OutputFile::create(name));
             return Done;
         } catch (const IoFailure& failure) {
             if (!failure.taken || attempt == 3) {
-                Complain(name, failure.text);
+                complain(name, failure.text);
                 return Failed;
             }
             if (!force) {
-                Complain(name, "already exists; not overwritten");
+                complain(name, "already exists; not overwritten");
                 return Warned;
             }
         }
         try {
-            RemoveEntry(name);
+            removeEntry(name);
         } catch (const IoFailure& failure) {
-            Complain(name, failure.text);
+            complain(name, failure.text);
             return Failed;
         }
     }
@@ -108,21 +110,21 @@ int decompressFile(NativeString name, bool force) {
     std::optional<InputFile> input = openInput(name, force);
     if (!input) return Failed;
     if (input->kind() != EntryKind::Regular) {
-        Complain(name, input->kind() == EntryKind::Directory ? "is a directory -- ignored"
+        complain(name, input->kind() == EntryKind::Directory ? "is a directory -- ignored"
                                                              : "is not a directory or a regular file - ignored");
         return Warned;
     }
     if (input->setIdBits()) {
-        Complain(name, "is set-user-ID or set-group-ID on execution - ignored");
+        complain(name, "is set-user-ID or set-group-ID on execution - ignored");
         return Warned;
     }
     if (!force && (input->sticky() || input->links() > 1)) {
-        Complain(name, input->sticky() ? "has the sticky bit set - file ignored" : "has other links -- file ignored");
+        complain(name, input->sticky() ? "has the sticky bit set - file ignored" : "has other links -- file ignored");
         return Warned;
     }
     const size_t suffix = suffixLength(name);
     if (suffix == 0) {
-        Complain(name, "unknown suffix -- ignored");
+        complain(name, "unknown suffix -- ignored");
         return Warned;
     }
     const NativeString outName = outputName(name, suffix);
@@ -132,39 +134,39 @@ int decompressFile(NativeString name, bool force) {
     try {
         // Not even compressed: whatever stands under the output name stays.
         if (const Result header = decompressor.readHeader(); header.outcome != Outcome::Ok) {
-            Complain(name, header.message);
+            complain(name, header.message);
             return Failed;
         }
         if (const int created = createOutput(outName, force, output); created != Done) return created;
 
         const Result body = decompressor.decode(*output);
         if (body.outcome == Outcome::Error || body.outcome == Outcome::Unsupported) {
-            Complain(name, body.message);
+            complain(name, body.message);
             return Failed;  // the output goes with `output`
         }
         int status = Done;
         if (body.outcome == Outcome::Warning) {
-            Complain(name, body.message);
+            complain(name, body.message);
             status = Warned;
         }
         input->close();
         if (std::string why; !output->copyAttributes(*input, why)) {
-            Complain(outName, why);
+            complain(outName, why);
             status = Warned;
         }
         output->keep();
         try {
-            RemoveEntry(name);
+            removeEntry(name);
         } catch (const IoFailure& failure) {
-            Complain(name, failure.text);
+            complain(name, failure.text);
             status = Warned;
         }
         return status;
     } catch (const IoFailure& failure) {
-        Complain(name, failure.text);
+        complain(name, failure.text);
         return Failed;
     } catch (const std::bad_alloc&) {
-        Complain(name, "out of memory");
+        complain(name, "out of memory");
         return Failed;
     }
 }
@@ -202,4 +204,4 @@ int run(const std::vector<NativeString>& arguments) {
 }  // namespace
 }  // namespace gunzip
 
-int main(int argc, char** argv) { return gunzip::run(gunzip::Arguments(argc, argv)); }
+int main(int argc, char** argv) { return gunzip::run(gunzip::arguments(argc, argv)); }

@@ -1,3 +1,4 @@
+// The window's artwork in Qt: the toolbar's and the window's pictures, and their grey forms.
 #pragma once
 
 #include <QIcon>

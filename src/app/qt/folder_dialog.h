@@ -1,3 +1,4 @@
+// The folder chooser behind the "..." buttons, in Qt.
 #pragma once
 
 #include <string>

@@ -164,7 +164,7 @@ QWidget* frmMain::makeControl(const ControlRow& row, QWidget* parent) {
     }
     case ControlKind::CheckBox: {
         auto* box = new DebugCheckBox(row.caption, parent);
-        box->clicked = [this] { form_->chkDebug_Click(); };
+        box->clicked = [this] { form_->chkDebugClicked(); };
         return box;
     }
     case ControlKind::ProgressBar: return new TextProgressBar(parent);
@@ -192,8 +192,7 @@ void frmMain::buildControls() {
 }
 
 void frmMain::showTab(int index) {
-    control(ControlId::Frame2_0)->setVisible(index == 0);
-    control(ControlId::Frame2_1)->setVisible(index == 1);
+    for (const TabFrame& tab : tabFrames(index)) control(tab.frame)->setVisible(tab.visible);
 }
 
 void frmMain::centreOnScreen() {

@@ -1,3 +1,4 @@
+// frmMain in Qt Widgets: the controls of the main form's table and the answers to its view.
 #pragma once
 // The main window in Qt Widgets: builds the controls of the main form's table
 // and answers its view; the behaviour is the main form's (app/main_form.h).

@@ -1,3 +1,4 @@
+// The end of a desktop session on Linux, as a call on the window's thread.
 #pragma once
 // The signals a desktop session ends a Linux program with (SIGTERM from the
 // session's manager or logind, SIGHUP when its terminal or X session goes),

@@ -1,3 +1,4 @@
+// ProgBar in Qt: a progress bar with its text drawn over the bar.
 #pragma once
 
 #include <QWidget>

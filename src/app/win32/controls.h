@@ -1,3 +1,4 @@
+// The Win32 controls of the main form's table: classes, fonts, places in twips, captions that never clip.
 #pragma once
 // The Win32 controls of the main form's table: the container classes, the
 // fonts, placing in twips at the screen's DPI, and captions that never clip.

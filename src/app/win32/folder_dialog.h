@@ -1,3 +1,4 @@
+// The folder chooser behind the "..." buttons, in Win32.
 #pragma once
 
 #include <string>

@@ -72,8 +72,7 @@ void frmMain::buildControls() {
 }
 
 void frmMain::showTab(int index) {
-    ShowWindow(control(ControlId::Frame2_0), index == 0 ? SW_SHOW : SW_HIDE);
-    ShowWindow(control(ControlId::Frame2_1), index == 1 ? SW_SHOW : SW_HIDE);
+    for (const TabFrame& tab : tabFrames(index)) ShowWindow(control(tab.frame), tab.visible ? SW_SHOW : SW_HIDE);
 }
 
 void frmMain::show(int showCommand) {
@@ -124,7 +123,7 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
         else if (id >= controlWindowId(ControlId::cmdSrcFolder0) && id <= controlWindowId(ControlId::cmdSrcFolder2))
             form_->ChooseFolder(static_cast<int16_t>(rowOf(static_cast<ControlId>(id - 1000)).index));
         else if (id == controlWindowId(ControlId::chkDebug))
-            form_->chkDebug_Click();
+            form_->chkDebugClicked();
         return 0;
     }
     case WM_NOTIFY: {

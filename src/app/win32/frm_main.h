@@ -1,3 +1,4 @@
+// frmMain in Win32: the window, its messages and the answers to the main form's view.
 #pragma once
 // The main window in Win32 controls: the window, its messages and the
 // answers to the main form's view; the behaviour is the main form's

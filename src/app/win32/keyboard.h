@@ -1,3 +1,4 @@
+// The Win32 main window's keyboard: the tab order, Enter on a "..." button, the focus kept.
 #pragma once
 // The main window's keyboard: Tab and Shift+Tab follow the layout's tab
 // order, Enter presses the focused "..." button, and the focus comes back to

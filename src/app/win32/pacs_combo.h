@@ -1,3 +1,4 @@
+// cboPACS in Win32: a combo box that keeps what the user typed.
 #pragma once
 // cboPACS keeps what the user typed: opening its list would otherwise put
 // the entry that begins like the text, in any letter case, in its place

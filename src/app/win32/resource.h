@@ -1,3 +1,4 @@
+// The resource ids jor-orvek.rc and the Win32 window share.
 #pragma once
 
 // Resource ids of jor-orvek.rc.

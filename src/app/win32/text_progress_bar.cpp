@@ -8,7 +8,7 @@
 namespace jor::app {
 namespace {
 
-constexpr UINT_PTR kSubclassId = 1;
+constexpr UINT_PTR SubclassId = 1;
 
 struct BarState {
     int32_t maximum = 100;
@@ -87,7 +87,7 @@ HWND createTextProgressBar(HWND parent, int id, const RECT& place) {
     if (!bar) return nullptr;
     auto* s = new BarState;
     SetWindowLongPtrW(bar, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(s));
-    SetWindowSubclass(bar, barProc, kSubclassId, reinterpret_cast<DWORD_PTR>(s));
+    SetWindowSubclass(bar, barProc, SubclassId, reinterpret_cast<DWORD_PTR>(s));
     applyRange(bar, *s);
     return bar;
 }

@@ -1,3 +1,4 @@
+// ProgBar in Win32: the system's progress bar with its text drawn over the bar.
 #pragma once
 
 #include <windows.h>

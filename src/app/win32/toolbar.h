@@ -1,3 +1,4 @@
+// The Win32 toolbar: its two buttons, their images and grey forms, their command ids.
 #pragma once
 // The toolbar: its two buttons with their images and the grey ones for a
 // disabled button, at the layout's size, dispatched by their command ids.

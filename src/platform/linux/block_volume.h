@@ -8,9 +8,9 @@
 namespace jor {
 
 struct MountEntry {
-    std::string MountPoint;
-    std::string FsType;
-    std::string Source;  // "/dev/sr0", or what the file system names it ("tmpfs")
+    std::string mountPoint;
+    std::string fsType;
+    std::string source;  // "/dev/sr0", or what the file system names it ("tmpfs")
 };
 
 // The mount of device major:minor in the text of /proc/self/mountinfo that
@@ -22,8 +22,8 @@ std::optional<MountEntry> mountHolding(std::string_view mountinfo, unsigned majo
                                        std::string_view path);
 
 struct ProbedVolume {
-    std::string Label;
-    std::string Uuid;
+    std::string label;
+    std::string uuid;
 };
 
 // What libblkid reads on a block device or an image file; empty when it

@@ -21,7 +21,7 @@ namespace jor {
 
 std::string fileArgument(const std::string& path) { return path; }
 
-ChildProcess ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+ChildProcess ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments) {
     const auto holdsNul = [](const std::string& text) { return text.find('\0') != std::string::npos; };
     if (holdsNul(program) || std::any_of(arguments.begin(), arguments.end(), holdsNul))
         throw Error(err::BadFileName, describeError(err::BadFileName));
@@ -111,7 +111,7 @@ void ChildProcess::closeErrorPipe() {
     if (errorPipe_ >= 0) ::close(static_cast<int>(std::exchange(errorPipe_, -1)));
 }
 
-bool ChildProcess::HasEnded() {
+bool ChildProcess::hasEnded() {
     if (ended_) return true;
     readErrorOutput();
     int status = 0;
@@ -128,25 +128,17 @@ bool ChildProcess::HasEnded() {
     return true;
 }
 
-bool ChildProcess::WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop) {
-    for (;;) {
-        if (HasEnded()) return true;
-        if (stop && stop()) {
-            killAndReap();
-            return false;
-        }
-        if (yield) yield();
-        // Woken by the child's end or by its writing, at most a millisecond apart.
-        pollfd events[2];
-        nfds_t count = 0;
-        if (handle_ >= 0) events[count++] = {static_cast<int>(handle_), POLLIN, 0};
-        if (errorPipe_ >= 0) events[count++] = {static_cast<int>(errorPipe_), POLLIN, 0};
-        if (handle_ >= 0) {
-            ::poll(events, count, 1);
-        } else {
-            const timespec millisecond{0, 1'000'000};
-            ::nanosleep(&millisecond, nullptr);
-        }
+void ChildProcess::waitForEndOrMessage(bool) {
+    // Woken by the child's end or by its writing, at most a millisecond apart.
+    pollfd events[2];
+    nfds_t count = 0;
+    if (handle_ >= 0) events[count++] = {static_cast<int>(handle_), POLLIN, 0};
+    if (errorPipe_ >= 0) events[count++] = {static_cast<int>(errorPipe_), POLLIN, 0};
+    if (handle_ >= 0) {
+        ::poll(events, count, 1);
+    } else {
+        const timespec millisecond{0, 1'000'000};
+        ::nanosleep(&millisecond, nullptr);
     }
 }
 

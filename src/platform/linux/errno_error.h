@@ -1,3 +1,4 @@
+// errno values as classic error numbers, and raising them.
 #pragma once
 
 #include "platform/error.h"

@@ -45,7 +45,7 @@ Fd createTemporaryBeside(const std::string& destination, std::string& temp) {
     for (int attempt = 0;; ++attempt) {
         unsigned char bytes[8];
         if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) raiseErrno(errno);
-        temp = folder + "/" + ownTemporaryName(bytes);
+        temp = folder + "/" + makeOwnTemporaryName(bytes);
         Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (fd.get() >= 0) {
             // In use while it is written: the clean-up of leftovers passes a locked one by.

@@ -159,7 +159,7 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
         ::close(fd);
         raiseErrno(saved, true);
     }
-    listing.Identity = {static_cast<uint64_t>(self.st_dev), static_cast<uint64_t>(self.st_ino)};
+    listing.identity = {static_cast<uint64_t>(self.st_dev), static_cast<uint64_t>(self.st_ino)};
     DIR* dir = ::fdopendir(fd);
     if (!dir) {
         const int saved = errno;
@@ -189,7 +189,7 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
             folder = known && S_ISDIR(st.st_mode);
             if (known && S_ISREG(st.st_mode)) size = static_cast<uint64_t>(st.st_size);
         }
-        (folder ? listing.SubFolders : listing.Files).push_back({name, join(path, name), size});
+        (folder ? listing.subFolders : listing.files).push_back({name, join(path, name), size});
     }
 }
 
@@ -216,7 +216,7 @@ void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
     if (!listing) raiseErrno(errno, true);
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, ::closedir);
     while (const dirent* entry = ::readdir(listing)) {
-        if (!ownTemporaryName(entry->d_name)) continue;
+        if (!isOwnTemporaryName(entry->d_name)) continue;
         // One another run (another program folder, another computer) is
         // writing holds its lock: it is not left over.
         const Fd file(::openat(dir.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

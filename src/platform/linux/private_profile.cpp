@@ -97,7 +97,7 @@ std::optional<Place> find(const Lines& lines, const std::string& section, const 
 
 }  // namespace
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+std::string getPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
                                     size_t /*size*/, const std::string& fileName) {
     std::string_view value = defaultValue;
     Lines lines;
@@ -112,7 +112,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     return std::string(value);
 }
 
-bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+bool writePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& fileName) {
     try {
         Lines lines;

@@ -92,7 +92,7 @@ std::optional<MountEntry> mountHolding(std::string_view mountinfo, unsigned majo
         if (fields.end() - dash < 3) continue;
         MountEntry entry{withoutOctalEscapes(fields[4]), withoutOctalEscapes(dash[1]), withoutOctalEscapes(dash[2])};
         // Listed later is mounted later: over an earlier one on the same point.
-        if (holds(entry.MountPoint, path) && (!holding || entry.MountPoint.size() >= holding->MountPoint.size()))
+        if (holds(entry.mountPoint, path) && (!holding || entry.mountPoint.size() >= holding->mountPoint.size()))
             holding = entry;
         last = std::move(entry);
     }
@@ -109,8 +109,8 @@ ProbedVolume probeVolume(const std::string& device) {
     ::blkid_probe_filter_superblocks_usage(probe, BLKID_FLTR_ONLYIN, BLKID_USAGE_FILESYSTEM);
     if (::blkid_do_safeprobe(probe) == 0) {
         const char* value = nullptr;
-        if (::blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value) volume.Label = value;
-        if (::blkid_probe_lookup_value(probe, "UUID", &value, nullptr) == 0 && value) volume.Uuid = value;
+        if (::blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value) volume.label = value;
+        if (::blkid_probe_lookup_value(probe, "UUID", &value, nullptr) == 0 && value) volume.uuid = value;
     }
     ::blkid_free_probe(probe);
     return volume;
@@ -122,8 +122,8 @@ ProbedVolume volumeFromLinks(const std::string& device, const std::string& links
     std::error_code error;
     const fs::path target = fs::canonical(device, error);
     if (error) return volume;
-    const std::pair<const char*, std::string ProbedVolume::*> kinds[] = {{"by-label", &ProbedVolume::Label},
-                                                                         {"by-uuid", &ProbedVolume::Uuid}};
+    const std::pair<const char*, std::string ProbedVolume::*> kinds[] = {{"by-label", &ProbedVolume::label},
+                                                                         {"by-uuid", &ProbedVolume::uuid}};
     for (const auto& [folder, field] : kinds) {
         for (fs::directory_iterator it(fs::path(linksFolder) / folder, error), end; !error && it != end;
              it.increment(error)) {
@@ -163,22 +163,22 @@ VolumeIdentity volumeIdentityOf(const std::string& folder) {
         if (!mount) return identity;
 
         // A btrfs folder's device number is not its disk's: the mount's source names that.
-        std::string device = mount->Source.rfind("/dev/", 0) == 0 ? mount->Source : std::string();
+        std::string device = mount->source.rfind("/dev/", 0) == 0 ? mount->source : std::string();
         if (device.empty()) {
             char* name = ::blkid_devno_to_devname(st.st_dev);
             device = name ? name : "";
             std::free(name);
         }
-        identity.Removable = mount->FsType == "iso9660" || mount->FsType == "udf";
+        identity.removable = mount->fsType == "iso9660" || mount->fsType == "udf";
         if (device.empty()) return identity;
         struct stat node;
         const dev_t disk = ::stat(device.c_str(), &node) == 0 && S_ISBLK(node.st_mode) ? node.st_rdev : st.st_dev;
-        identity.Removable = identity.Removable || removableBlockDevice(::major(disk), ::minor(disk));
+        identity.removable = identity.removable || removableBlockDevice(::major(disk), ::minor(disk));
 
         ProbedVolume volume = probeVolume(device);
-        if (volume.Label.empty() && volume.Uuid.empty()) volume = volumeFromLinks(device);
-        identity.Label = volume.Label;
-        identity.Serial = volume.Uuid;
+        if (volume.label.empty() && volume.uuid.empty()) volume = volumeFromLinks(device);
+        identity.label = volume.label;
+        identity.serial = volume.uuid;
         return identity;
     } catch (...) {
         return {};

@@ -97,7 +97,7 @@ std::string fileArgument(const std::string& path) {
     return system ? utf8FromWide(*system) : path;
 }
 
-ChildProcess ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+ChildProcess ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments) {
     if (program.find('\0') != std::string::npos) raiseBadFileName();
     const auto application = wideFromUtf8(program);
     if (program.empty() || !application) raiseNotFound();
@@ -216,7 +216,7 @@ void ChildProcess::closeErrorPipe() {
     if (errorPipe_ != -1) ::CloseHandle(asHandle(std::exchange(errorPipe_, -1)));
 }
 
-bool ChildProcess::HasEnded() {
+bool ChildProcess::hasEnded() {
     if (ended_) return true;
     readErrorOutput();
     // A handle that cannot be waited for (Wine gives none for a Unix program)
@@ -234,24 +234,16 @@ bool ChildProcess::HasEnded() {
     return true;
 }
 
-bool ChildProcess::WaitUntilEnded(const std::function<void()>& yield, const std::function<bool()>& stop) {
-    for (;;) {
-        if (HasEnded()) return true;
-        if (stop && stop()) {
-            killAndReap();
-            return false;
-        }
-        if (yield) yield();
-        // Awake at the child's end or at a window message for this thread
-        // (the yield takes it), not every millisecond: under Wine each wake
-        // costs calls to its server, which the starting child needs too. An
-        // anonymous pipe cannot be waited on: it is read at every wake.
-        const HANDLE process = asHandle(handle_);
-        if (yield)
-            ::MsgWaitForMultipleObjectsEx(1, &process, WaitSliceMs, QS_ALLINPUT, 0);
-        else
-            ::WaitForSingleObject(process, WaitSliceMs);
-    }
+void ChildProcess::waitForEndOrMessage(bool messages) {
+    // Awake at the child's end or at a window message for this thread
+    // (the yield takes it), not every millisecond: under Wine each wake
+    // costs calls to its server, which the starting child needs too. An
+    // anonymous pipe cannot be waited on: it is read at every wake.
+    const HANDLE process = asHandle(handle_);
+    if (messages)
+        ::MsgWaitForMultipleObjectsEx(1, &process, WaitSliceMs, QS_ALLINPUT, 0);
+    else
+        ::WaitForSingleObject(process, WaitSliceMs);
 }
 
 void ChildProcess::killAndReap() {

@@ -2,6 +2,7 @@
 #include "platform/win32/file_handles.h"
 
 #include "platform/file_system.h"
+#include "platform/win32/long_path.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win_error.h"
 
@@ -55,7 +56,7 @@ TemporaryFile::TemporaryFile(const std::wstring& destination) {
     for (int attempt = 0;; ++attempt) {
         unsigned char bytes[8];
         if (!::RtlGenRandom(bytes, sizeof bytes)) raiseLastError();
-        const std::string name = ownTemporaryName(bytes);  // ASCII alone
+        const std::string name = makeOwnTemporaryName(bytes);  // ASCII alone
         const std::wstring path = folder + L"\\" + std::wstring(name.begin(), name.end());
         // DELETE: a rename through the open handle (commitFlushed).
         handle_ = Handle(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
@@ -88,7 +89,7 @@ void TemporaryFile::close() {
 void TemporaryFile::renameTo(const std::wstring& destination, bool overwrite) {
     // The system takes the new name as an NT path.
     std::wstring ntPath = destination;
-    if (ntPath.starts_with(L"\\\\?\\")) ntPath.replace(0, 4, L"\\??\\");
+    if (ntPath.starts_with(LongPathPrefix)) ntPath.replace(0, LongPathPrefix.size(), NtPathPrefix);
     std::vector<uint64_t> buffer((sizeof(FILE_RENAME_INFO) + ntPath.size() * sizeof(wchar_t) + 7) / 8);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     rename->ReplaceIfExists = overwrite;
@@ -102,7 +103,7 @@ void TemporaryFile::renameTo(const std::wstring& destination, bool overwrite) {
 
 void TemporaryFile::commit(const std::wstring& destination, bool overwrite) {
     // Through the handle a relative name would be one in the file's own folder.
-    if (handle_.valid() && destination.starts_with(L"\\\\?\\")) {
+    if (handle_.valid() && destination.starts_with(LongPathPrefix)) {
         renameTo(destination, overwrite);
         close();
     } else {

@@ -185,7 +185,7 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
     if (!::GetFileInformationByHandle(folder.get(), &info)) raiseLastError(true);
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) raiseNotFound(true);
     FolderListing listing;
-    listing.Identity = identityOf(info);
+    listing.identity = identityOf(info);
     const bool endsWithSeparator = path.back() == '\\' || path.back() == '/';
     // 8-byte aligned, as the records in it are.
     std::vector<uint64_t> buffer(64 * 1024 / sizeof(uint64_t));
@@ -209,9 +209,9 @@ FolderListing FileSystem::GetFolder(const std::string& path) const {
                 // nothing off the medium, and the copy names each of them.
                 const DWORD a = record->FileAttributes;
                 if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT))
-                    listing.SubFolders.push_back(std::move(file));
+                    listing.subFolders.push_back(std::move(file));
                 else
-                    listing.Files.push_back(std::move(file));
+                    listing.files.push_back(std::move(file));
             }
             if (record->NextEntryOffset == 0) break;
             entry += record->NextEntryOffset;
@@ -263,7 +263,7 @@ void FileSystem::RemoveOwnTemporaryFiles(const std::string& folder) const {
     const std::wstring wide = withoutTrailingSeparators(pathOrRaise(folder, true));
     forEachEntry(wide, L"jor-*.part", [&](const std::wstring& name, DWORD attributes) {
         // The pattern also matches short names and longer ones: the whole name decides.
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !ownTemporaryName(utf8FromWide(name))) return;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !isOwnTemporaryName(utf8FromWide(name))) return;
         // One that another run (another program folder, another computer) is
         // writing is held open by it, shared with nobody: it is not left over.
         const std::wstring path = wide + L"\\" + name;

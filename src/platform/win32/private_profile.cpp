@@ -62,7 +62,7 @@ std::basic_string<Char> readWhole(size_t size, const Read& read) {
 
 }  // namespace
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+std::string getPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
                                     size_t size, const std::string& fileName) {
     const auto file = fullPath(fileName);
     // Texts travel as the file holds them: in the ANSI code page.
@@ -83,7 +83,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     }));
 }
 
-bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+bool writePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& fileName) {
     const auto file = fullPath(fileName);
     if (!file) return false;

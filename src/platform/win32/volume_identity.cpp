@@ -1,6 +1,7 @@
 // The medium's identity on Windows: the volume that holds the folder, its label, serial and drive type.
 #include "platform/volume_identity.h"
 
+#include "platform/win32/long_path.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
@@ -13,9 +14,8 @@ namespace {
 
 // The drive functions take "R:\" or "\\server\share\", not the \\?\ form the file functions get.
 std::wstring plainRoot(const std::wstring& root) {
-    if (root.starts_with(L"\\\\?\\UNC\\")) return L"\\" + root.substr(7);
-    if (root.starts_with(L"\\\\?\\") && root.size() > 5 && root[5] == L':') return root.substr(4);
-    return root;
+    const bool onDrive = root.starts_with(LongPathPrefix) && root.size() > 5 && root[5] == L':';
+    return root.starts_with(LongSharePrefix) || onDrive ? withoutLongPrefix(root) : root;
 }
 
 }  // namespace
@@ -29,18 +29,18 @@ VolumeIdentity volumeIdentityOf(const std::string& folder) {
         if (!::GetVolumePathNameW(path->c_str(), buffer.data(), static_cast<DWORD>(buffer.size()))) return identity;
         const std::wstring root = plainRoot(buffer.data());
         const UINT type = ::GetDriveTypeW(root.c_str());
-        identity.Removable = type == DRIVE_REMOVABLE || type == DRIVE_CDROM;
+        identity.removable = type == DRIVE_REMOVABLE || type == DRIVE_CDROM;
         wchar_t label[MAX_PATH + 1] = L"";
         DWORD serial = 0;
         // An empty drive fails here: nothing to tell.
         if (!::GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0))
             return identity;
-        identity.Label = utf8FromWide(label);
+        identity.label = utf8FromWide(label);
         if (serial != 0) {
             char text[10];
             std::snprintf(text, sizeof text, "%04X-%04X", static_cast<unsigned>(serial >> 16),
                           static_cast<unsigned>(serial & 0xFFFF));
-            identity.Serial = text;
+            identity.serial = text;
         }
         return identity;
     } catch (...) {

@@ -1,6 +1,8 @@
 // UTF-8 and UTF-16, and the \\?\ form of a path.
 #include "platform/win32/wide_text.h"
 
+#include "platform/win32/long_path.h"
+
 #include <vector>
 
 namespace jor {
@@ -103,19 +105,16 @@ std::string utf8FromWide(std::wstring_view wide) {
 
 namespace {
 
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 // "C:\a\\b/c" -> "\\?\C:\a\b\c"; nullopt where the long form would change
 // the meaning (relative paths, "." and ".." parts, already prefixed paths).
 std::optional<std::wstring> longForm(const std::wstring& path) {
     std::wstring head;
     size_t rest;
-    if (path.size() >= 3 && path[1] == L':' && isSeparator(path[2]) &&
-        ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'))) {
-        head = L"\\\\?\\" + path.substr(0, 2);
+    if (isFullDrivePath(path)) {
+        head = std::wstring(LongPathPrefix) + path.substr(0, 2);
         rest = 2;
-    } else if (path.size() > 2 && isSeparator(path[0]) && isSeparator(path[1]) && path[2] != L'?' && path[2] != L'.') {
-        head = L"\\\\?\\UNC";
+    } else if (isSharePath(path)) {
+        head = LongSharePrefix.substr(0, LongSharePrefix.size() - 1);  // each part brings its separator
         rest = 1;
     } else {
         return std::nullopt;
@@ -123,9 +122,9 @@ std::optional<std::wstring> longForm(const std::wstring& path) {
     std::vector<std::wstring> parts;
     size_t pos = rest;
     while (pos < path.size()) {
-        while (pos < path.size() && isSeparator(path[pos])) ++pos;
+        while (pos < path.size() && isPathSeparator(path[pos])) ++pos;
         size_t end = pos;
-        while (end < path.size() && !isSeparator(path[end])) ++end;
+        while (end < path.size() && !isPathSeparator(path[end])) ++end;
         if (end > pos) {
             std::wstring part = path.substr(pos, end - pos);
             if (part == L"." || part == L"..") return std::nullopt;
@@ -136,7 +135,7 @@ std::optional<std::wstring> longForm(const std::wstring& path) {
     std::wstring out = head;
     for (const auto& part : parts) out += L"\\" + part;
     // "file.txt\" names no file, in either form.
-    if (parts.empty() || isSeparator(path.back())) out += L"\\";
+    if (parts.empty() || isPathSeparator(path.back())) out += L"\\";
     return out;
 }
 

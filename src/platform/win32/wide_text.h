@@ -1,3 +1,4 @@
+// UTF-8 and UTF-16 for the W functions, and the form of a path the file functions get.
 #pragma once
 
 #include <optional>

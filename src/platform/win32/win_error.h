@@ -1,3 +1,4 @@
+// GetLastError codes as classic error numbers, and raising them.
 #pragma once
 
 #include "platform/error.h"

@@ -1,7 +1,8 @@
+// <windows.h> for the Win32 sources, without the macros that would rename our own functions.
 #pragma once
 
 // <windows.h> for the Win32 sources. Its A/W macros would rename our own
-// functions of the same names (FileSystem::CopyFile, GetPrivateProfileString,
+// functions of the same names (FileSystem::CopyFile, DeleteFile,
 // ...) in every file that sees them, so they are taken back here.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -14,6 +15,4 @@
 #undef CopyFile
 #undef CreateFolder
 #undef DeleteFile
-#undef GetPrivateProfileString
 #undef SetFileAttributes
-#undef WritePrivateProfileString

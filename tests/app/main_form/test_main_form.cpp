@@ -138,7 +138,7 @@ TEST_F(MainFormTest, SettingsAndDebugValuesGoBothWays) {
     EXPECT_EQ(view->check, 2) << "dimmed stays dimmed until clicked";
     std::vector<int32_t> clicks;
     for (int i = 0; i < 3; ++i) {
-        form->chkDebug_Click();
+        form->chkDebugClicked();
         clicks.push_back(view->check);
     }
     EXPECT_EQ(clicks, (std::vector<int32_t>{1, 0, 1})) << "clicks only clear or tick";
@@ -321,6 +321,20 @@ TEST(ControlTable, TabOrderAndParentsFollowTheLayout) {
         EXPECT_EQ(ControlTable[i].id, static_cast<ControlId>(i)) << "rows in the order of the ids";
         const ControlId parent = ControlTable[i].parent;
         EXPECT_TRUE(parent == ControlId::Window || static_cast<size_t>(parent) < i) << "containers come first";
+    }
+}
+
+TEST(ControlTable, EachTabShowsItsOwnFrameOnly) {
+    const struct {
+        int tab;
+        bool general, settings;
+    } cases[] = {{0, true, false}, {1, false, true}, {-1, false, false}};
+    for (const auto& c : cases) {
+        const auto frames = tabFrames(c.tab);
+        EXPECT_EQ(frames[0].frame, ControlId::Frame2_0);
+        EXPECT_EQ(frames[1].frame, ControlId::Frame2_1);
+        EXPECT_EQ(frames[0].visible, c.general) << "tab " << c.tab;
+        EXPECT_EQ(frames[1].visible, c.settings) << "tab " << c.tab;
     }
 }
 

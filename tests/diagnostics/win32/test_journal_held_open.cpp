@@ -21,16 +21,16 @@ TEST(JournalOnWindows, HeldOpenByASpreadsheetIsReadButNotWritten) {
     run.destination = "C:\\Ziel";
     run.pacs = "GEMED";
     run.selected = run.migrated = 10;
-    journal.Append(run);
+    journal.append(run);
     // As a spreadsheet opens a file it shows: read and write, others may only read.
     const HANDLE held = ::CreateFileW(test::fsPath(journal.path()).wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const auto found = journal.LastCompleted("PATIENT", "1A2B-3C4D", "R:\\", "C:\\Ziel");
+    const auto found = journal.lastCompleted("PATIENT", "1A2B-3C4D", "R:\\", "C:\\Ziel");
     EXPECT_TRUE(found && *found == run) << "the question is still asked";
-    EXPECT_THROW(journal.Append(run), Error) << "a line that cannot be written is reported";
+    EXPECT_THROW(journal.append(run), Error) << "a line that cannot be written is reported";
     ::CloseHandle(held);
-    journal.Append(run);
+    journal.append(run);
     EXPECT_EQ(test::readLines(journal.path()).size(), 3u);
 }
 

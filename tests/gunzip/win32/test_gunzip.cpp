@@ -66,8 +66,8 @@ int gzipOnHost(const std::vector<std::string>& options, const std::string& opera
 }
 
 ChildProcess gunzipExe(std::vector<std::string> arguments) {
-    auto child = ChildProcess::Start(pathUnder(JOR_PROGRAM_DIR, "gunzip.exe"), arguments);
-    EXPECT_TRUE(child.WaitUntilEnded({}, {}));
+    auto child = ChildProcess::start(pathUnder(JOR_PROGRAM_DIR, "gunzip.exe"), arguments);
+    EXPECT_TRUE(child.waitUntilEnded({}, {}));
     return child;
 }
 

@@ -103,17 +103,17 @@ TEST_F(Conversion, AnotherGunzipProcessHoldsTheConversion) {
     const std::string holder = root / "Archiv-GUNZIP.EXE-Dienst";
     std::filesystem::copy_file("/bin/sleep", holder);
     std::filesystem::permissions(holder, std::filesystem::perms::owner_all);
-    ChildProcess held = ChildProcess::Start(holder, {"600"});
+    ChildProcess held = ChildProcess::start(holder, {"600"});
     std::optional<std::chrono::steady_clock::time_point> decompressedAt;
     int yieldsWhileHeld = 0;
     std::vector<std::string> outputsWhileHeld{"not held"};
     w.onYield = [&] {
-        if (held.HasEnded() || !exists(decompressed) || readFile(decompressed).size() != content.size()) return;
+        if (held.hasEnded() || !exists(decompressed) || readFile(decompressed).size() != content.size()) return;
         ++yieldsWhileHeld;
         if (!decompressedAt) decompressedAt = std::chrono::steady_clock::now();
         if (std::chrono::steady_clock::now() - *decompressedAt < std::chrono::seconds(1)) return;
         outputsWhileHeld = filesIn(dst);
-        held.Stop();
+        held.stop();
     };
     run();
     EXPECT_TRUE(outputsWhileHeld.empty()) << "written while the other process ran";

@@ -106,7 +106,7 @@ TEST_F(FaultSettings, NulByteInAFolderSettingNamesNoFolder) {
                                               "\r\n[Path]\r\nSourcePath=" + value("SourcePath", src) +
                                               "\r\nDestinationPath=" + value("DestinationPath", dst) +
                                               "\r\n[PACS]\r\nPACS=HIPAX\r\n");
-        const SettingsValues loaded = LoadSettings(prog);
+        const SettingsValues loaded = readSettings(prog);
         w.temp = loaded.TempPath, w.source = loaded.SourcePath, w.dest = loaded.DestinationPath, w.pacs = loaded.Pacs;
         w.events.clear();
         run();

@@ -49,17 +49,17 @@ TEST_F(Conversion, ForeignDecompressorHoldsTheWait) {
     const std::string foreignExe = root / "foreign\\gunzip.exe";
     makeFolders(root / "foreign");
     std::filesystem::copy_file(fsPath(pathUnder(programFolder(), JOR_TEST_CHILD)), fsPath(foreignExe));
-    ChildProcess foreign = ChildProcess::Start(foreignExe, {"sleep", "800"});
+    ChildProcess foreign = ChildProcess::start(foreignExe, {"sleep", "800"});
     const ULONGLONG started = ::GetTickCount64();
     int yieldsWhileHeld = 0;
     w.onYield = [&] {
-        if (!filesIn(work).empty() && !foreign.HasEnded()) ++yieldsWhileHeld;
+        if (!filesIn(work).empty() && !foreign.hasEnded()) ++yieldsWhileHeld;
     };
 
     run();
 
     EXPECT_GE(::GetTickCount64() - started, 800u);
-    EXPECT_TRUE(foreign.HasEnded());
+    EXPECT_TRUE(foreign.hasEnded());
     EXPECT_GT(yieldsWhileHeld, 10);
     EXPECT_EQ(outputContents(), std::vector<std::string>{payload(8)});
 }

@@ -45,8 +45,8 @@ TEST(ChildProcess, ArgumentsArriveWholeAndUninterpreted) {
     std::vector<std::string> all = {dir / "out"};
     all.insert(all.end(), arguments.begin(), arguments.end());
 
-    auto child = ChildProcess::Start(script, all);
-    ASSERT_TRUE(child.WaitUntilEnded({}, {}));
+    auto child = ChildProcess::start(script, all);
+    ASSERT_TRUE(child.waitUntilEnded({}, {}));
     ASSERT_TRUE(WIFEXITED(child.status()) && WEXITSTATUS(child.status()) == 0) << child.status();
     EXPECT_EQ(splitLines(test::readFile(dir / "out")), arguments);
     EXPECT_FALSE(test::exists(injected)) << "an argument was run as a command";
@@ -59,10 +59,10 @@ TEST(ChildProcess, StandardInputIsTheNullDeviceNotOurs) {
     ASSERT_EQ(::pipe(fds), 0);
     const int savedInput = ::dup(STDIN_FILENO);
     ::dup2(fds[0], STDIN_FILENO);
-    auto child = ChildProcess::Start("/bin/sh", {"-c", "readlink /proc/self/fd/0 > \"$0\"", dir / "stdin"});
+    auto child = ChildProcess::start("/bin/sh", {"-c", "readlink /proc/self/fd/0 > \"$0\"", dir / "stdin"});
     ::dup2(savedInput, STDIN_FILENO);
     for (const int fd : {savedInput, fds[0], fds[1]}) ::close(fd);
-    ASSERT_TRUE(child.WaitUntilEnded({}, {}));
+    ASSERT_TRUE(child.waitUntilEnded({}, {}));
     EXPECT_EQ(test::readFile(dir / "stdin"), "/dev/null\n");
 }
 
@@ -82,7 +82,7 @@ TEST(ChildProcess, StartFailuresRaiseClassicErrors) {
         {"sh", 53, "File not found"},  // no search along PATH
     };
     for (const auto& c : cases)
-        test::expectError([&] { ChildProcess::Start(c.program, {}); }, c.number, c.program, c.description);
+        test::expectError([&] { ChildProcess::start(c.program, {}); }, c.number, c.program, c.description);
 }
 
 TEST(ChildProcess, WaitReportsHowTheChildEnded) {
@@ -98,9 +98,9 @@ TEST(ChildProcess, WaitReportsHowTheChildEnded) {
         {"kill -TERM $$", true, SIGTERM},
     };
     for (const auto& c : cases) {
-        auto child = ChildProcess::Start("/bin/sh", {"-c", c.script});
-        EXPECT_TRUE(child.WaitUntilEnded({}, [] { return false; })) << c.script;
-        EXPECT_TRUE(child.HasEnded()) << c.script;
+        auto child = ChildProcess::start("/bin/sh", {"-c", c.script});
+        EXPECT_TRUE(child.waitUntilEnded({}, [] { return false; })) << c.script;
+        EXPECT_TRUE(child.hasEnded()) << c.script;
         const int status = child.status();
         if (c.signalled) {
             ASSERT_TRUE(WIFSIGNALED(status)) << c.script << ": " << status;
@@ -129,9 +129,9 @@ TEST(ChildProcess, ErrorOutputAndExitCode) {
         {"echo on stderr >&2; kill -KILL $$", 128 + SIGKILL, "on stderr\n"},
     };
     for (const auto& c : cases) {
-        auto child = ChildProcess::Start("/bin/sh", {"-c", c.script});
+        auto child = ChildProcess::start("/bin/sh", {"-c", c.script});
         EXPECT_EQ(child.exitCode(), -1) << "still running: " << c.script;
-        ASSERT_TRUE(child.WaitUntilEnded({}, {})) << c.script;
+        ASSERT_TRUE(child.waitUntilEnded({}, {})) << c.script;
         EXPECT_EQ(child.exitCode(), c.exitCode) << c.script;
         const std::string& out = child.errorOutput();
         EXPECT_LE(out.size(), ChildProcess::ErrorOutputLimit) << c.script;
@@ -145,38 +145,38 @@ TEST(ChildProcess, ArgumentWithANulByteIsRefused) {
     test::writeFile(victim, "kept");
     test::expectError(
         [&] {
-            ChildProcess::Start("/bin/rm", {"-f", victim + std::string("\0.dcm.z", 7)});
+            ChildProcess::start("/bin/rm", {"-f", victim + std::string("\0.dcm.z", 7)});
         },
         err::BadFileName, "an argument cut at its NUL byte");
     EXPECT_TRUE(test::exists(victim));
 }
 
 TEST(ChildProcess, StopRequestKillsAndReapsAfterYielding) {
-    auto child = ChildProcess::Start("/bin/sleep", {"30"});
-    EXPECT_FALSE(child.HasEnded());
+    auto child = ChildProcess::start("/bin/sleep", {"30"});
+    EXPECT_FALSE(child.hasEnded());
     EXPECT_EQ(child.status(), -1);
     int yields = 0, stopChecks = 0;
-    const bool ended = child.WaitUntilEnded([&] { ++yields; }, [&] { return ++stopChecks > 3; });
+    const bool ended = child.waitUntilEnded([&] { ++yields; }, [&] { return ++stopChecks > 3; });
     EXPECT_FALSE(ended);
     EXPECT_EQ(yields, 3);
     ASSERT_TRUE(WIFSIGNALED(child.status())) << child.status();
     EXPECT_EQ(WTERMSIG(child.status()), SIGKILL);
     EXPECT_FALSE(processExists(child.pid())) << "the killed child was not reaped";
-    EXPECT_TRUE(child.HasEnded());
+    EXPECT_TRUE(child.hasEnded());
 }
 
 TEST(ChildProcess, OwnershipMovesAndTheLastOwnerKillsAndReaps) {
-    auto first = ChildProcess::Start("/bin/sleep", {"30"});
+    auto first = ChildProcess::start("/bin/sleep", {"30"});
     const pid_t pid = first.pid();
     {
         auto moved = std::move(first);
         EXPECT_EQ(moved.pid(), pid);
         { ChildProcess emptied(std::move(first)); }
         EXPECT_TRUE(processExists(pid)) << "a moved-from object killed the child";
-        EXPECT_FALSE(moved.HasEnded());
+        EXPECT_FALSE(moved.hasEnded());
     }
     EXPECT_FALSE(processExists(pid)) << "destroying the owner left the child running or unreaped";
-    EXPECT_TRUE(first.HasEnded()) << "a moved-from object owns nothing";
+    EXPECT_TRUE(first.hasEnded()) << "a moved-from object owns nothing";
 }
 
 }  // namespace

@@ -73,16 +73,16 @@ TEST(PrivateProfileRead, FollowsWindowsRules) {
         TempDir dir;
         const std::string file = dir / "Settings.ini";
         if (c.content) test::writeFile(file, *c.content);
-        EXPECT_EQ(GetPrivateProfileString(c.section, c.key, c.defaultValue, c.size, file), c.expected) << c.name;
+        EXPECT_EQ(getPrivateProfileString(c.section, c.key, c.defaultValue, c.size, file), c.expected) << c.name;
     }
 }
 
 TEST(PrivateProfileWrite, NewFileGetsSectionsInOrderOfWrites) {
     TempDir dir;
     const std::string file = dir / "Settings.ini";
-    EXPECT_TRUE(WritePrivateProfileString("B", "x", "1", file));
-    EXPECT_TRUE(WritePrivateProfileString("A", "y", "2", file));
-    EXPECT_TRUE(WritePrivateProfileString("b", "z", "", file));
+    EXPECT_TRUE(writePrivateProfileString("B", "x", "1", file));
+    EXPECT_TRUE(writePrivateProfileString("A", "y", "2", file));
+    EXPECT_TRUE(writePrivateProfileString("b", "z", "", file));
     EXPECT_EQ(test::readFile(file), "[B]\r\nx=1\r\nz=\r\n[A]\r\ny=2\r\n");
     EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{"Settings.ini"});
 }
@@ -103,11 +103,11 @@ TEST(PrivateProfileWrite, KeepsForeignLinesAndOrderAndReplacesInPlace) {
                     "\r\n"
                     "[Last]\n"
                     "not a key line\n");
-    EXPECT_TRUE(WritePrivateProfileString("Path", "SourcePath", "F:\\", file));
-    EXPECT_TRUE(WritePrivateProfileString("PATH", "TempPath", "/tmp", file));
-    EXPECT_TRUE(WritePrivateProfileString("window", "LEFT", "", file));
-    EXPECT_TRUE(WritePrivateProfileString("New", "k", "v", file));
-    EXPECT_TRUE(WritePrivateProfileString("Last", "k", "w", file));
+    EXPECT_TRUE(writePrivateProfileString("Path", "SourcePath", "F:\\", file));
+    EXPECT_TRUE(writePrivateProfileString("PATH", "TempPath", "/tmp", file));
+    EXPECT_TRUE(writePrivateProfileString("window", "LEFT", "", file));
+    EXPECT_TRUE(writePrivateProfileString("New", "k", "v", file));
+    EXPECT_TRUE(writePrivateProfileString("Last", "k", "w", file));
     EXPECT_EQ(test::readFile(file),
               "; written by hand\r\n"
               "[Window]\r\n"
@@ -131,10 +131,10 @@ TEST(PrivateProfileWrite, WritesIntoFirstOfDuplicateSectionsAndKeys) {
     TempDir dir;
     const std::string file = dir / "Settings.ini";
     test::writeFile(file, "[A]\r\nk=1\r\nk=2\r\n[A]\r\nk=3\r\n");
-    EXPECT_TRUE(WritePrivateProfileString("A", "k", "new", file));
-    EXPECT_TRUE(WritePrivateProfileString("A", "j", "add", file));
+    EXPECT_TRUE(writePrivateProfileString("A", "k", "new", file));
+    EXPECT_TRUE(writePrivateProfileString("A", "j", "add", file));
     EXPECT_EQ(test::readFile(file), "[A]\r\nk=new\r\nk=2\r\nj=add\r\n[A]\r\nk=3\r\n");
-    EXPECT_EQ(GetPrivateProfileString("A", "k", "", 256, file), "new");
+    EXPECT_EQ(getPrivateProfileString("A", "k", "", 256, file), "new");
 }
 
 TEST(PrivateProfileWrite, ValueReadsBackUnchanged) {
@@ -143,15 +143,15 @@ TEST(PrivateProfileWrite, ValueReadsBackUnchanged) {
     for (const auto& value : values) {
         TempDir dir;
         const std::string file = dir / "Settings.ini";
-        ASSERT_TRUE(WritePrivateProfileString("S", "k", value, file)) << value;
-        EXPECT_EQ(GetPrivateProfileString("S", "k", "dflt", 256, file), value) << value;
+        ASSERT_TRUE(writePrivateProfileString("S", "k", value, file)) << value;
+        EXPECT_EQ(getPrivateProfileString("S", "k", "dflt", 256, file), value) << value;
     }
 }
 
 TEST(PrivateProfileWrite, FailureLeavesOldFileAndNoTemporaryFile) {
     TempDir dir;
     const std::string missingFolder = dir / "missing/Settings.ini";
-    EXPECT_FALSE(WritePrivateProfileString("A", "k", "v", missingFolder));
+    EXPECT_FALSE(writePrivateProfileString("A", "k", "v", missingFolder));
     EXPECT_FALSE(test::exists(dir / "missing"));
 
     // A disk with room for the file alone: the temporary file cannot be created.
@@ -160,7 +160,7 @@ TEST(PrivateProfileWrite, FailureLeavesOldFileAndNoTemporaryFile) {
     const std::string file = disk.path() + "/Settings.ini";
     const std::string old = "[A]\r\nk=old\r\n";
     test::writeFile(file, old);
-    EXPECT_FALSE(WritePrivateProfileString("A", "k", "new", file));
+    EXPECT_FALSE(writePrivateProfileString("A", "k", "new", file));
     EXPECT_EQ(test::readFile(file), old);
     EXPECT_EQ(test::listFiles(disk.path()), std::vector<std::string>{"Settings.ini"});
 }
@@ -178,7 +178,7 @@ TEST(PrivateProfileWrite, FailureWhileWritingRemovesTemporaryFile) {
     rlimit small = saved;
     small.rlim_cur = 64;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = WritePrivateProfileString("A", "k", std::string(1000, 'v'), file);
+    const bool written = writePrivateProfileString("A", "k", std::string(1000, 'v'), file);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
@@ -191,15 +191,15 @@ TEST(PrivateProfileWrite, UnreadableFileIsNotReplaced) {
     TempDir dir;
     const std::string folder = dir / "folder.ini";
     test::makeFolders(folder + "/inner");
-    EXPECT_FALSE(WritePrivateProfileString("A", "k", "v", folder)) << "folder";
+    EXPECT_FALSE(writePrivateProfileString("A", "k", "v", folder)) << "folder";
     EXPECT_TRUE(test::exists(folder + "/inner"));
 
     // Stands in for a file without read permission, which root could read anyway.
     const std::string loop = dir / "loop.ini";
     std::filesystem::create_symlink("loop.ini", loop);
-    EXPECT_FALSE(WritePrivateProfileString("A", "k", "v", loop)) << "symbolic link loop";
+    EXPECT_FALSE(writePrivateProfileString("A", "k", "v", loop)) << "symbolic link loop";
     EXPECT_TRUE(std::filesystem::is_symlink(loop));
-    EXPECT_EQ(GetPrivateProfileString("A", "k", "dflt", 256, loop), "dflt");
+    EXPECT_EQ(getPrivateProfileString("A", "k", "dflt", 256, loop), "dflt");
 
     EXPECT_EQ(test::listFiles(dir.path()), std::vector<std::string>{});
 }

@@ -27,7 +27,7 @@ using test::probeName;
 ChildProcess startProbe(const test::TempDir& dir, const std::string& name) {
     std::filesystem::copy_file("/bin/sleep", dir / name);
     std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
-    return ChildProcess::Start(dir / name, {"30"});
+    return ChildProcess::start(dir / name, {"30"});
 }
 
 // Sets or clears an environment variable for one scope.
@@ -110,7 +110,7 @@ TEST(FindProcess, EndedProcessIsFoundNeitherAsZombieNorAfterReaping) {
     ASSERT_TRUE(std::filesystem::exists("/proc/" + std::to_string(pid))) << "not a zombie";
     EXPECT_EQ(FindProcess(name, 1), 0u) << "zombie";
 
-    ASSERT_TRUE(probe.HasEnded());
+    ASSERT_TRUE(probe.hasEnded());
     EXPECT_EQ(FindProcess(name, 1), 0u) << "reaped";
 }
 
@@ -209,7 +209,7 @@ protected:
         ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
         ::fcntl(fds[1], F_SETFD, 0);  // the server writes its display number here once it accepts clients
         // -terminate: should this process die early, the server goes with its last client.
-        server_.emplace(ChildProcess::Start("/usr/bin/Xvfb", {"-displayfd", std::to_string(fds[1]), "-terminate",
+        server_.emplace(ChildProcess::start("/usr/bin/Xvfb", {"-displayfd", std::to_string(fds[1]), "-terminate",
                                                               "-nolisten", "tcp", "-screen", "0", "320x240x24"}));
         ::close(fds[1]);
         std::string number;
@@ -227,7 +227,7 @@ protected:
         display_.reset();
         if (server_) {
             ::kill(server_->pid(), SIGTERM);  // lets it remove its socket and lock file
-            server_->WaitUntilEnded({}, {});
+            server_->waitUntilEnded({}, {});
         }
     }
 

@@ -43,9 +43,9 @@ TEST(MountHolding, FindsTheMountOfTheDeviceThatHoldsThePath) {
         const auto found = mountHolding(mountinfo, c.major, c.minor, c.path);
         ASSERT_EQ(found.has_value(), c.mount.has_value()) << c.path;
         if (!found) continue;
-        EXPECT_EQ(found->MountPoint, c.mount->MountPoint) << c.path;
-        EXPECT_EQ(found->FsType, c.mount->FsType) << c.path;
-        EXPECT_EQ(found->Source, c.mount->Source) << c.path;
+        EXPECT_EQ(found->mountPoint, c.mount->mountPoint) << c.path;
+        EXPECT_EQ(found->fsType, c.mount->fsType) << c.path;
+        EXPECT_EQ(found->source, c.mount->source) << c.path;
     }
 }
 
@@ -60,13 +60,13 @@ TEST(ProbeVolume, LabelAndUuidOfAnIso9660Image) {
                      {image, dir / "disc"}))
         << "xorriso failed: scripts/setup.sh installs it";
     const auto volume = probeVolume(image);
-    EXPECT_EQ(volume.Label, "CT M\xC3\xBCller 2008");
-    EXPECT_EQ(volume.Uuid, "2008-03-24-14-05-09-00") << "an ISO's UUID is its creation time";
+    EXPECT_EQ(volume.label, "CT M\xC3\xBCller 2008");
+    EXPECT_EQ(volume.uuid, "2008-03-24-14-05-09-00") << "an ISO's UUID is its creation time";
 
     test::writeFile(dir / "plain.bin", std::string(64 * 1024, 'x'));
     for (const auto& path : {dir / "plain.bin", dir / "missing.iso"}) {
         const auto none = probeVolume(path);
-        EXPECT_EQ(none.Label + none.Uuid, "") << path;
+        EXPECT_EQ(none.label + none.uuid, "") << path;
     }
 }
 
@@ -81,12 +81,12 @@ TEST(VolumeFromLinks, UdevLinksOfTheDevice) {
     fs::create_symlink("../../sr0", dir / "disk/by-uuid/2008-03-24-14-05-09-00");
     fs::create_symlink("../../sdb1", dir / "disk/by-uuid/0C1D-2E3F");
     const auto volume = volumeFromLinks(dir / "sr0", dir / "disk");
-    EXPECT_EQ(volume.Label, "CT M\xC3\xBCller/2008");
-    EXPECT_EQ(volume.Uuid, "2008-03-24-14-05-09-00");
+    EXPECT_EQ(volume.label, "CT M\xC3\xBCller/2008");
+    EXPECT_EQ(volume.uuid, "2008-03-24-14-05-09-00");
     const auto stick = volumeFromLinks(dir / "sdb1", dir / "disk");
-    EXPECT_EQ(stick.Label, "");
-    EXPECT_EQ(stick.Uuid, "0C1D-2E3F");
-    EXPECT_EQ(volumeFromLinks(dir / "sr0", dir / "nothing").Uuid, "");
+    EXPECT_EQ(stick.label, "");
+    EXPECT_EQ(stick.uuid, "0C1D-2E3F");
+    EXPECT_EQ(volumeFromLinks(dir / "sr0", dir / "nothing").uuid, "");
 }
 
 TEST(RemovableBlockDevice, TheDiskTellsForItsPartitions) {
@@ -115,8 +115,8 @@ TEST(VolumeIdentityOf, NothingToTellIsEmptyNotAFailure) {
     TempDir dir;
     for (const std::string& folder : {dir / "missing", std::string("/tmp\0x", 6), std::string()}) {
         const auto identity = volumeIdentityOf(folder);
-        EXPECT_EQ(identity.Label + identity.Serial, "");
-        EXPECT_FALSE(identity.Removable);
+        EXPECT_EQ(identity.label + identity.serial, "");
+        EXPECT_FALSE(identity.removable);
     }
 }
 

@@ -196,10 +196,10 @@ TEST(WindowsFileSystem, LinksAreFilesThatAreNeverFollowed) {
     ASSERT_TRUE(folderLink.made());
     const auto listing = fs.GetFolder(medium);
     std::vector<std::string> files;
-    for (const auto& f : listing.Files) files.push_back(f.Name);
+    for (const auto& f : listing.files) files.push_back(f.name);
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"FOLDERLINK", "IM1"}));
-    EXPECT_TRUE(listing.SubFolders.empty());
+    EXPECT_TRUE(listing.subFolders.empty());
     expectError([&] { fs.CopyFile(link, dir / "copy", true); }, 75, "copy");
     EXPECT_FALSE(test::exists(dir / "copy"));
     expectError([&] { fs.CheckPrivateFolder(link); }, 75, "a link as the working folder");
@@ -215,7 +215,7 @@ TEST(WindowsFileSystem, FolderIdentityFollowsTheFolderNotItsSpelling) {
     ASSERT_TRUE(alias.made());
     const auto identity = fs.FolderIdentityOf(work);
     ASSERT_TRUE(identity);
-    EXPECT_EQ(fs.GetFolder(work).Identity, *identity);
+    EXPECT_EQ(fs.GetFolder(work).identity, *identity);
     for (const std::string& same : {work + "\\", dir / "WORK", dir / "Other\\..\\Work", dir / "Alias"})
         EXPECT_EQ(fs.FolderIdentityOf(same), identity) << same;
     EXPECT_NE(fs.FolderIdentityOf(dir / "Other"), identity);
@@ -293,10 +293,10 @@ TEST(WindowsFileSystem, NamesWithTrailingDotsAndLongPaths) {
     fs.WriteFileAtomically(plain, "plain");
     fs.WriteFileAtomically(dotted, "dotted");
     const auto listing = fs.GetFolder(deep);
-    ASSERT_EQ(listing.Files.size(), 2u);
-    for (const auto& file : listing.Files) {
-        fs.CopyFile(file.Path, file.Path + ".copy", false);
-        EXPECT_EQ(fs.ReadWholeFile(file.Path + ".copy"), file.Name == "IMG" ? "plain" : "dotted") << file.Name;
+    ASSERT_EQ(listing.files.size(), 2u);
+    for (const auto& file : listing.files) {
+        fs.CopyFile(file.path, file.path + ".copy", false);
+        EXPECT_EQ(fs.ReadWholeFile(file.path + ".copy"), file.name == "IMG" ? "plain" : "dotted") << file.name;
     }
     fs.DeleteFile(dotted);
     EXPECT_TRUE(fs.FileExists(plain));
@@ -313,13 +313,13 @@ TEST(WindowsFileSystem, ListingNamesInAnyScript) {
     for (const auto& name : names) test::writeFile(dir / name, name);
     fs.CreateFolder(dir / "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0");
     const auto listing = fs.GetFolder(dir.path() + PathSeparator);
-    ASSERT_EQ(listing.Files.size(), names.size());
-    for (const auto& file : listing.Files) {
-        EXPECT_EQ(file.Path, dir.path() + PathSeparator + file.Name) << "one separator after one given";
-        EXPECT_EQ(fs.ReadWholeFile(file.Path), file.Name);
+    ASSERT_EQ(listing.files.size(), names.size());
+    for (const auto& file : listing.files) {
+        EXPECT_EQ(file.path, dir.path() + PathSeparator + file.name) << "one separator after one given";
+        EXPECT_EQ(fs.ReadWholeFile(file.path), file.name);
     }
-    ASSERT_EQ(listing.SubFolders.size(), 1u);
-    EXPECT_EQ(listing.SubFolders[0].Name, "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0");
+    ASSERT_EQ(listing.subFolders.size(), 1u);
+    EXPECT_EQ(listing.subFolders[0].name, "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0");
 }
 
 TEST(WindowsFileSystem, DeletingWithoutForceSparesReadOnlyContent) {

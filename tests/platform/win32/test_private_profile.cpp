@@ -20,14 +20,14 @@ TEST(PrivateProfileOnWindows, RoundTripInTheAnsiCodePage) {
     const std::string umlauts =
         "D:\\\xC3\x84rzte \xC3\x9C"
         "bersicht\\M\xC3\xBCller \xC3\x9F\xC2\xB4";
-    ASSERT_TRUE(WritePrivateProfileString("Path", "SourcePath", umlauts, file));
-    ASSERT_TRUE(WritePrivateProfileString("PACS", "PACS", "Arzt und Praxis", file));
+    ASSERT_TRUE(writePrivateProfileString("Path", "SourcePath", umlauts, file));
+    ASSERT_TRUE(writePrivateProfileString("PACS", "PACS", "Arzt und Praxis", file));
     EXPECT_EQ(test::readFile(file),
               "[Path]\r\nSourcePath=D:\\\xC4rzte \xDC"
               "bersicht\\M\xFCller \xDF\xB4\r\n"
               "[PACS]\r\nPACS=Arzt und Praxis\r\n");
-    EXPECT_EQ(GetPrivateProfileString("path", "SOURCEPATH", "", 256, file), umlauts);
-    EXPECT_EQ(GetPrivateProfileString("PACS", "missing", "dflt", 256, file), "dflt");
+    EXPECT_EQ(getPrivateProfileString("path", "SOURCEPATH", "", 256, file), umlauts);
+    EXPECT_EQ(getPrivateProfileString("PACS", "missing", "dflt", 256, file), "dflt");
 }
 
 TEST(PrivateProfileOnWindows, ReadsWhatTheRulesSay) {
@@ -35,10 +35,10 @@ TEST(PrivateProfileOnWindows, ReadsWhatTheRulesSay) {
     const std::string file = dir / "Settings.ini";
     test::writeFile(file,
                     "[Temp]\r\n  TempPath = \"C:\\Temp\\\"  \r\nEmpty=\r\nLong=" + std::string(300, 'x') + "\r\n");
-    EXPECT_EQ(GetPrivateProfileString("TEMP", "temppath", "dflt", 256, file), "C:\\Temp\\");
-    EXPECT_EQ(GetPrivateProfileString("Temp", "Empty", "dflt", 256, file), "");
-    EXPECT_EQ(GetPrivateProfileString("Temp", "Long", "", 256, file), std::string(300, 'x'));
-    EXPECT_EQ(GetPrivateProfileString("Temp", "TempPath", "dflt", 256, dir / "missing.ini"), "dflt");
+    EXPECT_EQ(getPrivateProfileString("TEMP", "temppath", "dflt", 256, file), "C:\\Temp\\");
+    EXPECT_EQ(getPrivateProfileString("Temp", "Empty", "dflt", 256, file), "");
+    EXPECT_EQ(getPrivateProfileString("Temp", "Long", "", 256, file), std::string(300, 'x'));
+    EXPECT_EQ(getPrivateProfileString("Temp", "TempPath", "dflt", 256, dir / "missing.ini"), "dflt");
 }
 
 // The system cuts at the buffer's end and answers as for a value that just
@@ -52,15 +52,15 @@ TEST(PrivateProfileOnWindows, ReadsValuesWholeWhateverTheFirstSize) {
         const std::string file = pathUnder(folder, "Settings.ini");
         for (const size_t length : {254, 255, 256, 511, 512, 4000}) {
             const std::string value = "C:\\" + std::string(length - 3, 'v');
-            ASSERT_TRUE(WritePrivateProfileString("Path", "DestinationPath", value, file)) << length;
+            ASSERT_TRUE(writePrivateProfileString("Path", "DestinationPath", value, file)) << length;
             for (const size_t size : {256, 1, 0})
-                EXPECT_EQ(GetPrivateProfileString("Path", "DestinationPath", "", size, file), value)
+                EXPECT_EQ(getPrivateProfileString("Path", "DestinationPath", "", size, file), value)
                     << folder << ": " << length << " characters, first size " << size;
         }
         const std::string longDefault(300, 'd');
-        EXPECT_EQ(GetPrivateProfileString("Path", "Missing", longDefault, 256, file), longDefault) << folder;
+        EXPECT_EQ(getPrivateProfileString("Path", "Missing", longDefault, 256, file), longDefault) << folder;
     }
-    EXPECT_EQ(GetPrivateProfileString("Path", "Missing", std::string(300, 'd'), 256, std::string("a\0b.ini", 7)),
+    EXPECT_EQ(getPrivateProfileString("Path", "Missing", std::string(300, 'd'), 256, std::string("a\0b.ini", 7)),
               std::string(300, 'd'));
 }
 
@@ -68,8 +68,8 @@ TEST(PrivateProfileOnWindows, ReadsValuesWholeWhateverTheFirstSize) {
 TEST(PrivateProfileOnWindows, CharactersOutsideTheCodePageBecomeQuestionMarks) {
     TempDir dir;
     const std::string file = dir / "Settings.ini";
-    ASSERT_TRUE(WritePrivateProfileString("Path", "SourcePath", "D:\\\xD0\x96urnal", file));
-    EXPECT_EQ(GetPrivateProfileString("Path", "SourcePath", "", 256, file), "D:\\?urnal");
+    ASSERT_TRUE(writePrivateProfileString("Path", "SourcePath", "D:\\\xD0\x96urnal", file));
+    EXPECT_EQ(getPrivateProfileString("Path", "SourcePath", "", 256, file), "D:\\?urnal");
 }
 
 // A bare name would go to the Windows folder; a program folder in another
@@ -79,20 +79,20 @@ TEST(PrivateProfileOnWindows, FileNamedByAnyPath) {
     const std::string cyrillic = dir / "\xD0\x9F\xD1\x80\xD0\xB0\xD0\xBA\xD1\x81\xD0\xB8\xD1\x81";
     test::makeFolders(cyrillic);
     const std::string file = pathUnder(cyrillic, "Settings.ini");
-    ASSERT_TRUE(WritePrivateProfileString("Temp", "TempPath", "C:\\Temp", file));
+    ASSERT_TRUE(writePrivateProfileString("Temp", "TempPath", "C:\\Temp", file));
     EXPECT_EQ(test::readFile(file), "[Temp]\r\nTempPath=C:\\Temp\r\n");
-    EXPECT_EQ(GetPrivateProfileString("Temp", "TempPath", "", 256, file), "C:\\Temp");
+    EXPECT_EQ(getPrivateProfileString("Temp", "TempPath", "", 256, file), "C:\\Temp");
 
     const std::wstring previous = std::filesystem::current_path().wstring();
     std::filesystem::current_path(test::fsPath(dir.path()));
-    const bool written = WritePrivateProfileString("A", "k", "v", "relative.ini");
+    const bool written = writePrivateProfileString("A", "k", "v", "relative.ini");
     std::filesystem::current_path(previous);
     EXPECT_TRUE(written);
     EXPECT_TRUE(test::exists(dir / "relative.ini"));
 
-    EXPECT_FALSE(WritePrivateProfileString("A", "k", "v", dir / "no folder\\x.ini"));
-    EXPECT_FALSE(WritePrivateProfileString("A", "k", "v", std::string("a\0b.ini", 7)));
-    EXPECT_EQ(GetPrivateProfileString("A", "k", "dflt", 256, std::string("a\0b.ini", 7)), "dflt");
+    EXPECT_FALSE(writePrivateProfileString("A", "k", "v", dir / "no folder\\x.ini"));
+    EXPECT_FALSE(writePrivateProfileString("A", "k", "v", std::string("a\0b.ini", 7)));
+    EXPECT_EQ(getPrivateProfileString("A", "k", "dflt", 256, std::string("a\0b.ini", 7)), "dflt");
 }
 
 }  // namespace

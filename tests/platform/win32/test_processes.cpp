@@ -48,8 +48,8 @@ TEST(ChildProcessOnWindows, EveryArgumentArrivesWhole) {
     };
     std::vector<std::string> all = {"args", out};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    auto child = ChildProcess::Start(childNamed(dir, "folder with blanks.exe"), all);
-    ASSERT_TRUE(child.WaitUntilEnded({}, {}));
+    auto child = ChildProcess::start(childNamed(dir, "folder with blanks.exe"), all);
+    ASSERT_TRUE(child.waitUntilEnded({}, {}));
     EXPECT_EQ(child.status(), 0);
     std::vector<std::string> received;
     const std::string text = test::readFile(out);
@@ -71,21 +71,21 @@ TEST(ChildProcessOnWindows, StartFailuresRaiseClassicErrors) {
         {"cmd.exe", 53},         // never searched for
         {std::string("a\0b", 3), 52},
     };
-    for (const auto& c : cases) test::expectError([&] { ChildProcess::Start(c.program, {}); }, c.number, c.program);
+    for (const auto& c : cases) test::expectError([&] { ChildProcess::start(c.program, {}); }, c.number, c.program);
 }
 
 TEST(ChildProcessOnWindows, ExitStatusAndStop) {
     TempDir dir;
     const std::string child = childNamed(dir, "child.exe");
-    auto done = ChildProcess::Start(child, {"exit", "7"});
-    EXPECT_TRUE(done.WaitUntilEnded({}, [] { return false; }));
+    auto done = ChildProcess::start(child, {"exit", "7"});
+    EXPECT_TRUE(done.waitUntilEnded({}, [] { return false; }));
     EXPECT_EQ(done.status(), 7);
 
-    auto sleeper = ChildProcess::Start(child, {"sleep", "30000"});
-    EXPECT_FALSE(sleeper.HasEnded());
+    auto sleeper = ChildProcess::start(child, {"sleep", "30000"});
+    EXPECT_FALSE(sleeper.hasEnded());
     EXPECT_EQ(sleeper.status(), -1);
     int yields = 0, stopChecks = 0;
-    EXPECT_FALSE(sleeper.WaitUntilEnded([&] { ++yields; }, [&] { return ++stopChecks > 3; }));
+    EXPECT_FALSE(sleeper.waitUntilEnded([&] { ++yields; }, [&] { return ++stopChecks > 3; }));
     EXPECT_EQ(yields, 3);
     EXPECT_EQ(sleeper.status(), 1);
     EXPECT_TRUE(hasEnded(sleeper.pid()));
@@ -110,14 +110,14 @@ TEST(ChildProcessOnWindows, ErrorOutputAndExitCode) {
         {"10", "crashed", "3221225477", static_cast<int>(0xC0000005u), "xcrashed"},
     };
     for (const auto& c : cases) {
-        auto process = ChildProcess::Start(child, {"stderr", c.filler, c.text, c.status});
-        ASSERT_TRUE(process.WaitUntilEnded({}, {})) << c.filler;
+        auto process = ChildProcess::start(child, {"stderr", c.filler, c.text, c.status});
+        ASSERT_TRUE(process.waitUntilEnded({}, {})) << c.filler;
         EXPECT_EQ(process.exitCode(), c.exitCode) << c.status;
         const std::string& out = process.errorOutput();
         EXPECT_LE(out.size(), ChildProcess::ErrorOutputLimit);
         EXPECT_TRUE(out.ends_with(c.tail)) << c.filler << ": " << out.substr(out.size() > 80 ? out.size() - 80 : 0);
     }
-    auto sleeper = ChildProcess::Start(child, {"sleep", "30000"});
+    auto sleeper = ChildProcess::start(child, {"sleep", "30000"});
     EXPECT_EQ(sleeper.exitCode(), -1) << "while it runs";
 }
 
@@ -127,7 +127,7 @@ TEST(ChildProcessOnWindows, KillEndsTheChildsOwnChildrenToo) {
     const std::string idFile = dir / "grandchild";
     uint32_t grandchild = 0;
     {
-        auto child = ChildProcess::Start(childNamed(dir, "parent.exe"), {"spawn", idFile, "30000"});
+        auto child = ChildProcess::start(childNamed(dir, "parent.exe"), {"spawn", idFile, "30000"});
         for (int i = 0; i < 5000 && !test::exists(idFile); ++i) ::Sleep(1);
         ASSERT_TRUE(test::exists(idFile));
         ::Sleep(20);
@@ -140,7 +140,7 @@ TEST(ChildProcessOnWindows, KillEndsTheChildsOwnChildrenToo) {
 TEST(FindProcessOnWindows, FindsAHiddenChildByItsExecutableName) {
     TempDir dir;
     const std::string name = probeName("xGUNZIP.EXE-test.exe");
-    auto child = ChildProcess::Start(childNamed(dir, name), {"sleep", "30000"});
+    auto child = ChildProcess::start(childNamed(dir, name), {"sleep", "30000"});
     ::Sleep(50);
     struct Case {
         std::string wanted;
@@ -163,17 +163,17 @@ TEST(FindProcessOnWindows, FindsAHiddenChildByItsExecutableName) {
     EXPECT_NE(FindProcess("", 1, [&] { ++yields; }), 0u);
     EXPECT_EQ(yields, 0) << "an empty name matches the first entry";
 
-    EXPECT_FALSE(child.WaitUntilEnded({}, [] { return true; }));
+    EXPECT_FALSE(child.waitUntilEnded({}, [] { return true; }));
     EXPECT_EQ(FindProcess(name, 1), 0u) << "gone once ended";
 }
 
 TEST(FindProcessOnWindows, WindowModeGivesTheChildsTopLevelWindow) {
     TempDir dir;
     const std::string name = probeName("window.exe");
-    auto child = ChildProcess::Start(childNamed(dir, name), {"window", "30000"});
+    auto child = ChildProcess::start(childNamed(dir, name), {"window", "30000"});
     // The first window of a fresh Wine prefix takes seconds.
     uint32_t window = 0;
-    for (int i = 0; i < 2000 && window == 0 && !child.HasEnded(); ++i) {
+    for (int i = 0; i < 2000 && window == 0 && !child.hasEnded(); ++i) {
         window = FindProcess(name, 0);
         if (window == 0) ::Sleep(10);
     }
@@ -184,7 +184,7 @@ TEST(FindProcessOnWindows, WindowModeGivesTheChildsTopLevelWindow) {
     EXPECT_EQ(FindProcessWindow(child.pid()), window);
     EXPECT_EQ(FindProcess(name, 1), child.pid());
 
-    auto windowless = ChildProcess::Start(childNamed(dir, probeName("windowless.exe")), {"sleep", "30000"});
+    auto windowless = ChildProcess::start(childNamed(dir, probeName("windowless.exe")), {"sleep", "30000"});
     ::Sleep(50);
     EXPECT_EQ(FindProcessWindow(windowless.pid()), 0u);
 }
@@ -202,12 +202,12 @@ TEST(SingleInstanceOnWindows, SameFolderInAnyFormIsAnotherInstance) {
         EXPECT_TRUE(SingleInstanceLock(upper + PathSeparator).anotherInstanceRunning()) << "letter case, separator";
         EXPECT_FALSE(SingleInstanceLock(dir / "Other").anotherInstanceRunning());
 
-        auto child = ChildProcess::Start(testChild(), {"lock", folder});
-        ASSERT_TRUE(child.WaitUntilEnded({}, {}));
+        auto child = ChildProcess::start(testChild(), {"lock", folder});
+        ASSERT_TRUE(child.waitUntilEnded({}, {}));
         EXPECT_EQ(child.status(), 1) << "another process sees this instance";
     }
-    auto child = ChildProcess::Start(testChild(), {"lock", folder});
-    ASSERT_TRUE(child.WaitUntilEnded({}, {}));
+    auto child = ChildProcess::start(testChild(), {"lock", folder});
+    ASSERT_TRUE(child.waitUntilEnded({}, {}));
     EXPECT_EQ(child.status(), 0) << "released with its holder";
 }
 

@@ -15,19 +15,19 @@ TEST(VolumeIdentityOnWindows, CdromDriveWithLabelAndSerial) {
         << "drive R: is not the test prefix's CD-ROM drive: scripts/build-windows.sh sets it up";
     for (const char* folder : {"R:\\", "R:\\DICOM\\Studie 1", "r:\\."}) {
         const auto identity = volumeIdentityOf(folder);
-        EXPECT_EQ(identity.Label, "JOR TESTCD") << folder;
-        EXPECT_EQ(identity.Serial, "1A2B-3C4D") << folder << ": as vol shows it";
-        EXPECT_TRUE(identity.Removable) << folder;
+        EXPECT_EQ(identity.label, "JOR TESTCD") << folder;
+        EXPECT_EQ(identity.serial, "1A2B-3C4D") << folder << ": as vol shows it";
+        EXPECT_TRUE(identity.removable) << folder;
     }
 }
 
 TEST(VolumeIdentityOnWindows, FixedDiskAndNoVolume) {
     test::TempDir dir;
-    EXPECT_FALSE(volumeIdentityOf(dir.path()).Removable) << "the prefix's C: is a fixed disk";
+    EXPECT_FALSE(volumeIdentityOf(dir.path()).removable) << "the prefix's C: is a fixed disk";
     for (const std::string& folder : {std::string(), std::string("C:\\x\0y", 6), std::string("\xFF\xFE")}) {
         const auto identity = volumeIdentityOf(folder);
-        EXPECT_EQ(identity.Label + identity.Serial, "");
-        EXPECT_FALSE(identity.Removable);
+        EXPECT_EQ(identity.label + identity.serial, "");
+        EXPECT_FALSE(identity.removable);
     }
 }
 

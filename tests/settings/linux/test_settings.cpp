@@ -9,7 +9,7 @@ namespace jor {
 namespace {
 
 // The file is written whole beside itself and renamed into place.
-TEST(SaveSettings, FailedWriteKeepsTheOldFile) {
+TEST(WriteSettings, FailedWriteKeepsTheOldFile) {
     test::TempDir dir;
     // A disk with room for the file alone: the temporary file cannot be created.
     test::SmallDisk disk(dir / "full", 64, 2);
@@ -17,7 +17,7 @@ TEST(SaveSettings, FailedWriteKeepsTheOldFile) {
     const std::string file = settingsFilePath(disk.path());
     const std::string old = "[Temp]\r\nTempPath=/old\r\n";
     test::writeFile(file, old);
-    EXPECT_NO_THROW(SaveSettings(disk.path(), SettingsValues{"/t", "/s", "/d", 1, "HIPAX"}));
+    EXPECT_NO_THROW(writeSettings(disk.path(), SettingsValues{"/t", "/s", "/d", 1, "HIPAX"}));
     EXPECT_EQ(test::readFile(file), old);
     EXPECT_EQ(test::listFiles(disk.path()), std::vector<std::string>{"Settings.ini"});
 }

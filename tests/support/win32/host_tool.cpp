@@ -33,7 +33,7 @@ bool onHost(const std::string& script, const std::vector<std::string>& paths) {
         "-c", "if (" + script + "); then echo ok; else echo failed; fi > \"$0.part\" && mv \"$0.part\" \"$0\"",
         unixPath(done)};
     for (const auto& path : paths) arguments.push_back(unixPath(path));
-    ChildProcess::Start("Z:\\bin\\sh", arguments);
+    ChildProcess::start("Z:\\bin\\sh", arguments);
     for (int waited = 0; waited < 30000 && !exists(done); waited += 5) ::Sleep(5);
     return exists(done) && readFile(done) == "ok\n";
 }

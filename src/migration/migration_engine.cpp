@@ -1,5 +1,5 @@
 // The run around the walk: the start command, the tick, the end of a run, and how the engine logs.
-#include "migration/engine.h"
+#include "migration/migration_engine.h"
 
 #include "migration/log_labels.h"
 #include "migration/selection.h"
