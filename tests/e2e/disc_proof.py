@@ -5,7 +5,7 @@ import csv
 import warnings
 from pathlib import Path
 
-from e2e_checks import crlf_lines, sha
+from e2e_checks import crlf_lines, images_of, journal_rows, sample_disc, sha
 from e2e_desktop import Failure, wait_for
 
 # Protocol column, pydicom keyword.
@@ -111,8 +111,7 @@ def check_passes(stop, manifest, passes, target, images, c, sep="/"):
     the last batch before a kill; the second pass of a partly unreadable
     disc brings exactly its `images`."""
     named = [r["Ausgabe"] for rows in passes for r in rows if r["Ergebnis"] == "migriert"]
-    expected = [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
-    c.same(f"{stop}: images the protocols name", expected,
+    c.same(f"{stop}: images the protocols name", images_of(manifest),
            [(sha(target / o), (target / o).stat().st_size) for o in named if (target / o).is_file()])
     unnamed = [p for p in target.iterdir() if p.name not in named]
     c.check(stop == "kill" or not unnamed, f"{stop}: outputs no protocol names: {unnamed}")
@@ -125,3 +124,30 @@ def check_passes(stop, manifest, passes, target, images, c, sep="/"):
 def check_pass_results(journal, c):
     results = [row[11] for row in journal]
     c.check(results == ["abgebrochen", "nur fehlende"] * 2 + ["abgeschlossen", "nur fehlende"], f"journal: {results}")
+
+
+def second_passes(tmp, program, dest, c, drive, run_disc, options=(), encoding="utf-8", sep="/"):
+    """A disc closed halfway, one killed halfway and one with two files that
+    cannot be read, each passed again with the question's default: every
+    image in its destination, once, but for the last batch before the kill.
+    `with drive(n, manifest, target) as readable:` has disc n in a drive and
+    the settings made for it; `readable(files, yes)` makes files of it
+    unreadable or readable again. `run_disc(outputs=None, stop=None)`."""
+    for n, stop in enumerate(("close", "kill", "unreadable")):
+        target = dest / stop
+        target.mkdir()
+        manifest = sample_disc(tmp / f"pass{n}", "--system", "GEMED", "--seed", str(20 + n), *options)
+        images = sorted(p for p in Path(manifest["disc"]).rglob("IM*") if "." not in p.name)[:2]
+        with drive(n, manifest, target) as readable:
+            first = len(protocols(program))
+            if stop == "unreadable":
+                readable([p.relative_to(manifest["disc"]) for p in images], False)
+                c.check(run_disc() == ["report"], f"{stop}: boxes of the first pass")
+                readable([p.relative_to(manifest["disc"]) for p in images], True)
+            else:
+                # Past the first batch of the protocol, and more since.
+                batched = lambda: len(protocols(program)) > first and len(protocol_rows(protocols(program)[-1], c)) > 5
+                run_disc(lambda: batched() and sum(1 for _ in target.iterdir()) > 60, stop)
+            c.check(run_disc() == ["question", "report"], f"{stop}: boxes of the second pass")
+        check_passes(stop, manifest, [protocol_rows(p, c) for p in protocols(program)[first:]], target, images, c, sep)
+    check_pass_results(journal_rows(program, c, encoding), c)

@@ -1,12 +1,79 @@
-"""What the end-to-end runs check: the destination, BadObjects, the logs,
-the settings and the journal a run leaves, against a sample disc's manifest."""
+"""What both end-to-end runners share: their arguments, sample discs and frame,
+and what they check of the destination, BadObjects, the logs, the settings and
+the journal a run leaves, against a sample disc's manifest."""
+import argparse
 import collections
 import csv
 import hashlib
+import json
 import re
 import shutil
+import signal
 import subprocess
+import sys
+import tempfile
+import time
 from pathlib import Path
+
+from e2e_desktop import Desktop, Failure
+
+GENERATOR = Path(__file__).resolve().parents[2] / "tools" / "make_sample_disc.py"
+
+
+def sample_disc(out, *options, python=sys.executable):
+    """A generated sample disc (make_sample_disc.py `options`) in `out`; its manifest."""
+    subprocess.run([python, str(GENERATOR), *options, str(out)], check=True, stdout=subprocess.DEVNULL)
+    name = "proof.json" if "--proof" in options else "manifest.json"
+    return json.loads((out / name).read_text(encoding="utf-8"))
+
+
+def run_settings(temp, source, dest, system, path=str):
+    """Settings.ini's values for a run; `path` gives a folder's form for the program."""
+    return {("Temp", "TempPath"): path(temp), ("Path", "SourcePath"): source,
+            ("Path", "DestinationPath"): path(dest), ("Debug", "DebugValue"): "0", ("PACS", "PACS"): system}
+
+
+def images_of(manifest):
+    """The images a disc's run must leave in the destination, as (sha256, size), each as often as it comes."""
+    return [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
+
+
+def check_journal(rows, expected, c, columns):
+    """The journal's lines, their `columns` (indexes) against `expected`, one list of values a line."""
+    c.check(len(rows) == len(expected), f"{len(rows)} journal lines: {rows}")
+    for row, values in zip(rows, expected):
+        c.check([row[i] for i in columns] == values, f"journal line {row}")
+
+
+def runner_main(doc, prefix, add_arguments, run):
+    """The frame of a runner: the arguments both take and `add_arguments(parser)`
+    adds, a scratch folder with a sample disc of --system, and the verdict of
+    `run(args, tmp, desktop, manifest, c)`. Returns the exit status."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--system", required=True)
+    parser.add_argument("--program-dir", required=True, type=Path)
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    parser.add_argument("--session-end", action="store_true", help="end the desktop session during the run")
+    parser.add_argument("--journal", action="store_true", help="three discs, then the first again")
+    parser.add_argument("--proof", action="store_true", help="two discs of real DICOM files, their protocols")
+    parser.add_argument("--second-pass", action="store_true", help="stopped, killed and unreadable discs passed again")
+    add_arguments(parser)
+    args = parser.parse_args()
+
+    # A terminated test still clears away its X server and program.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    args.started = time.monotonic()
+    tmp = Path(tempfile.mkdtemp(prefix=prefix))
+    desktop = Desktop(tmp)
+    c = Checker()
+    try:
+        run(args, tmp, desktop, sample_disc(tmp / "sample", "--system", args.system), c)
+    except Failure as e:
+        c.faults.append(str(e))
+    finally:
+        desktop.close()
+        status = conclude(c, tmp, args.keep)
+    return status
 
 
 def sha(path):
@@ -96,9 +163,7 @@ def verify(manifest, program, dest, temp, settings, report, c, encoding="utf-8")
     for p in outputs:
         c.check(re.fullmatch(r"2\.25\.\d+\.dcm", p.name), f"destination: unexpected name {p.name!r}")
         c.check(p.stat().st_mode & 0o200, f"destination: {p.name} kept the read-only attribute")
-    c.same("destination images (sha256, size)",
-           [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])],
-           [(sha(p), p.stat().st_size) for p in outputs])
+    c.same("destination images (sha256, size)", images_of(manifest), [(sha(p), p.stat().st_size) for p in outputs])
 
     # BadObjects: <base>.err, <base>2.err, ... holding the objects as stored.
     bad = dest / "BadObjects"

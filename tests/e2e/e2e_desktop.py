@@ -147,3 +147,13 @@ def wait_for(condition, seconds, what, poll=0.1):
             return value
         time.sleep(poll)
     raise Failure(f"timed out waiting for {what}")
+
+
+def end_by_clicking(proc, click, seconds):
+    """Beenden, which comes back only once the working folder is cleared away."""
+    def ended():
+        if proc.poll() is None:
+            click()
+            time.sleep(0.5)
+        return proc.poll() is not None
+    wait_for(ended, seconds, "the program to end after Beenden", poll=0)

@@ -2,35 +2,40 @@
 """Migrates a generated sample disc in the real window, under its own Xvfb,
 clicking as a user would, and compares what the run leaves behind with the
 disc's manifest. Exit status 0 when everything matches."""
-import argparse
-import json
+import contextlib
 import os
-import re
 import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from e2e_checks import (Checker, check_cut_short_run, conclude, journal_rows, sha, snapshot, verify,  # noqa: E402
-                        write_settings)
-from e2e_desktop import Accessibility, Desktop, Failure, wait_for  # noqa: E402
+from e2e_checks import (check_cut_short_run, check_journal, images_of, journal_rows, run_settings,  # noqa: E402
+                        runner_main, sample_disc, sha, snapshot, verify, write_settings)
+from e2e_desktop import Accessibility, Failure, end_by_clicking, wait_for  # noqa: E402
 
-GENERATOR = Path(__file__).resolve().parents[2] / "tools" / "make_sample_disc.py"
 MIGRIEREN, BEENDEN = (25, 26), (76, 26)
 
 
+def visible_windows(desktop, title):
+    return desktop.xdo("search", "--onlyvisible", "--name", title, check=False)
+
+
+def start_program(desktop, program, log="program.log", settle=0.3, **extra):
+    """jor-orvek from the program folder, its main window shown: the process and the window."""
+    proc = desktop.spawn([str(program / "jor-orvek")], log, **{"QT_QPA_PLATFORM": "xcb", **extra})
+    main = wait_for(lambda: visible_windows(desktop, "^Jor - Orvek$") or proc.poll() is not None, 20,
+                    "the main window")
+    if proc.poll() is not None:
+        raise Failure(f"program ended at start with status {proc.returncode}")
+    time.sleep(settle)  # mapped is not yet painted and taking input
+    return proc, main[0]
+
+
 def end_with_beenden(desktop, proc, main):
-    """Beenden, which comes back only once the working folder is cleared away."""
-    def ended():
-        if proc.poll() is None:
-            desktop.xdo("mousemove", "--window", main, *BEENDEN, "click", "1", check=False)
-            time.sleep(0.5)
-        return proc.poll() is not None
-    wait_for(ended, 20, "the program to end after Beenden", poll=0)
+    end_by_clicking(proc, lambda: desktop.xdo("mousemove", "--window", main, *BEENDEN, "click", "1", check=False), 20)
 
 
 def start_second_instance(desktop, program, extra):
@@ -55,17 +60,9 @@ def run_window(desktop, program, deadline, second_instance=False):
     """Migrieren, the report, Beenden; returns the report's text or None."""
     desktop.start_x()
     a11y_on = desktop.start_accessibility()
-    extra = {"QT_QPA_PLATFORM": "xcb"}
-    if a11y_on:
-        extra["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
-    proc = desktop.spawn([str(program / "jor-orvek")], "program.log", **extra)
-    def visible(title):
-        return desktop.xdo("search", "--onlyvisible", "--name", title, check=False)
-    main = wait_for(lambda: visible("^Jor - Orvek$") or proc.poll() is not None, 20, "the main window")
-    if proc.poll() is not None:
-        raise Failure(f"program ended at start with status {proc.returncode}")
-    main = main[0]
-    time.sleep(0.3)  # mapped is not yet painted and taking input
+    extra = {"QT_QPA_PLATFORM": "xcb", **({"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"} if a11y_on else {})}
+    proc, main = start_program(desktop, program, **extra)
+    visible = lambda title: visible_windows(desktop, title)
     desktop.xdo("mousemove", "--window", main, *MIGRIEREN, "click", "1")
     if second_instance:
         start_second_instance(desktop, program, extra)
@@ -158,28 +155,17 @@ def journal_of_four_discs(desktop, tmp, program, dest, temp, c):
     the files that failed, every image in the destination once."""
     drive = DiscImage(tmp)
     systems = ["Arzt und Praxis", "GEMED", "HIPAX"]
-    discs = []
-    for i, system in enumerate(systems):
-        out = tmp / f"sample{i}"
-        subprocess.run([sys.executable, str(GENERATOR), "--system", system, "--seed", str(i + 1), str(out)],
-                       check=True, stdout=subprocess.DEVNULL)
-        discs.append((system, json.loads((out / "manifest.json").read_text(encoding="utf-8")),
-                      f"PRAXIS {i + 1}", f"0000000{i + 1}-1111-2222-3333-444444444444"))
+    discs = [(system, sample_disc(tmp / f"sample{i}", "--system", system, "--seed", str(i + 1)), f"PRAXIS {i + 1}",
+              f"0000000{i + 1}-1111-2222-3333-444444444444") for i, system in enumerate(systems)]
     desktop.start_x()
     expected_images = []
     try:
         for run, (system, manifest, label, uuid) in enumerate(discs + discs[:1]):
             drive.insert(manifest["disc"], tmp / f"disc{run}.img", label, uuid)
-            write_settings(program, {("Temp", "TempPath"): str(temp), ("Path", "SourcePath"): str(drive.mount_point),
-                                     ("Path", "DestinationPath"): str(dest), ("Debug", "DebugValue"): "0",
-                                     ("PACS", "PACS"): system})
-            proc = desktop.spawn([str(program / "jor-orvek")], f"program{run}.log", QT_QPA_PLATFORM="xcb")
-            visible = lambda title: desktop.xdo("search", "--onlyvisible", "--name", title, check=False)
-            main = wait_for(lambda: visible("^Jor - Orvek$") or proc.poll() is not None, 20, "the main window")
-            if proc.poll() is not None:
-                raise Failure(f"program ended at start with status {proc.returncode}")
-            time.sleep(0.3)
-            desktop.xdo("mousemove", "--window", main[0], *MIGRIEREN, "click", "1")
+            write_settings(program, run_settings(temp, str(drive.mount_point), dest, system))
+            proc, main = start_program(desktop, program, f"program{run}.log")
+            visible = lambda title: visible_windows(desktop, title)
+            desktop.xdo("mousemove", "--window", main, *MIGRIEREN, "click", "1")
             # The report, or for the disc done before the question, answered with its default.
             box = wait_for(lambda: visible("^Migration abgeschlossen$") or visible("^Jor-Orvek$"), 150, "a box")[0]
             is_question = bool(visible("^Jor-Orvek$"))
@@ -195,20 +181,18 @@ def journal_of_four_discs(desktop, tmp, program, dest, temp, c):
                             "click", "1")  # OK
             wait_for(lambda: not visible("^Migration abgeschlossen$|^Jor-Orvek$"), 10, "the box to close")
 
-            end_with_beenden(desktop, proc, main[0])
+            end_with_beenden(desktop, proc, main)
             drive.eject()
             if run < 3:
-                expected_images += [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
+                expected_images += images_of(manifest)
     finally:
         drive.eject()
     c.same("destination images (sha256, size)", expected_images,
            [(sha(p), p.stat().st_size) for p in dest.iterdir() if p.is_file()])
     rows = journal_rows(program, c)
-    c.check(len(rows) == 4, f"{len(rows)} journal lines: {rows}")
-    for row, (system, manifest, label, uuid), result in zip(rows, discs + discs[:1],
-                                                            ["abgeschlossen"] * 3 + ["nur fehlende"]):
-        c.check(row[2:7] == [label, uuid, str(drive.mount_point), str(dest), system] and row[11] == result,
-                f"journal line {row}")
+    check_journal(rows, [[label, uuid, str(drive.mount_point), str(dest), system, result] for
+                         (system, _, label, uuid), result in zip(discs + discs[:1], ["abgeschlossen"] * 3 + ["nur fehlende"])],
+                  c, (2, 3, 4, 5, 6, 11))
     return len(rows)
 
 
@@ -243,13 +227,9 @@ def run_disc(desktop, program, outputs=None, stop=None):
     question's default), then Beenden. Returns the boxes in their order:
     question, report, warning. With `stop` ("close" or "kill"), the window is
     closed or the program killed once `outputs()` is true."""
-    proc = desktop.spawn([str(program / "jor-orvek")], "program.log", QT_QPA_PLATFORM="xcb")
-    visible = lambda title: desktop.xdo("search", "--onlyvisible", "--name", title, check=False)
-    main = wait_for(lambda: visible("^Jor - Orvek$") or proc.poll() is not None, 20, "the main window")
-    if proc.poll() is not None:
-        raise Failure(f"program ended at start with status {proc.returncode}")
-    time.sleep(0.5)
-    desktop.xdo("mousemove", "--window", main[0], *MIGRIEREN, "click", "1")
+    proc, main = start_program(desktop, program, settle=0.5)
+    visible = lambda title: visible_windows(desktop, title)
+    desktop.xdo("mousemove", "--window", main, *MIGRIEREN, "click", "1")
     from disc_proof import answer_boxes
     boxed = "^Migration abgeschlossen$|^Jor-Orvek$"
 
@@ -262,7 +242,7 @@ def run_disc(desktop, program, outputs=None, stop=None):
         if stop == "kill":
             proc.kill()
         else:
-            desktop.xdo("windowactivate", main[0], check=False)
+            desktop.xdo("windowactivate", main, check=False)
             desktop.xdo("key", "alt+F4")
         proc.wait(20)
     boxes, was_cut = answer_boxes(
@@ -271,7 +251,7 @@ def run_disc(desktop, program, outputs=None, stop=None):
     if was_cut:
         return boxes
 
-    end_with_beenden(desktop, proc, main[0])
+    end_with_beenden(desktop, proc, main)
     return boxes
 
 
@@ -280,17 +260,13 @@ def disc_proof(desktop, tmp, program, dest, temp, c):
     prove each output, name the image the DICOMDIR misses, and the warning
     after the report says so; the second disc's repeated images are named."""
     from disc_proof import check_proof_discs
-    subprocess.run(["/usr/bin/python3", str(GENERATOR), "--proof", str(tmp / "proof")], check=True,
-                   stdout=subprocess.DEVNULL)
-    proof = json.loads((tmp / "proof" / "proof.json").read_text(encoding="utf-8"))
+    proof = sample_disc(tmp / "proof", "--proof", python="/usr/bin/python3")
     drive = DiscImage(tmp)
     desktop.start_x()
     try:
         for n, disc in enumerate(proof["discs"]):
             drive.insert(disc, tmp / f"proof{n}.img", f"BEWEIS {n + 1}", f"0000000{n + 1}-aaaa-bbbb-cccc-dddddddddddd")
-            write_settings(program, {("Temp", "TempPath"): str(temp), ("Path", "SourcePath"): str(drive.mount_point),
-                                     ("Path", "DestinationPath"): str(dest), ("Debug", "DebugValue"): "0",
-                                     ("PACS", "PACS"): "GEMED"})
+            write_settings(program, run_settings(temp, str(drive.mount_point), dest, "GEMED"))
             boxes = run_disc(desktop, program)
             c.check(boxes == ["report", "warning"][:2 - n], f"disc {n + 1}: boxes {boxes}")
             drive.eject()
@@ -300,112 +276,67 @@ def disc_proof(desktop, tmp, program, dest, temp, c):
 
 
 def second_passes(desktop, tmp, program, dest, temp, c):
-    """A disc closed halfway, one killed halfway and one whose drive cannot
-    read two files, each passed again with the question's default: every
-    image in its destination, once, but for the last batch before the kill."""
-    from disc_proof import check_pass_results, check_passes, protocol_rows, protocols
+    """Second passes (disc_proof.py) with the drive cannot read two files."""
+    from disc_proof import second_passes
+
+    @contextlib.contextmanager
+    def drive(n, manifest, target):
+        (tmp / f"drive{n}").mkdir()
+        disc = FaultyDisc(tmp / f"drive{n}")
+        try:
+            disc.insert(manifest["disc"], tmp / f"pass{n}.img", f"PASS {n}", f"0000002{n}-aaaa-bbbb-cccc-dddddddddddd")
+            write_settings(program, run_settings(temp, str(disc.mount_point), target, "GEMED"))
+            yield lambda files, yes: disc.fail_list.write_text("" if yes else "".join(f"{f}\n" for f in files))
+        finally:
+            disc.eject()
     desktop.start_x()
     desktop.spawn(["openbox"], "openbox.log")  # takes Alt+F4 as the window's close command
-    for n, stop in enumerate(("close", "kill", "unreadable")):
-        out, target = tmp / f"pass{n}", dest / stop
-        target.mkdir()
-        subprocess.run([sys.executable, str(GENERATOR), "--system", "GEMED", "--seed", str(20 + n), str(out)],
-                       check=True, stdout=subprocess.DEVNULL)
-        manifest = json.loads((out / "manifest.json").read_text(encoding="utf-8"))
-        images = sorted(p for p in Path(manifest["disc"]).rglob("IM*") if "." not in p.name)[:2]
-        (tmp / f"drive{n}").mkdir()
-        drive = FaultyDisc(tmp / f"drive{n}")
-        try:
-            drive.insert(manifest["disc"], tmp / f"pass{n}.img", f"PASS {n}", f"0000002{n}-aaaa-bbbb-cccc-dddddddddddd")
-            write_settings(program, {("Temp", "TempPath"): str(temp), ("Path", "SourcePath"): str(drive.mount_point),
-                                     ("Path", "DestinationPath"): str(target), ("Debug", "DebugValue"): "0",
-                                     ("PACS", "PACS"): "GEMED"})
-            first = len(protocols(program))
-            if stop == "unreadable":
-                drive.fail_list.write_text("".join(f"{p.relative_to(manifest['disc'])}\n" for p in images))
-                c.check(run_disc(desktop, program) == ["report"], f"{stop}: boxes of the first pass")
-                drive.fail_list.write_text("")
-            else:
-                # Past the first batch of the protocol, and more since.
-                batched = lambda: len(protocols(program)) > first and len(protocol_rows(protocols(program)[-1], c)) > 5
-                run_disc(desktop, program, lambda: batched() and sum(1 for _ in target.iterdir()) > 60, stop)
-            c.check(run_disc(desktop, program) == ["question", "report"], f"{stop}: boxes of the second pass")
-        finally:
-            drive.eject()
-        check_passes(stop, manifest, [protocol_rows(p, c) for p in protocols(program)[first:]], target, images, c)
-    check_pass_results(journal_rows(program, c), c)
+    second_passes(tmp, program, dest, c, drive, lambda outputs=None, stop=None: run_disc(desktop, program, outputs, stop))
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--system", required=True)
-    parser.add_argument("--program-dir", required=True, type=Path)
-    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+def run(args, tmp, desktop, manifest, c):
+    program, dest, temp = tmp / "program", tmp / "Ziel Ordner", tmp / "temp"
+    for d in (program, dest, temp):
+        d.mkdir()
+    for f in ("jor-orvek", "gunzip.exe"):
+        shutil.copy2(args.program_dir / f, program / f)
+    settings = run_settings(temp, manifest["disc"], dest, args.system)
+    write_settings(program, settings)
+
+    disc = snapshot(Path(manifest["disc"]))
+    generated = time.monotonic()
+    if (args.journal or args.proof or args.second_pass) and os.geteuid() != 0:
+        print("skipped: mounting disc images needs root")
+        sys.exit(SKIPPED)
+    if args.proof:
+        disc_proof(desktop, tmp, program, dest, temp, c)
+    elif args.second_pass:
+        second_passes(desktop, tmp, program, dest, temp, c)
+    elif args.journal:
+        lines = journal_of_four_discs(desktop, tmp, program, dest, temp, c)
+        print(f"{lines} journal lines for three discs and the first one again")
+    elif args.session_end:
+        images = session_end_during_run(desktop, program, manifest, dest, temp, settings, c)
+        desktop.close()
+        c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
+        print(f"{args.system}: the session ended during the run after {images} of {manifest['migrated']} images")
+    else:
+        report = run_window(desktop, program, deadline=150, second_instance=args.second_instance)
+        ran = time.monotonic()
+        desktop.close()
+        c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
+        images = verify(manifest, program, dest, temp, settings, report, c)
+        print(f"{args.system}: {manifest['files_on_disc']} files on the disc, {manifest['report']}")
+        print(f"report text: {'checked' if report is not None else 'not readable here (no AT-SPI), judged by the files'}")
+        print(f"{images} DICOM outputs checked with dcmftest and dcmdump")
+        print(f"times: disc {generated - args.started:.1f} s, window run {ran - generated:.1f} s, "
+              f"total {time.monotonic() - args.started:.1f} s")
+
+
+def arguments(parser):
     parser.add_argument("--second-instance", action="store_true",
                         help="start the program a second time during the run")
-    parser.add_argument("--session-end", action="store_true",
-                        help="end the desktop session (SIGTERM) during the run")
-    parser.add_argument("--proof", action="store_true", help="two discs of real DICOM files, their protocols")
-    parser.add_argument("--second-pass", action="store_true", help="stopped, killed and unreadable discs passed again")
-    parser.add_argument("--journal", action="store_true",
-                        help="three discs from one drive, then the first again (needs root to mount disc images)")
-    args = parser.parse_args()
-
-    # A terminated test still clears away its X server and program.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    started = time.monotonic()
-    tmp = Path(tempfile.mkdtemp(prefix="jor-e2e-"))
-    desktop = Desktop(tmp)
-    c = Checker()
-    try:
-        subprocess.run([sys.executable, str(GENERATOR), "--system", args.system, str(tmp / "sample")],
-                       check=True, stdout=subprocess.DEVNULL)
-        manifest = json.loads((tmp / "sample" / "manifest.json").read_text(encoding="utf-8"))
-        program, dest, temp = tmp / "program", tmp / "Ziel Ordner", tmp / "temp"
-        for d in (program, dest, temp):
-            d.mkdir()
-        for f in ("jor-orvek", "gunzip.exe"):
-            shutil.copy2(args.program_dir / f, program / f)
-        settings = {("Temp", "TempPath"): str(temp), ("Path", "SourcePath"): manifest["disc"],
-                    ("Path", "DestinationPath"): str(dest), ("Debug", "DebugValue"): "0",
-                    ("PACS", "PACS"): args.system}
-        write_settings(program, settings)
-
-        disc = snapshot(Path(manifest["disc"]))
-        generated = time.monotonic()
-        if (args.journal or args.proof or args.second_pass) and os.geteuid() != 0:
-            print("skipped: mounting disc images needs root")
-            return SKIPPED
-        if args.proof:
-            disc_proof(desktop, tmp, program, dest, temp, c)
-        elif args.second_pass:
-            second_passes(desktop, tmp, program, dest, temp, c)
-        elif args.journal:
-            lines = journal_of_four_discs(desktop, tmp, program, dest, temp, c)
-            print(f"{lines} journal lines for three discs and the first one again")
-        elif args.session_end:
-            images = session_end_during_run(desktop, program, manifest, dest, temp, settings, c)
-            desktop.close()
-            c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
-            print(f"{args.system}: the session ended during the run after {images} of {manifest['migrated']} images")
-        else:
-            report = run_window(desktop, program, deadline=150, second_instance=args.second_instance)
-            ran = time.monotonic()
-            desktop.close()
-            c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
-            images = verify(manifest, program, dest, temp, settings, report, c)
-            print(f"{args.system}: {manifest['files_on_disc']} files on the disc, {manifest['report']}")
-            print(f"report text: {'checked' if report is not None else 'not readable here (no AT-SPI), judged by the files'}")
-            print(f"{images} DICOM outputs checked with dcmftest and dcmdump")
-            print(f"times: disc {generated - started:.1f} s, window run {ran - generated:.1f} s, "
-                  f"total {time.monotonic() - started:.1f} s")
-    except Failure as e:
-        c.faults.append(str(e))
-    finally:
-        desktop.close()
-        status = conclude(c, tmp, args.keep)
-    return status
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(runner_main(__doc__, "jor-e2e-", arguments, run))

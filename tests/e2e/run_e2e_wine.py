@@ -8,9 +8,8 @@ Runs in the Wine prefix given (its wineserver and, when DISPLAY is set,
 its X display are used as they are: scripts/build-windows.sh starts both).
 Without a window manager the X window is the frame Wine draws itself, so
 clicks go to client coordinates plus that frame."""
-import argparse
+import contextlib
 import ctypes
-import json
 import os
 import shutil
 import signal
@@ -23,10 +22,9 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from e2e_checks import (Checker, check_cut_short_run, conclude, crlf_lines, journal_rows, sha, snapshot,  # noqa: E402
-                        verify, write_settings)
-from e2e_desktop import Desktop, Failure, wait_for  # noqa: E402
-from run_e2e import GENERATOR  # noqa: E402
+from e2e_checks import (check_cut_short_run, check_journal, images_of, journal_rows, run_settings,  # noqa: E402
+                        runner_main, sample_disc, sha, snapshot, verify, write_settings)
+from e2e_desktop import Failure, end_by_clicking, wait_for  # noqa: E402
 
 # The ANSI code page of Wine's default (English) settings: Settings.ini and the logs.
 ANSI = "cp1252"
@@ -164,13 +162,7 @@ class WineProgram:
         return text
 
     def quit(self):
-        """Beenden, which comes back only once the working folder is cleared away."""
-        def ended():
-            if self.proc.poll() is None:
-                self.click(BEENDEN)
-                time.sleep(0.5)
-            return self.proc.poll() is not None
-        wait_for(ended, 30, "the program to end after Beenden", poll=0)
+        end_by_clicking(self.proc, lambda: self.click(BEENDEN), 30)
         self.end()
 
 
@@ -281,53 +273,31 @@ def run_disc(wine, outputs=None, stop=None):
     return boxes
 
 
-def gemed_settings(program, source, dest, temp):
-    write_settings(program, {("Temp", "TempPath"): windows_path(temp), ("Path", "SourcePath"): source,
-                             ("Path", "DestinationPath"): windows_path(dest), ("Debug", "DebugValue"): "0",
-                             ("PACS", "PACS"): "GEMED"}, ANSI)
-
-
 def disc_proof(wine, args, program, dest, temp, tmp, c):
     """The two discs of real DICOM files in drives R: and S:, as on Linux."""
     from disc_proof import check_proof_discs
-    subprocess.run(["/usr/bin/python3", str(GENERATOR), "--proof", str(tmp / "proof")], check=True,
-                   stdout=subprocess.DEVNULL)
-    proof = json.loads((tmp / "proof" / "proof.json").read_text(encoding="utf-8"))
+    proof = sample_disc(tmp / "proof", "--proof", python="/usr/bin/python3")
     for n, (disc, (letter, _label, _serial)) in enumerate(zip(proof["discs"], DRIVES)):
         load_drive(Path(args.wineprefix) / f"cdrom-{letter.lower()}", disc)
-        gemed_settings(program, f"{letter}:\\", dest, temp)
+        write_settings(program, run_settings(temp, f"{letter}:\\", dest, "GEMED", windows_path), ANSI)
         boxes = run_disc(wine)
         c.check(boxes == ["report", "warning"][:2 - n], f"disc {n + 1}: boxes {boxes}")
     check_proof_discs(proof, program, dest, journal_rows(program, c, ANSI), c, "\\")
 
 
 def second_passes(wine, args, program, dest, temp, tmp, c):
-    """A disc closed halfway, one killed halfway and one with two files the
-    user may not read, each passed again with the question's default."""
-    from disc_proof import check_pass_results, check_passes, protocol_rows, protocols
-    for n, (stop, (letter, _label, _serial)) in enumerate(zip(("close", "kill", "unreadable"), DRIVES)):
-        out, target, drive = tmp / f"pass{n}", dest / stop, Path(args.wineprefix) / f"cdrom-{letter.lower()}"
-        target.mkdir()
-        subprocess.run([sys.executable, str(GENERATOR), "--system", "GEMED", "--seed", str(20 + n), "--objects",
-                        "1000", str(out)], check=True, stdout=subprocess.DEVNULL)
-        manifest = json.loads((out / "manifest.json").read_text(encoding="utf-8"))
-        load_drive(drive, manifest["disc"])
-        images = sorted(p for p in Path(manifest["disc"]).rglob("IM*") if "." not in p.name)[:2]
-        gemed_settings(program, f"{letter}:\\", target, temp)
-        first = len(protocols(program))
-        if stop == "unreadable":
-            for p in images:
-                (drive / p.relative_to(manifest["disc"])).chmod(0)
-            c.check(run_disc(wine) == ["report"], f"{stop}: boxes of the first pass")
-            for p in images:
-                (drive / p.relative_to(manifest["disc"])).chmod(0o444)
-        else:
-            batched = lambda: len(protocols(program)) > first and len(protocol_rows(protocols(program)[-1], c)) > 5
-            run_disc(wine, lambda: batched() and sum(1 for _ in target.iterdir()) > 60, stop)
-        c.check(run_disc(wine) == ["question", "report"], f"{stop}: boxes of the second pass")
-        check_passes(stop, manifest, [protocol_rows(p, c) for p in protocols(program)[first:]], target, images, c,
-                     "\\")
-    check_pass_results(journal_rows(program, c, ANSI), c)
+    """Second passes (disc_proof.py) with two files the user may not read, in the prefix's drives."""
+    from disc_proof import second_passes
+
+    @contextlib.contextmanager
+    def drive(n, manifest, target):
+        letter = DRIVES[n][0]
+        folder = Path(args.wineprefix) / f"cdrom-{letter.lower()}"
+        load_drive(folder, manifest["disc"])
+        write_settings(program, run_settings(temp, f"{letter}:\\", target, "GEMED", windows_path), ANSI)
+        yield lambda files, yes: [(folder / f).chmod(0o444 if yes else 0) for f in files]
+    second_passes(tmp, program, dest, c, drive, lambda outputs=None, stop=None: run_disc(wine, outputs, stop),
+                  ("--objects", "1000"), ANSI, "\\")
 
 
 def journal_of_four_discs(wine, args, program, dest, temp, tmp, c):
@@ -339,15 +309,10 @@ def journal_of_four_discs(wine, args, program, dest, temp, tmp, c):
     for run, (letter, label, serial) in enumerate(DRIVES + DRIVES[:1]):
         drive = Path(args.wineprefix) / f"cdrom-{letter.lower()}"
         if run < 3:
-            out = tmp / f"sample{run}"
-            subprocess.run([sys.executable, str(GENERATOR), "--system", args.system, "--seed", str(run + 1), str(out)],
-                           check=True, stdout=subprocess.DEVNULL)
-            manifest = json.loads((out / "manifest.json").read_text(encoding="utf-8"))
+            manifest = sample_disc(tmp / f"sample{run}", "--system", args.system, "--seed", str(run + 1))
             load_drive(drive, manifest["disc"])
-            expected += [(e["sha256"], e["size"]) for e in manifest["destination"] for _ in range(e["count"])]
-        write_settings(program, {("Temp", "TempPath"): windows_path(temp), ("Path", "SourcePath"): f"{letter}:\\",
-                                 ("Path", "DestinationPath"): windows_path(dest), ("Debug", "DebugValue"): "0",
-                                 ("PACS", "PACS"): args.system}, ANSI)
+            expected += images_of(manifest)
+        write_settings(program, run_settings(temp, f"{letter}:\\", dest, args.system, windows_path), ANSI)
         wine.start()
         if run < 3:
             wine.migrate(deadline=240)
@@ -369,90 +334,64 @@ def journal_of_four_discs(wine, args, program, dest, temp, tmp, c):
         wait_for(lambda: not wine.visible(STOP), 10, "the question to close")
         wine.quit()
     c.same("destination images (sha256, size)", expected, [(sha(p), p.stat().st_size) for p in dest.iterdir() if p.is_file()])
-    import csv
-    rows = list(csv.reader(crlf_lines(program / "Logs" / "Journal.csv", c, ANSI)[1:], delimiter=";"))
-    c.check([row[2:5] + [row[11]] for row in rows] ==
-            [[label, serial, f"{letter}:\\", result] for (letter, label, serial), result in
-             zip(DRIVES + DRIVES[:1], ["abgeschlossen"] * 3 + ["ausgelassen"])], f"journal: {rows}")
+    rows = journal_rows(program, c, ANSI)
+    check_journal(rows, [[label, serial, f"{letter}:\\", result] for (letter, label, serial), result in
+                         zip(DRIVES + DRIVES[:1], ["abgeschlossen"] * 3 + ["ausgelassen"])], c, (2, 3, 4, 11))
     return len(rows)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--system", required=True)
-    parser.add_argument("--program-dir", required=True, type=Path)
+def run(args, tmp, desktop, manifest, c):
+    program, dest, temp = tmp / "Jor-Orvek", tmp / "Ziel Ordner", tmp / "temp"
+    source = unpack(args, program)
+    for d in (dest, temp):
+        d.mkdir()
+    manifest["temp"] = str(temp)
+    settings = run_settings(temp, windows_path(manifest["disc"]), dest, args.system, windows_path)
+    write_settings(program, settings, ANSI)
+    if os.environ.get("DISPLAY"):
+        desktop.env["DISPLAY"] = os.environ["DISPLAY"]
+    else:
+        desktop.start_x()
+    wine = WineProgram(desktop, program, args.wineprefix, args.window_texts)
+    disc = snapshot(Path(manifest["disc"]))
+    generated = time.monotonic()
+    if args.proof:
+        disc_proof(wine, args, program, dest, temp, tmp, c)
+    elif args.second_pass:
+        second_passes(wine, args, program, dest, temp, tmp, c)
+    elif args.journal:
+        lines = journal_of_four_discs(wine, args, program, dest, temp, tmp, c)
+        print(f"{lines} journal lines for three discs and the first again")
+    elif args.session_end:
+        images = session_end_during_run(wine, program, manifest, dest, settings, c)
+        print(f"{args.system}: the session ended during the run after {images} of {manifest['migrated']} images")
+    elif args.close_during_run:
+        opens = SettingsOpens(program)
+        try:
+            images = close_during_run(wine, program, manifest, dest, settings, opens, c)
+        finally:
+            opens.close()
+        print(f"{args.system}: closed during the run after {images} of {manifest['migrated']} images")
+    else:
+        wine.start()
+        report = wine.migrate(deadline=240)
+        ran = time.monotonic()
+        images = verify(manifest, program, dest, temp, settings, report, c, ANSI)
+        c.check(not wine.consoles, f"{len(wine.consoles)} console hosts (conhost.exe) came up during the run")
+        print(f"{args.system}: {manifest['files_on_disc']} files on the disc, {manifest['report']}")
+        print(f"{images} DICOM outputs checked with dcmftest and dcmdump; program {source}")
+        print(f"times: disc {generated - args.started:.1f} s, window run {ran - generated:.1f} s, "
+              f"total {time.monotonic() - args.started:.1f} s")
+    desktop.close()
+    c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
+
+
+def arguments(parser):
     parser.add_argument("--zip", default="", help="the packed program folder, used when it exists")
     parser.add_argument("--wineprefix", required=True, type=Path)
     parser.add_argument("--window-texts", required=True, help="the helper that reads a window's texts")
     parser.add_argument("--close-during-run", action="store_true")
-    parser.add_argument("--session-end", action="store_true", help="end the desktop session during the run")
-    parser.add_argument("--journal", action="store_true", help="the disc from drive R: twice, Nichts the second time")
-    parser.add_argument("--proof", action="store_true", help="two discs of real DICOM files, their protocols")
-    parser.add_argument("--second-pass", action="store_true", help="stopped, killed and unreadable discs passed again")
-    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
-    args = parser.parse_args()
-
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    started = time.monotonic()
-    tmp = Path(tempfile.mkdtemp(prefix="jor-e2e-wine-"))
-    desktop = Desktop(tmp)
-    c = Checker()
-    opens = None
-    try:
-        subprocess.run([sys.executable, str(GENERATOR), "--system", args.system, str(tmp / "sample")],
-                       check=True, stdout=subprocess.DEVNULL)
-        manifest = json.loads((tmp / "sample" / "manifest.json").read_text(encoding="utf-8"))
-        program, dest, temp = tmp / "Jor-Orvek", tmp / "Ziel Ordner", tmp / "temp"
-        source = unpack(args, program)
-        for d in (dest, temp):
-            d.mkdir()
-        manifest["temp"] = str(temp)
-        settings = {("Temp", "TempPath"): windows_path(temp), ("Path", "SourcePath"): windows_path(manifest["disc"]),
-                    ("Path", "DestinationPath"): windows_path(dest), ("Debug", "DebugValue"): "0",
-                    ("PACS", "PACS"): args.system}
-        write_settings(program, settings, ANSI)
-        if os.environ.get("DISPLAY"):
-            desktop.env["DISPLAY"] = os.environ["DISPLAY"]
-        else:
-            desktop.start_x()
-        wine = WineProgram(desktop, program, args.wineprefix, args.window_texts)
-        disc = snapshot(Path(manifest["disc"]))
-        generated = time.monotonic()
-        if args.proof:
-            disc_proof(wine, args, program, dest, temp, tmp, c)
-        elif args.second_pass:
-            second_passes(wine, args, program, dest, temp, tmp, c)
-        elif args.journal:
-            lines = journal_of_four_discs(wine, args, program, dest, temp, tmp, c)
-            print(f"{lines} journal lines for three discs and the first again")
-        elif args.session_end:
-            images = session_end_during_run(wine, program, manifest, dest, settings, c)
-            print(f"{args.system}: the session ended during the run after {images} of {manifest['migrated']} images")
-        elif args.close_during_run:
-            opens = SettingsOpens(program)
-            images = close_during_run(wine, program, manifest, dest, settings, opens, c)
-            print(f"{args.system}: closed during the run after {images} of {manifest['migrated']} images")
-        else:
-            wine.start()
-            report = wine.migrate(deadline=240)
-            ran = time.monotonic()
-            images = verify(manifest, program, dest, temp, settings, report, c, ANSI)
-            c.check(not wine.consoles, f"{len(wine.consoles)} console hosts (conhost.exe) came up during the run")
-            print(f"{args.system}: {manifest['files_on_disc']} files on the disc, {manifest['report']}")
-            print(f"{images} DICOM outputs checked with dcmftest and dcmdump; program {source}")
-            print(f"times: disc {generated - started:.1f} s, window run {ran - generated:.1f} s, "
-                  f"total {time.monotonic() - started:.1f} s")
-        desktop.close()
-        c.same("disc files (name, mode, sha256) after the run", disc, snapshot(Path(manifest["disc"])))
-    except Failure as e:
-        c.faults.append(str(e))
-    finally:
-        if opens:
-            opens.close()
-        desktop.close()
-        status = conclude(c, tmp, args.keep)
-    return status
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(runner_main(__doc__, "jor-e2e-wine-", arguments, run))

@@ -1,9 +1,11 @@
+// The corpus gunzip.exe is compared with gzip on, made by the host's gzip and compress or by hand, and what each platform compares.
 #pragma once
-// The corpus gunzip.exe is compared with gzip on: made by the host's gzip
-// and compress or, where they cannot, by hand.
 #include <zlib.h>
 
+#include <functional>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace jor::test {
 
@@ -66,5 +68,27 @@ inline std::string flipped(std::string s, size_t at, unsigned char mask = 0x55) 
     return s;
 }
 inline std::string cut(const std::string& s, size_t keep) { return s.substr(0, keep); }
+
+struct Case {
+    std::string name;
+    std::string object;  // written as `file`, unless `file` is empty
+    std::string file = "IMG.dcm.z";
+    std::function<void(const std::string& folder)> prepare = {};
+    std::vector<std::string> options = {"-d", "-f"};
+    std::string operand = {};  // relative to the folder; `file` when empty
+    mode_t mode = 0644;
+    // gzip 1.12 exits with 1 here but has already removed the input and
+    // keeps a worthless output; ours leaves the folder as it was.
+    bool gzipLosesTheInput = false;
+    bool verbatim = false;  // the operand in the \\?\ form, as the program hands it over (Windows)
+};
+
+// Each platform's own (linux/ or win32/test_gunzip.cpp): the cases only it
+// has, what it compares of a folder, and how both programs are run there.
+std::vector<Case> platformCases(const std::string& valid);
+std::string describe(const std::string& folder, int exitStatus);  // one line per entry, and the exit status
+void settle(const std::string& folder);                           // after a case's folder is prepared
+int gzipOnHost(const std::vector<std::string>& options, const std::string& path);
+int ours(const Case& c, const std::string& path);
 
 }  // namespace jor::test

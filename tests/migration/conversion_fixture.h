@@ -1,3 +1,4 @@
+// Packed archive objects as a run meets them, and the decompressor that never ends.
 #pragma once
 
 #include "migration/migration_fixture.h"
@@ -33,6 +34,17 @@ protected:
             if (l.find(part) != std::string::npos) out.push_back(l);
         return out;
     }
+};
+
+// A decompressor that never ends, made and seen ended the platform's way
+// (linux/ or win32/decompressor_faults.cpp).
+class HangingDecompressorFixture : public Conversion {
+protected:
+    const std::string hangingPid = pathUnder(prog, "decompressor.pid");
+    void useHangingDecompressor();
+    bool hangingDecompressorRuns() const { return exists(hangingPid) && !readFile(hangingPid).empty(); }
+    // Fails for each of its processes still there, and ends them.
+    void expectHangingDecompressorEnded();
 };
 
 }  // namespace jor::test

@@ -53,6 +53,9 @@ protected:
     Logs logs{prog, [this] { return w.debug; }, [] { return std::string("24.03.2008 14:05:09"); }};
     MigrationEngine engine{w, logs, prog};
 
+    // The run stopped from the window's yield, by the desktop session's end or the window's close.
+    void stopFromYield(bool sessionEnds) { w.request = sessionEnds ? RunRequest::EndNow : RunRequest::StopAfterFile; }
+
     // "Migrieren" followed by the timer's tick, as the window would deliver it.
     void run() {
         engine.StartRun();

@@ -1,5 +1,4 @@
-// The main window's behaviour, once for both toolkits, against a view that
-// records what the form asks of it.
+// The main window's behaviour for both toolkits, the progress's paint rate too, against a recording view.
 #include "app/main_form.h"
 #include "platform/system_text.h"
 #include "support/temp_tree.h"
@@ -189,6 +188,7 @@ TEST_F(MainFormTest, RunEndsWithReportAndResets) {
     EXPECT_EQ(view->text(ControlId::lblLoadInfo), "");
     EXPECT_EQ(view->text(ControlId::ProgBar), "");
     EXPECT_EQ(view->progressValue, 0);
+    EXPECT_TRUE(!view->paintingHeld || view->armed[1]) << "the final values are painted too";
     EXPECT_GT(view->processed, 0);
 }
 

@@ -1,10 +1,10 @@
+// The Qt window itself: its layout, fonts, boxes and painting, and what it stores.
 #include "app/qt/frm_main.h"
 #include "app/qt/text_progress_bar.h"
 #include "support/temp_tree.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 namespace jor::app {
 namespace {
@@ -233,12 +234,9 @@ struct BoxWatcher {
     }
 };
 
-// A disc migrated before: the question says Ja and Nein, Nein by default,
-// and each does what it says.
-TEST_F(WindowFixture, QuestionBeforeADiscGoesAgainSaysJaOrNein) {
-    TempDir work;
-    prepareRun(work, {"IM1=a"});
-    window->engine().mediumOf = [](const std::string&) { return VolumeIdentity{"CD", "1A2B-3C4D", true}; };
+// The question's box: Ja and Nein, Nein by default, and each answers what it says
+// (when it comes: tests/migration/test_run_journal.cpp).
+TEST_F(WindowFixture, QuestionSaysJaOrNeinWithNeinByDefault) {
     std::vector<std::string> seen;
     std::string press;
     QTimer answer;
@@ -250,18 +248,15 @@ TEST_F(WindowFixture, QuestionBeforeADiscGoesAgainSaysJaOrNein) {
                 seen.push_back(box->objectName().toStdString() + "|" + buttons + "|" +
                                (box->defaultButton() ? box->defaultButton()->text().toStdString() : ""));
                 for (QAbstractButton* b : box->buttons())
-                    if (box->objectName() != "questionBox" || b->text().toStdString() == press) b->click();
+                    if (b->text().toStdString() == press) b->click();
             }
     });
     answer.start(10);
-    for (const char* choice : {"", "Nein", "Ja"}) {
-        press = choice;
-        QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return window->toolbarButton(2)->isEnabled(); }, 10000));
-    }
-    EXPECT_EQ(seen, (std::vector<std::string>{"reportBox|OK |", "questionBox|Ja Nein |Nein",
-                                              "questionBox|Ja Nein |Nein", "reportBox|OK |"}));
-    EXPECT_EQ(test::listFiles(work / "dest").size(), 2u) << "the Nein run migrated nothing";
+    press = "Nein";
+    EXPECT_FALSE(window->form().askQuestion("Jor-Orvek", "Noch einmal migrieren?"));
+    press = "Ja";
+    EXPECT_TRUE(window->form().askQuestion("Jor-Orvek", "Noch einmal migrieren?"));
+    EXPECT_EQ(seen, (std::vector<std::string>(2, "questionBox|Ja Nein |Nein")));
 }
 
 // Records what the progress bar and the status label show each time they are painted.
@@ -283,30 +278,29 @@ struct PaintRecorder : QObject {
     }
 };
 
-// Hundreds of files: the screen shows the progress at a human rate, and what
-// it shows last is the final state.
-TEST_F(WindowFixture, ProgressIsPaintedAtAHumanRateEndingOnTheLastValues) {
-    TempDir work;
-    std::vector<std::string> tree;
-    for (int i = 0; i < 400; ++i) tree.push_back("IM" + std::to_string(i) + "=x");
-    prepareRun(work, tree);
+// The toolkit's part of painting at a human rate (the rate: tests/app/main_form):
+// what the form sets while it holds painting is not painted, and the latest
+// values are once it lets go.
+TEST_F(WindowFixture, HeldProgressIsPaintedWithTheLatestValuesOnceLetGo) {
     auto* bar = child<TextProgressBar>("ProgBar");
     auto* label = child<QLabel>("lblLoadInfo");
     QTest::qWait(100);
     PaintRecorder recorder;
     bar->installEventFilter(&recorder);
     label->installEventFilter(&recorder);
-    BoxWatcher boxes;
-    QElapsedTimer clock;
-    clock.start();
-    QTest::mouseClick(window->toolbarButton(1), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.empty() && window->toolbarButton(2)->isEnabled(); }, 20000));
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return recorder.last("bar ") == "bar 0 " && recorder.last("label ") == "label "; }, 2000))
+    MainForm& form = window->form();
+    form.setProgressMax(9);
+    std::this_thread::sleep_for(ProgressPaintInterval);
+    form.setProgressValue(1);  // after a quiet spell: not held
+    form.setProgressValue(2);
+    form.setProgressText("2 von 9");
+    form.setStatusText("Datei 2");
+    QCoreApplication::sendPostedEvents();  // paints what may be painted, without the painter's tick
+    EXPECT_EQ(recorder.last("bar 2 2"), "");
+    EXPECT_EQ(recorder.last("label Datei"), "");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return recorder.last("bar ") == "bar 2 2 von 9" && recorder.last("label ") == "label Datei 2"; }, 2000))
         << "last painted: " << recorder.last("bar ") << " / " << recorder.last("label ");
-    // Bar and label, each at most about thirty times a second, whatever the machine's speed.
-    EXPECT_LE(recorder.painted.size(), size_t(2 * (clock.elapsed() / 25 + 3)));
-    EXPECT_EQ(test::listFiles(work / "dest").size(), 400u);
 }
 
 TEST_F(WindowFixture, BeendenAndTheCloseBoxStoreTheSameSettings) {

@@ -1,3 +1,4 @@
+// The Win32 window itself: its layout, fonts, boxes and painting, and what it stores.
 #include "app/win32/frm_main.h"
 #include "app/win32/text_progress_bar.h"
 #include "platform/win32/wide_text.h"
@@ -292,25 +293,30 @@ struct PaintRecorder {
     }
 };
 
-// Hundreds of files: the screen shows the progress at a human rate, and what
-// it shows last is the final state.
-TEST_F(WindowTest, ProgressIsPaintedAtAHumanRateEndingOnTheLastValues) {
-    TempDir work;
-    prepareRun(work, 400);
-    pump();
+// The toolkit's part of painting at a human rate (the rate: tests/app/main_form):
+// what the form sets while it holds painting is not painted, and the latest
+// values are once it lets go.
+TEST_F(WindowTest, HeldProgressIsPaintedWithTheLatestValuesOnceLetGo) {
     PaintRecorder::painted.clear();
     SetWindowSubclass(c(ControlId::ProgBar), PaintRecorder::proc, 1, 0);
     SetWindowSubclass(c(ControlId::lblLoadInfo), PaintRecorder::proc, 2, 0);
-    BoxWatcher boxes;
-    const ULONGLONG started = GetTickCount64();
-    clickToolbarButton(1);
-    ASSERT_TRUE(test::waitFor([&] { return !BoxWatcher::seen.empty() && window->toolbarButtonEnabled(2); }, 60000));
-    ASSERT_TRUE(test::waitFor(
-        [] { return PaintRecorder::last("bar ") == "bar 0 " && PaintRecorder::last("label ") == "label "; }, 2000))
+    MainForm& form = window->form();
+    form.setProgressMax(9);
+    Sleep(static_cast<DWORD>(ProgressPaintInterval.count()));
+    form.setProgressValue(1);  // after a quiet spell: not held
+    form.setProgressValue(2);
+    form.setProgressText("2 von 9");
+    form.setStatusText("Datei 2");
+    // What may be painted, without the painter's tick.
+    for (MSG msg; PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE);) DispatchMessageW(&msg);
+    EXPECT_EQ(PaintRecorder::last("bar 2 2"), "");
+    EXPECT_EQ(PaintRecorder::last("label Datei"), "");
+    EXPECT_TRUE(test::waitFor(
+        [] {
+            return PaintRecorder::last("bar ") == "bar 2 2 von 9" && PaintRecorder::last("label ") == "label Datei 2";
+        },
+        2000))
         << "last painted: " << PaintRecorder::last("bar ") << " / " << PaintRecorder::last("label ");
-    // Bar and label, each at most about thirty times a second, whatever the machine's speed.
-    EXPECT_LE(PaintRecorder::painted.size(), size_t(2 * ((GetTickCount64() - started) / 25 + 3)));
-    EXPECT_EQ(test::countFiles(work / "dest"), 400u);
     RemoveWindowSubclass(c(ControlId::ProgBar), PaintRecorder::proc, 1);
     RemoveWindowSubclass(c(ControlId::lblLoadInfo), PaintRecorder::proc, 2);
 }
@@ -342,28 +348,17 @@ TEST_F(WindowTest, SessionEndDuringARunEndsItAtOnceAndStoresOnce) {
     expectStoppedEarlyAndStoredOnce(work);
 }
 
-// A disc migrated before: the question's default, Nein, skips it; Ja migrates it again.
-TEST_F(WindowTest, QuestionBeforeADiscGoesAgainDefaultsToNein) {
-    TempDir work;
-    prepareRun(work, 2);
-    window->engine().mediumOf = [](const std::string&) { return VolumeIdentity{"CD", "1A2B-3C4D", true}; };
+// The question's box: its icon and text, Nein for Enter, Ja when pressed
+// (when it comes: tests/migration/test_run_journal.cpp).
+TEST_F(WindowTest, QuestionDefaultsToNeinAndAnswersJa) {
     BoxWatcher boxes;
-    for (int run = 0; run < 2; ++run) {
-        clickToolbarButton(1);
-        ASSERT_TRUE(test::waitFor(
-            [&] { return BoxWatcher::seen.size() > size_t(run) && window->toolbarButtonEnabled(2); }, 20000));
-    }
-    ASSERT_EQ(BoxWatcher::seen.size(), 2u);
-    EXPECT_TRUE(
-        BoxWatcher::seen[1].starts_with("Jor-Orvek|Der Datentr\xC3\xA4ger CD (Seriennummer 1A2B-3C4D) wurde am "))
-        << BoxWatcher::seen[1];
-    EXPECT_EQ(BoxWatcher::icons[1], LoadIconW(nullptr, IDI_QUESTION));
-    EXPECT_EQ(test::countFiles(work / "dest"), 2u) << "skipped, not migrated again";
-    EXPECT_NE(test::readFile(programFolder / "Logs\\Journal.csv").find(";ausgelassen;"), std::string::npos);
+    const std::string question =
+        "Der Datentr\xC3\xA4ger CD wurde am 24.03.2008 bereits migriert. Noch einmal migrieren?";
+    EXPECT_FALSE(window->form().askQuestion("Jor-Orvek", question));
     BoxWatcher::answer = IDYES;
-    clickToolbarButton(1);
-    ASSERT_TRUE(test::waitFor([&] { return BoxWatcher::seen.size() == 4 && window->toolbarButtonEnabled(2); }, 20000));
-    EXPECT_EQ(test::countFiles(work / "dest"), 4u) << "Ja: migrated again";
+    EXPECT_TRUE(window->form().askQuestion("Jor-Orvek", question));
+    EXPECT_EQ(BoxWatcher::seen, std::vector<std::string>(2, "Jor-Orvek|" + question));
+    EXPECT_EQ(BoxWatcher::icons, std::vector<HICON>(2, LoadIconW(nullptr, IDI_QUESTION)));
 }
 
 TEST_F(WindowTest, FolderButtonsFillTheBoxOfTheirIndex) {

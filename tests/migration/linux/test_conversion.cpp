@@ -1,8 +1,7 @@
+// Conversion on Linux: mode bits, scripts as the decompressor, hostile names, another gunzip process.
 #include "migration/conversion_fixture.h"
 #include "platform/child_process.h"
-#include "support/processes.h"
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <optional>
@@ -119,49 +118,6 @@ TEST_F(Conversion, AnotherGunzipProcessHoldsTheConversion) {
     EXPECT_TRUE(outputsWhileHeld.empty()) << "written while the other process ran";
     EXPECT_GT(yieldsWhileHeld, 10);
     EXPECT_EQ(outputContents(), std::vector<std::string>{payload(8)});
-}
-
-// Closing the window, or the desktop session's end, while the decompressor hangs.
-class HangingDecompressor : public Conversion, public ::testing::WithParamInterface<bool> {};
-INSTANTIATE_TEST_SUITE_P(Stop, HangingDecompressor, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "SessionEnds" : "WindowCloses"; });
-
-TEST_P(HangingDecompressor, IsEndedAndTheStopLoggedOnce) {
-    const std::string pidFile = root / "pid", workerFile = root / "worker";
-    // With a worker of its own, as a decompressor may start one.
-    useFakeDecompressor("sleep 60 & echo $! > '" + workerFile +
-                        "'\n"
-                        "echo $$ > '" +
-                        pidFile + ".tmp' && mv '" + pidFile + ".tmp' '" + pidFile + "'\nwait");
-    object("HANG0001.Z", "packed");
-    object("LATER/LATE0001.Z", "packed");
-    w.onYield = [&] {
-        if (!exists(pidFile)) return;
-        if (GetParam())
-            w.request = RunRequest::EndNow;
-        else
-            w.request = RunRequest::StopAfterFile;
-    };
-    const auto started = std::chrono::steady_clock::now();
-
-    run();
-
-    // Far below the 60 s the decompressor would take.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-    ASSERT_TRUE(exists(pidFile));
-    const pid_t pid = std::stoi(readFile(pidFile));
-    EXPECT_EQ(::kill(pid, 0), -1);
-    EXPECT_EQ(errno, ESRCH);
-    const pid_t worker = std::stoi(readFile(workerFile));
-    EXPECT_TRUE(hasEnded(worker, std::chrono::seconds(10))) << "the decompressor's worker is still running";
-    if (!hasEnded(worker)) ::kill(worker, SIGKILL);
-    EXPECT_EQ(errorLines(), std::vector<std::string>{"18 - User interrupt occurred - ScanFolder - HANG0001.Z"});
-    EXPECT_TRUE(w.boxes().empty());
-    EXPECT_TRUE(listFiles(dst).empty());
-    EXPECT_FALSE(exists(work));
-    for (const auto& e : w.eventsStartingWith("status Datei ")) EXPECT_EQ(e.find("LATER"), std::string::npos) << e;
-    EXPECT_TRUE(w.beendenEnabled);
-    EXPECT_TRUE(w.migrierenEnabled);
 }
 
 }  // namespace

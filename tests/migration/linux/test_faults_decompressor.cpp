@@ -1,7 +1,6 @@
-// Decompressor faults: missing, crashing, failing, filling its disk, held up while the window closes.
+// Decompressor faults: missing, crashing, failing, held up while the window closes.
 #include "migration/linux/fault_fixture.h"
 #include "support/processes.h"
-#include "support/small_disk.h"
 
 #include <chrono>
 #include <csignal>
@@ -11,8 +10,6 @@
 
 namespace jor::test {
 namespace {
-
-using namespace std::string_literals;
 
 TEST_F(FaultDecompressor, Missing) {
     typicalMedium();
@@ -75,25 +72,6 @@ TEST_F(FaultDecompressor, ItsReasonForFailingIsLogged) {
     }
 }
 
-TEST_F(FaultDecompressor, FullTemporaryDiskIsToldFromABrokenObject) {
-    SmallDisk disk{root / "small-temp", 256};
-    if (!disk.mounted()) GTEST_SKIP() << disk.why();
-    w.temp = disk.path();
-    useRealDecompressor();
-    // Small when packed, far larger than the disk when unpacked.
-    const std::string big = "\0"s + std::string(2 * 1024 * 1024, 'x');
-    medium("BIG00001.Z", packed("gzip", archived(big)), big);
-    medium("SMALL001.Z", packed("gzip", archived(payloadOf("S1"))), payloadOf("S1"));
-    run();
-    const auto lines = errorLines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "61 - Disk full - ScanFolder - BIG00001.Z"), 1)
-        << testing::PrintToString(lines);
-    for (const auto& l : lines) EXPECT_NE(l.find("BIG00001.Z"), std::string::npos) << l;
-    const auto tally = expectEveryFileAccountedFor();
-    EXPECT_EQ(tally.migrated, 1);
-    EXPECT_EQ(tally.setAside, 1);
-}
-
 // Our own child of that name that has not ended, or 0.
 pid_t ownChildNamed(const std::string& name) {
     for (const auto& e : std::filesystem::directory_iterator("/proc")) {
@@ -128,7 +106,7 @@ TEST_F(FaultDecompressor, RealDecompressorHeldUpWhileTheWindowIsClosed) {
     int yieldsWhileHeldUp = 0;
     w.onYield = [&] {
         if (heldUp == 0 && (heldUp = ownChildNamed("gunzip.exe")) != 0) ::kill(heldUp, SIGSTOP);
-        if (heldUp != 0 && ++yieldsWhileHeldUp == 20) w.request = RunRequest::StopAfterFile;
+        if (heldUp != 0 && ++yieldsWhileHeldUp == 20) stopFromYield(false);
     };
     run();
     ASSERT_GT(heldUp, 0) << "the decompressor was never seen at work";
