@@ -1,3 +1,4 @@
+// The error and debug logs: their line forms, escaped control characters, the echo and an unwritable folder.
 #include "diagnostics/logs.h"
 #include "platform/error.h"
 #include "platform/system_text.h"

@@ -1,3 +1,4 @@
+// The payload extractor and the chunked scanner on any bytes: the same payload, found where a 0x00 begins.
 #include "migration/payload.h"
 
 #include <cstddef>

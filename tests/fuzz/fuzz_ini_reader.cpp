@@ -1,3 +1,4 @@
+// The INI reader and writer on any file: values read whole at every size, a write changes its key alone.
 #include "platform/private_profile.h"
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// Whole runs over a medium's folders, and the paths in the order the status label named them.
 #pragma once
 
 #include "migration/migration_fixture.h"

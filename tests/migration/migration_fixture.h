@@ -1,3 +1,4 @@
+// The folders of a run and the engine wired to a recording window and a fixed clock, for every run test.
 #pragma once
 
 #include "diagnostics/logs.h"

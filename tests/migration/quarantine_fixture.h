@@ -1,3 +1,4 @@
+// A bad object handed to the quarantine as the scan would, and the error line it leaves.
 #pragma once
 
 #include "migration/migration_fixture.h"

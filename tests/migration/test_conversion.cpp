@@ -1,3 +1,4 @@
+// Packed objects turned into their payloads by the decompressor, and what goes aside or into the logs.
 #include "migration/conversion_fixture.h"
 
 #include "platform/file_system.h"

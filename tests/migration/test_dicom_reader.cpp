@@ -1,3 +1,4 @@
+// The DICOM and DICOMDIR readers on hand-built files: what pydicom reads, huge values, looping records.
 #include "migration/dicom_reader.h"
 #include "migration/dicomdir.h"
 

@@ -1,3 +1,4 @@
+// The folder scan: its order, progress counts, texts read for every file, vanishing folders and the stop.
 #include "migration/folder_scan_fixture.h"
 
 #include <set>

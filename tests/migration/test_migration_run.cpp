@@ -1,3 +1,4 @@
+// A run from start to report: refused starts, the mode, the working folder, the counts and leftovers.
 #include "migration/migration_fixture.h"
 
 #include <set>

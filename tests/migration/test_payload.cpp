@@ -1,3 +1,4 @@
+// The payload after the first 0x00 and before the marker, whole or scanned in chunks cut anywhere.
 #include "migration/payload.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The quarantine: copies keep the medium's bytes and never overwrite; an unwritable log holds nothing back.
 #include "migration/quarantine_fixture.h"
 
 namespace jor::test {

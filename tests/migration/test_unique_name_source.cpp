@@ -1,3 +1,4 @@
+// The unique names: 128-bit numbers in decimal, and fresh DICOM-style identifiers.
 #include "migration/unique_name_source.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Counts that overflow raise the classic error instead of wrapping.
 #include "platform/error.h"
 #include "support/expect_error.h"
 

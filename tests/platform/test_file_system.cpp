@@ -1,3 +1,4 @@
+// The file system on every platform: NUL bytes in paths, ranges written, chunked reads and flushes.
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "support/expect_error.h"

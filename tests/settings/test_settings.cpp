@@ -1,3 +1,4 @@
+// The settings file: where it lives, values read or defaulted, written in order and read back unchanged.
 #include "settings/settings.h"
 
 #include "platform/path.h"

@@ -1,3 +1,4 @@
+// The host's tools for the tests: content packed by gzip or compress, and scripts run in the host's shell.
 #pragma once
 
 #include <string>

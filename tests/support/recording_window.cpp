@@ -1,3 +1,4 @@
+// The recording window: each call of the engine kept as a short text, and the answers it was given.
 #include "support/recording_window.h"
 
 namespace jor::test {

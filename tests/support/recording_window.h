@@ -1,3 +1,4 @@
+// A window for the engine that records what it is told, in order, and answers as a test says.
 #pragma once
 
 #include "migration/window_port.h"

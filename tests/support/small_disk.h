@@ -1,3 +1,4 @@
+// A small disk that really fills up, or the reason the machine refuses one.
 #pragma once
 
 #include <string>

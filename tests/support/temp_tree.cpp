@@ -1,3 +1,4 @@
+// Temporary folders and the files in them, as UTF-8 paths on either platform.
 #include "support/temp_tree.h"
 
 #include "platform/path.h"

@@ -1,3 +1,4 @@
+// Temporary folders, and files and trees written into them and read back, for every suite.
 #pragma once
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// The Qt window tests' main: a QApplication on the offscreen platform and the program's locale.
 #include <QApplication>
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// The Qt program started as a user would: a second copy in the same folder ends, copies elsewhere run.
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The Windows program started twice from one folder: the second instance ends at once and stores nothing.
 #include "win32_test_support.h"
 
 #include <gtest/gtest.h>

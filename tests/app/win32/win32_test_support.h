@@ -1,3 +1,4 @@
+// What the Win32 app tests share: a temporary folder, files, the message loop and a watcher of message boxes.
 #pragma once
 
 #include "platform/win32/wide_text.h"

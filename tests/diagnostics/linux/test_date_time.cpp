@@ -1,3 +1,4 @@
+// The date and time texts on Linux, in the short date and long time of known regional settings.
 #include "platform/date_time.h"
 
 #include <clocale>

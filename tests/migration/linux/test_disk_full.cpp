@@ -1,3 +1,4 @@
+// Runs into a destination disk that fills up on Linux: plain and converted outputs leave no partial file.
 #include "migration/migration_fixture.h"
 #include "support/small_disk.h"
 

@@ -1,3 +1,4 @@
+// The folder scan on Linux: read-only files, links never followed off the medium, and pipes.
 #include "migration/folder_scan_fixture.h"
 
 #include <filesystem>

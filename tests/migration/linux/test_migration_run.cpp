@@ -1,3 +1,4 @@
+// The working folder on Linux: removed only when a plain folder, and a dangling link in its place.
 #include "migration/migration_fixture.h"
 
 #include <sys/stat.h>

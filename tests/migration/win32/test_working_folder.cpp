@@ -1,3 +1,4 @@
+// The working folder on Windows, removed only when its attributes are the directory bit alone.
 #include "migration/migration_fixture.h"
 #include "platform/win32/windows_api.h"
 

@@ -1,3 +1,4 @@
+// Child processes on Linux: whole arguments, the null device as input, exit, error output and the kill.
 #include "platform/child_process.h"
 #include "platform/error.h"
 #include "support/expect_error.h"

@@ -1,3 +1,4 @@
+// The errno values of Linux mapped onto the classic error numbers.
 #include "platform/linux/errno_error.h"
 #include "support/expect_error.h"
 

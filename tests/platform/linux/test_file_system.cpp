@@ -1,3 +1,4 @@
+// Writes into shared folders on Linux: planted links never written through, only unheld leftovers removed.
 #include "platform/file_system.h"
 #include "support/temp_tree.h"
 

@@ -1,3 +1,4 @@
+// The INI file on Linux, read and written by Windows' rules, kept whole when a write fails.
 #include "platform/private_profile.h"
 
 #include "support/small_disk.h"

@@ -1,3 +1,4 @@
+// Finding a process on Linux by its executable's name, and its top-level window on a private X server.
 #include "platform/task_modul.h"
 #include "platform/child_process.h"
 #include "support/linux/as_user.h"

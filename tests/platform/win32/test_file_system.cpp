@@ -1,3 +1,4 @@
+// The file system on Windows: error numbers, attributes, copies, planted links, names and long paths.
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/win32/win_error.h"

@@ -1,3 +1,4 @@
+// The INI file through Windows' own functions: the ANSI code page, whole values and any path.
 #include "platform/private_profile.h"
 
 #include "platform/path.h"

@@ -1,3 +1,4 @@
+// Processes on Windows: arguments, exit and kill, finding one and its window, one instance per folder.
 #include "platform/child_process.h"
 #include "platform/error.h"
 #include "platform/path.h"

@@ -1,3 +1,4 @@
+// Texts on Windows: the ANSI code page both ways, and the date and time of the regional settings.
 #include "platform/date_time.h"
 #include "platform/system_text.h"
 #include "platform/win32/windows_api.h"

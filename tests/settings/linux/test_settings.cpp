@@ -1,3 +1,4 @@
+// The settings file on Linux: a write that fails on a full disk keeps the old file.
 #include "settings/settings.h"
 
 #include "support/small_disk.h"

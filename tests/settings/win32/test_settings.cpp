@@ -1,3 +1,4 @@
+// The settings file on Windows: a folder in its place, and folder names in the ANSI code page.
 #include "settings/settings.h"
 
 #include "support/temp_tree.h"

@@ -1,3 +1,4 @@
+// The host's tools on Linux, started directly through the shell.
 #include "support/host_tool.h"
 
 #include "support/temp_tree.h"

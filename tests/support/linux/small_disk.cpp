@@ -1,3 +1,4 @@
+// The small disk on Linux: a tmpfs mounted by the test itself.
 #include "support/small_disk.h"
 
 #include "support/temp_tree.h"

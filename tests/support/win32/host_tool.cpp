@@ -1,3 +1,4 @@
+// The host's tools under Wine, started as Unix programs through Wine's own host paths.
 #include "support/host_tool.h"
 
 #include "platform/child_process.h"

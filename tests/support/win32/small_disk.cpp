@@ -1,3 +1,4 @@
+// The small disk under Wine: a tmpfs the host mounts, seen as a folder of drive Z:.
 #include "support/small_disk.h"
 
 #include "support/host_tool.h"
