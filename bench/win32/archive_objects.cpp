@@ -1,12 +1,14 @@
 // bench_windows: one "Arzt und Praxis" object on Windows, in the engine and bare.
 //
-// bench_windows: the cost of one "Arzt und Praxis" object on Windows (here
+// The cost of one "Arzt und Praxis" object on Windows (here
 // under Wine) in a run of the engine, through the real window or a stand-in,
 // against the floor no conversion can undercut: a bare start and wait of
 // gunzip.exe with no console. See README.md for how to run it.
 
 // First: it takes back the A/W macros that would rename FileSystem's functions.
 #include "platform/win32/windows_api.h"
+
+#include "bench_windows.h"
 
 #include "app/win32/frm_main.h"
 #include "migration/migration_engine.h"
@@ -31,31 +33,12 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace jor::bench {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using jor::app::ControlId;
 
 constexpr double Target = 1.2;
 
-struct Options {
-    int objects = 200;
-    int starts = 200;  // of the floor, per round
-    int rounds = 5;
-    fs::path programFolder = JOR_BENCH_PROGRAM_DIR;
-    fs::path dir = fs::temp_directory_path();
-    double quietWait = 20;
-    bool breakdown = false;
-    bool realWindow = true, fakeWindow = true;
-};
-
-[[noreturn]] void fail(const std::string& what) {
-    std::printf("ERROR: %s\n", what.c_str());
-    std::exit(2);
-}
-
-double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 struct Summary {
     double best, median;
@@ -64,8 +47,6 @@ Summary summarize(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return {values.front(), values[values.size() / 2]};
 }
-
-std::string utf8(const fs::path& p) { return jor::utf8FromWide(p.wstring()); }
 
 std::string milliseconds(double seconds) {
     char text[32];
@@ -83,14 +64,6 @@ std::string readFile(const fs::path& path) {
     std::stringstream s;
     s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
-}
-
-// The read-only bit of a disc's files would keep them from being removed.
-void removeAll(const fs::path& folder) {
-    std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(folder, ec))
-        ::SetFileAttributesW(e.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    fs::remove_all(folder, ec);
 }
 
 std::string gzip(const std::string& data) {
@@ -123,55 +96,6 @@ std::string payloadOf(int i) {
 
 std::string objectOf(int i) {
     return "ARCHIVE OBJECT " + std::to_string(i) + std::string(180, 'w') + payloadOf(i) + "#*lastfile*#\r\ntail";
-}
-
-// The share of all processors busy over a quarter second while this program sleeps.
-double othersBusyShare() {
-    const auto ticks = [](FILETIME t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    FILETIME idle0, kernel0, user0, idle1, kernel1, user1;
-    if (!::GetSystemTimes(&idle0, &kernel0, &user0)) return 0;
-    ::Sleep(250);
-    if (!::GetSystemTimes(&idle1, &kernel1, &user1)) return 0;
-    // Kernel time includes the idle time.
-    const uint64_t total = ticks(kernel1) - ticks(kernel0) + ticks(user1) - ticks(user0);
-    const uint64_t idle = ticks(idle1) - ticks(idle0);
-    return total ? double(total - std::min(idle, total)) / double(total) : 0;
-}
-
-void awaitQuiet(double patience) {
-    const auto start = Clock::now();
-    double share = 0;
-    while ((share = othersBusyShare()) > 0.15 && since(start) < patience) {}
-    if (share > 0.15)
-        std::printf("  note: other processes kept %.0f%% of the processors busy; timings are unreliable\n",
-                    100 * share);
-}
-
-// One start and wait of `program` with `arguments`, hidden, as bare as it
-// gets: no handles passed on, none kept.
-void startAndWait(const fs::path& program, const std::wstring& arguments, DWORD flags) {
-    std::wstring line = L"\"" + program.wstring() + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info{};
-    // Wine fails a start now and then under load, before the program ran (see ChildProcess::start).
-    for (int attempt = 1; !::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                                            nullptr, &startup, &info);
-         ++attempt)
-        if (::GetLastError() != ERROR_INTERNAL_ERROR || attempt == 3)
-            fail("cannot start " + utf8(program) + ": Win32 error " + std::to_string(::GetLastError()));
-    ::WaitForSingleObject(info.hProcess, INFINITE);
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
-}
-
-double perStart(const fs::path& gunzip, const fs::path& file, int starts, DWORD flags) {
-    const std::wstring arguments = L"-t \"" + file.wstring() + L"\"";
-    const auto start = Clock::now();
-    for (int i = 0; i < starts; ++i) startAndWait(gunzip, arguments, flags);
-    return since(start) / starts;
 }
 
 // Message boxes of this thread, closed as they come up; "title|text" of each.
@@ -231,85 +155,6 @@ double runWindow(const fs::path& program, const fs::path& source, const fs::path
     ::KillTimer(nullptr, timer);
     window.close();
     return seconds;
-}
-
-// Where an object's time goes: the platform calls the conversion makes, in
-// its order, each timed on its own. Keep in step with MigrationEngine's
-// handleFile and ConvertCompressedObject.
-void breakdown(const Options& o, const fs::path& program, const fs::path& source, const fs::path& scratch,
-               const fs::path& small) {
-    struct Step {
-        const char* name;
-        double seconds = 0;
-    };
-    std::vector<Step> steps;
-    const auto step = [&](const char* name, const auto& body) {
-        auto it = std::find_if(steps.begin(), steps.end(), [&](const Step& s) { return s.name == name; });
-        if (it == steps.end()) it = steps.insert(steps.end(), Step{name});
-        const auto start = Clock::now();
-        body();
-        it->seconds += since(start);
-    };
-    const fs::path work = scratch / "breakdown" / "TempOrvek", dest = scratch / "breakdown" / "dest";
-    fs::create_directories(work);
-    fs::create_directories(dest);
-    const jor::FileSystem files;
-    jor::UniqueNameSource names;
-    const auto yield = [] {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-    };
-    const std::string decompressor = utf8(program / "gunzip.exe");
-    std::vector<std::string> outputs;
-    int seenAfterEnd = 0;
-    awaitQuiet(o.quietWait);
-    const auto start = Clock::now();
-    for (int i = 0; i < o.objects; ++i) {
-        wchar_t base[32];
-        std::swprintf(base, 32, L"IMG%05d", i + 1);
-        const std::string object = utf8(source / (std::wstring(base) + L".Z"));
-        const std::string working = utf8(work / (std::wstring(base) + L".dcm.z"));
-        const std::string decompressed = working.substr(0, working.size() - 2);
-        step("working folder still private", [&] { files.CheckPrivateFolder(utf8(work)); });
-        step("copy into the working folder", [&] { files.CopyFile(object, working, true, false); });
-        step("gunzip.exe there, no leftover", [&] {
-            (void)files.FileExists(decompressor);
-            if (files.FileExists(decompressed)) files.DeleteFile(decompressed, true);
-        });
-        step("gunzip.exe: start and wait", [&] {
-            jor::ChildProcess child = jor::ChildProcess::start(decompressor, {"-d", "-f", jor::fileArgument(working)});
-            child.waitUntilEnded(yield, [] { return false; });
-        });
-        // Not an engine step: the floor, beside it.
-        step("(a bare start and wait, -t)", [&] { startAndWait(program / "gunzip.exe", L"-t \"" + small.wstring() + L"\"", DETACHED_PROCESS); });
-        step("FindProcess(\"gunzip.exe\") until 0", [&] {
-            for (bool first = true; jor::FindProcess("gunzip.exe", 1, yield) != 0; first = false) {
-                seenAfterEnd += first;
-                ::Sleep(1);
-            }
-        });
-        jor::PayloadScanner scanner;
-        step("read and scan for the payload", [&] {
-            files.ReadFileInChunks(decompressed, 1 << 16, [&](std::string_view chunk) {
-                scanner.feed(chunk);
-                return !scanner.done();
-            });
-        });
-        const auto slice = scanner.payload();
-        if (!slice) fail("no payload in " + decompressed);
-        step("payload written by offset", [&] {
-            outputs.push_back(utf8(dest / (names.nextName() + ".dcm")));
-            files.WriteFileRange(decompressed, slice->offset, slice->length, outputs.back());
-        });
-        step("delete the decompressed file", [&] { files.DeleteFile(decompressed, false); });
-    }
-    step("flush the outputs (once a run)", [&] { (void)files.FlushToStableStorage(outputs); });
-    const double total = since(start);
-    std::printf("breakdown over %d objects: %.1f ms an object, the bare starts included\n", o.objects,
-                1e3 * total / o.objects);
-    for (const Step& s : steps) std::printf("  %-36s %9.0f us\n", s.name, 1e6 * s.seconds / o.objects);
-    std::printf("  own gunzip.exe still listed after its end: %d of %d objects\n", seenAfterEnd, o.objects);
-    removeAll(scratch / "breakdown");
 }
 
 // A window that only keeps the values: the engine alone, without painting.
@@ -430,7 +275,9 @@ const char* wineVersion() {
     return get ? get() : nullptr;
 }
 
-}  // namespace
+}  // namespace jor::bench
+
+using namespace jor::bench;
 
 int wmain(int argc, wchar_t** argv) {
     std::optional<Options> options;
